@@ -1,0 +1,22 @@
+// The Python "Controller": a controller whose buttons a Python program sets. The
+// NES::Controller is its first member, so a pointer to the wrapper is a pointer to the
+// controller.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include "cpu/controller.hpp"
+
+struct ControllerWrapper {
+    NES::Controller controller;
+
+    // Takes elements 0-7 of the list as the buttons A, B, Select, Start, Up, Down,
+    // Left, Right; nothing changes unless all eight convert to booleans.
+    void updateInputs(pybind11::list buttons);
+};
+
+static_assert(offsetof(ControllerWrapper, controller) == 0);
+
+namespace vandrel {
+void register_controller(pybind11::module_& m);
+}

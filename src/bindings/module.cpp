@@ -1,0 +1,35 @@
+// The extension module "vandrel": the classes "NES" and "Controller", nothing else.
+// The module definition checks the interpreter version before anything else (an
+// ImportError on any interpreter but 3.12) and declares that it does not support
+// multiple interpreters.
+#include <pybind11/pybind11.h>
+
+#include <cstring>
+
+#include "bindings/controller_wrapper.hpp"
+#include "bindings/nes_class.hpp"
+#include "persistence/file_error.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+// File-system failures become the OSError subclass that matches their errno
+// (FileNotFoundError, PermissionError, ...) with the path as its filename.
+void translate_file_errors(std::exception_ptr error) {
+    try {
+        if (error) std::rethrow_exception(error);
+    } catch (NES::FileError const& e) {
+        py::object exc = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+            e.error_number, std::strerror(e.error_number), e.path);
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+    }
+}
+
+} // namespace
+
+PYBIND11_MODULE(vandrel, m, py::multiple_interpreters::not_supported()) {
+    py::register_exception_translator(&translate_file_errors);
+    vandrel::register_nes(m);
+    vandrel::register_controller(m);
+}

@@ -1,0 +1,68 @@
+// The Python class "NES": the console facade with its methods in registration order.
+#include "bindings/nes_class.hpp"
+
+#include "bindings/array_views.hpp"
+#include "bindings/controller_wrapper.hpp"
+#include "console/nes_unit.hpp"
+
+namespace py = pybind11;
+
+namespace vandrel {
+
+namespace {
+
+constexpr int DEFAULT_CLOCK_SPEED = 1789773;
+
+// The console as Python holds it: NESUnit plus references to the Python controllers
+// plugged into its ports, so that a plugged Controller lives as long as it is plugged.
+class PythonConsole : public NESUnit {
+public:
+    using NESUnit::NESUnit;
+    py::object plugged[2];
+};
+
+std::unique_ptr<PythonConsole> from_path(char const* rom_name, int speed) {
+    if (!rom_name) throw py::type_error("rom_name must be a path (str, bytes or bytearray), not None");
+    return std::make_unique<PythonConsole>(rom_name, speed);
+}
+
+py::array cpu_mem(py::object self) {
+    auto& nes = self.cast<PythonConsole&>();
+    return byte_view(self, nes.cpu->memory, {0x10000}, {1});
+}
+
+py::array ppu_mem(py::object self) {
+    auto& nes = self.cast<PythonConsole&>();
+    return byte_view(self, nes.ppu->memory, {0x4000}, {1});
+}
+
+py::array oam(py::object self) {
+    auto& nes = self.cast<PythonConsole&>();
+    return byte_view(self, nes.ppu->oam, {256}, {1});
+}
+
+void set_controller(PythonConsole& self, ControllerWrapper& controller, int port) {
+    self.setController(controller.controller, port);
+    self.plugged[static_cast<unsigned char>(port)] = py::cast(&controller);
+}
+
+} // namespace
+
+void register_nes(py::module_& m) {
+    py::class_<PythonConsole>(m, "NES")
+        .def(py::init(&from_path), py::arg("rom_name"), py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+        .def(py::init<int>(), py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+        .def(py::init<py::object, int>(), py::arg("rom_file"),
+             py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+        .def("cpuMem", &cpu_mem)
+        .def("ppuMem", &ppu_mem)
+        .def("OAM", &oam)
+        .def("setSaveDir", &NESUnit::setSaveDir)
+        .def("getSaveDir", &NESUnit::getSaveDir)
+        .def("setController", &set_controller)
+        .def("frameCount", &NESUnit::frame_count)
+        .def("cycleCount", &NESUnit::cycle_count)
+        .def("runFrame", &NESUnit::runFrame);
+}
+
+} // namespace vandrel

@@ -1,0 +1,27 @@
+#include "cartridge/mapper_table.hpp"
+
+#include <cstdio>
+
+#include "cartridge/mappers/cnrom.hpp"
+#include "cartridge/mappers/default_mapper.hpp"
+#include "cartridge/mappers/mmc1.hpp"
+#include "cartridge/mappers/mmc3.hpp"
+#include "cartridge/mappers/nrom.hpp"
+#include "cartridge/mappers/ntdec2722.hpp"
+#include "cartridge/mappers/uxrom.hpp"
+
+namespace NES {
+
+std::unique_ptr<Mapper> make_mapper(uint32_t number) {
+    switch (number) {
+    case 0: return std::make_unique<NROM>();
+    case 1: return std::make_unique<MMC1>();
+    case 2: return std::make_unique<UxROM>();
+    case 3: return std::make_unique<CNROM>();
+    case 4: return std::make_unique<MMC3>();
+    case 40: return std::make_unique<NTDEC2722>();
+    default: puts("UNRECOGNIZED MAPPER!"); return std::make_unique<DEFAULT_MAPPER>(number);
+    }
+}
+
+} // namespace NES

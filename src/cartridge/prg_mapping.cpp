@@ -1,0 +1,40 @@
+// Where each board's PRG ROM sits in the CPU address space right after the cartridge
+// is attached. UxROM repeats its row on every bank switch.
+#include <algorithm>
+
+#include "cartridge/rom.hpp"
+
+namespace NES {
+
+void ROM::map_prg(signed char* cpu_memory, int prg_bank) {
+    if (!mapper) return;
+    int const last_16k = prg_size / 1024 - 16;
+    switch (mapper->number) {
+    case 0:
+    case 3:
+        // A 16 KiB ROM fills $8000-$BFFF; the CPU bus folds $C000-$FFFF onto it.
+        copy_prg(cpu_memory + 0x8000, 0, std::min(prg_size, 0x8000));
+        break;
+    case 1:
+        copy_prg(cpu_memory + 0x8000, 0, 0x4000);
+        copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
+        break;
+    case 2:
+        copy_prg(cpu_memory + 0x8000, prg_bank, 0x4000);
+        copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
+        break;
+    case 4:
+        // $8000-$BFFF stays empty until the game selects its banks.
+        copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
+        break;
+    case 40:
+        copy_prg(cpu_memory + 0x6000, 48, 0x2000);
+        copy_prg(cpu_memory + 0x8000, 32, 0x2000);
+        copy_prg(cpu_memory + 0xA000, 40, 0x2000);
+        copy_prg(cpu_memory + 0xE000, 56, 0x2000);
+        break;
+    default: break;
+    }
+}
+
+} // namespace NES

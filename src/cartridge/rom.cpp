@@ -1,0 +1,175 @@
+// iNES parsing. The header is 16 bytes: the magic "NES\x1A", PRG ROM size in 16 KiB
+// units, CHR ROM size in 8 KiB units, flags 6 and 7, and (NES 2.0 only) byte 9 with the
+// high nibbles of both sizes. An optional 512-byte trainer precedes PRG ROM; CHR ROM
+// follows it and anything after CHR ROM is ignored.
+#include "cartridge/rom.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cartridge/mapper_table.hpp"
+#include "persistence/file_error.hpp"
+
+namespace NES {
+
+namespace {
+
+constexpr uint32_t INES_MAGIC = 0x1A53454E; // "NES\x1A" read as a little-endian word
+constexpr long HEADER_SIZE = 16;
+constexpr long TRAINER_SIZE = 512;
+
+bool has_magic(unsigned char const* data) {
+    uint32_t word = data[0] | data[1] << 8 | data[2] << 16 | uint32_t(data[3]) << 24;
+    return word == INES_MAGIC;
+}
+
+bool is_nes2(unsigned char const* header) { return (header[7] & 0x0C) == 0x08; }
+
+// One ROM size from its header byte, the NES 2.0 high nibble and the unit. The
+// exponent-multiplier form (nibble 0xF) can describe sizes far beyond 2 GiB, so sizes
+// are computed in 64 bits (saturated) and checked before use.
+int64_t rom_size(unsigned char low, unsigned nibble, bool nes2, int64_t unit) {
+    if (!nes2) return low * unit;
+    if (nibble != 0xF) return int64_t((nibble << 8) | low) * unit;
+    double size = std::trunc(std::pow(2.0, low >> 2) * ((low & 3) * 2 + 1));
+    return size > double(INT64_MAX / 2) ? INT64_MAX / 2 : int64_t(size);
+}
+
+int64_t declared_prg_size(unsigned char const* header) {
+    return rom_size(header[4], header[9] & 0x0F, is_nes2(header), 16384);
+}
+
+int64_t declared_chr_size(unsigned char const* header) {
+    return rom_size(header[5], header[9] >> 4, is_nes2(header), 8192);
+}
+
+long data_offset(unsigned char const* header) {
+    return HEADER_SIZE + ((header[6] & 0x04) ? TRAINER_SIZE : 0);
+}
+
+int positive_mod(int index, int units) {
+    int r = index % units;
+    return r < 0 ? r + units : r;
+}
+
+// The blank cartridge: magic, one 16 KiB PRG bank, everything else zero.
+std::vector<unsigned char> blank_image() {
+    std::vector<unsigned char> image(HEADER_SIZE + 16384, 0);
+    std::memcpy(image.data(), "NES\x1A", 4);
+    image[4] = 1;
+    return image;
+}
+
+} // namespace
+
+ROM::ROM() {
+    std::vector<unsigned char> image = blank_image();
+    load_arr(long(image.size()), image.data());
+}
+
+ROM::ROM(long size, unsigned char const* data) { load_arr(size, data); }
+
+ROM::ROM(char const* path) { load_file(path); }
+
+std::vector<unsigned char> read_whole_file(char const* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) throw FileError(errno, path, "cannot open the cartridge file");
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    int error = std::ferror(f) ? (errno ? errno : EIO) : 0;
+    std::fclose(f);
+    if (error) throw FileError(error, path, "cannot read the cartridge file");
+    return bytes;
+}
+
+void ROM::load_file(char const* path) {
+    std::vector<unsigned char> bytes = read_whole_file(path);
+    load_arr(long(bytes.size()), bytes.data());
+}
+
+void ROM::check_image(long size, unsigned char const* data) {
+    if (size < HEADER_SIZE)
+        throw std::invalid_argument("the image is too short for an iNES header (" +
+                                    std::to_string(size) + " bytes)");
+    if (!has_magic(data))
+        throw std::invalid_argument("not an iNES image: it does not start with \"NES\\x1A\"");
+    int64_t prg = declared_prg_size(data);
+    int64_t chr = declared_chr_size(data);
+    if (prg == 0) throw std::invalid_argument("the image declares no PRG ROM");
+    if (prg < 1024)
+        throw std::invalid_argument("the image declares " + std::to_string(prg) +
+                                    " bytes of PRG ROM, less than the 1 KiB bank unit");
+    if (chr > 0 && chr < 1024)
+        throw std::invalid_argument("the image declares " + std::to_string(chr) +
+                                    " bytes of CHR ROM, less than the 1 KiB bank unit");
+    if (prg > INT32_MAX || chr > INT32_MAX)
+        throw std::invalid_argument("the image declares a ROM larger than 2 GiB");
+    int64_t needed = data_offset(data) + prg + chr;
+    if (needed > size)
+        throw std::invalid_argument("the image is truncated: its header declares " +
+                                    std::to_string(needed) + " bytes but it holds " +
+                                    std::to_string(size));
+}
+
+void ROM::load_arr(long size, unsigned char const* data) {
+    if (size < HEADER_SIZE) return;
+    std::memcpy(header, data, HEADER_SIZE);
+    if (!has_magic(header)) return;
+    check_image(size, data);
+
+    battery = header[6] & 0x02;
+    puts(battery ? "Battery" : "No Battery");
+    nes2 = is_nes2(header);
+    mapper = make_mapper((header[6] >> 4) | (header[7] & 0xF0));
+    mirroring = (header[6] & 0x08) ? MIRROR_FOUR_SCREEN : (header[6] & 0x01);
+    if (!nes2) {
+        puts("iNES");
+        printf("%i\n", header[5]);
+    }
+    prg_size = int32_t(declared_prg_size(header));
+    chr_size = int32_t(declared_chr_size(header));
+    fflush(stdout);
+
+    long offset = data_offset(header);
+    if (header[6] & 0x04) std::memcpy(trainer, data + HEADER_SIZE, TRAINER_SIZE);
+    prg.assign(data + offset, data + offset + prg_size);
+    chr.assign(data + offset + prg_size, data + offset + prg_size + chr_size);
+}
+
+void ROM::reset_mapper() {
+    uint32_t number = mapper ? mapper->number : 0;
+    mapper.reset();
+    mapper = make_mapper(number);
+    fflush(stdout);
+}
+
+unsigned char* ROM::get_prg_bank(int index) {
+    return prg.data() + positive_mod(index, prg_size / 1024) * 1024;
+}
+
+unsigned char* ROM::get_chr_bank(int index) {
+    if (chr_size == 0) return chr_ram + positive_mod(index, 8) * 1024;
+    return chr.data() + positive_mod(index, chr_size / 1024) * 1024;
+}
+
+void ROM::copy_prg(signed char* dest, int index, int length) {
+    if (prg_size < 1024) return;
+    for (int offset = 0; offset < length; offset += 1024)
+        std::memcpy(dest + offset, get_prg_bank(index + offset / 1024),
+                    std::min(1024, length - offset));
+}
+
+void ROM::copy_chr(signed char* dest, int index, int length) {
+    if (chr_size == 0 && !chr_ram) return;
+    for (int offset = 0; offset < length; offset += 1024)
+        std::memcpy(dest + offset, get_chr_bank(index + offset / 1024),
+                    std::min(1024, length - offset));
+}
+
+} // namespace NES

@@ -1,0 +1,73 @@
+// The cartridge: an iNES (or NES 2.0) image parsed into PRG ROM, CHR ROM, the header
+// facts the console needs and one mapper object chosen by the image's mapper number.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "cartridge/mapper.hpp"
+
+namespace NES {
+
+// Nametable arrangements, shared by the ROM, the PPU and the mappers.
+enum Mirroring : int32_t {
+    MIRROR_HORIZONTAL = 0, // $2000=$2400, $2800=$2C00
+    MIRROR_VERTICAL = 1,   // $2000=$2800, $2400=$2C00
+    MIRROR_FOUR_SCREEN = 2,
+    MIRROR_SINGLE_SCREEN = 3,
+};
+
+class ROM {
+public:
+    // The built-in blank image: 16 KiB of zero PRG, CHR RAM, mapper 0.
+    ROM();
+    // Parses an image held in memory; the ROM keeps its own copy of what it needs.
+    ROM(long size, unsigned char const* data);
+    explicit ROM(char const* path);
+    ROM(ROM const&) = delete;
+    ROM& operator=(ROM const&) = delete;
+
+    bool battery = false;                 // flags 6 bit 1: battery-backed PRG RAM
+    std::vector<unsigned char> prg;       // PRG ROM, prg_size bytes
+    std::vector<unsigned char> chr;       // CHR ROM, chr_size bytes (empty with CHR RAM)
+    unsigned char* chr_ram = nullptr;     // the PPU's pattern tables, when chr_size is 0
+    int32_t mirroring = MIRROR_HORIZONTAL; // from the header; the PPU keeps the live copy
+    bool nes2 = false;                    // flags 7 bits 2-3 == 2
+    unsigned char header[16] = {};
+    unsigned char trainer[512] = {};      // kept, but never placed in the CPU address space
+    int32_t prg_size = 0;
+    int32_t chr_size = 0;
+    std::unique_ptr<Mapper> mapper;
+
+    void load_file(char const* path);
+    // Parses an image of `size` bytes. An image without the iNES magic leaves the ROM
+    // empty (no PRG, no CHR, no mapper); a malformed one is refused with
+    // std::invalid_argument before anything is printed.
+    void load_arr(long size, unsigned char const* data);
+    void reset_mapper();
+
+    // Pointers to 1 KiB units of PRG and CHR; the index wraps modulo the ROM size.
+    unsigned char* get_prg_bank(int index);
+    unsigned char* get_chr_bank(int index);
+    // Copy `length` bytes of consecutive 1 KiB units starting at unit `index`. Each
+    // unit wraps on its own, so a copy never reads past the end of the ROM, whatever
+    // the bank number or the ROM size: a too-small ROM shows up mirrored, as it does on
+    // a board whose upper address lines are not connected.
+    void copy_prg(signed char* dest, int index, int length);
+    void copy_chr(signed char* dest, int index, int length);
+
+    // The PRG mapping step of the CPU attach: places PRG banks into the CPU memory
+    // image by mapper number. `prg_bank` is the CPU's UxROM bank, in 1 KiB units.
+    void map_prg(signed char* cpu_memory, int prg_bank);
+
+    // Checks an image without printing anything; throws std::invalid_argument saying
+    // what is wrong when it is too short, lacks the magic, or declares sizes that the
+    // bank helpers cannot serve (no PRG ROM, less than 1 KiB, more than fits the image).
+    static void check_image(long size, unsigned char const* data);
+};
+
+// Reads a whole file into memory; throws NES::FileError naming the path.
+std::vector<unsigned char> read_whole_file(char const* path);
+
+} // namespace NES

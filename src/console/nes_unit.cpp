@@ -1,0 +1,101 @@
+// Assembly and stepping of a console.
+#include "console/nes_unit.hpp"
+
+#include <climits>
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// A clock speed of zero or less means "as fast as possible": the largest speed.
+int32_t clamp_clock_speed(int speed) { return speed > 0 ? speed : INT32_MAX; }
+
+void check_cartridge(std::string const& name, std::vector<unsigned char> const& image) {
+    try {
+        NES::ROM::check_image(long(image.size()), image.data());
+    } catch (std::invalid_argument const& e) {
+        throw std::invalid_argument(name + ": " + e.what());
+    }
+}
+
+} // namespace
+
+// CPU, PPU, clock speed, APU and controllers, in the order every cartridge-file
+// constructor builds them; the APU takes its rate from the clock speed stored first.
+void NESUnit::build_parts(int speed) {
+    cpu = std::make_unique<NES::CPU>(false);
+    ppu = std::make_unique<NES::PPU>(cpu.get());
+    cpu->clock_speed = clamp_clock_speed(speed);
+    apu = std::make_unique<NES::APU>();
+    cpu->apu = apu.get();
+    apu->setCPU(cpu.get());
+    apu->sample_rate = 44100;
+    cpu->set_controller(&controller1, 0);
+    cpu->set_controller(&controller2, 1);
+}
+
+void NESUnit::attach_cartridge() {
+    cpu->loadRom(rom.get(), true, battery_ram_path());
+    ppu->loadRom(rom.get());
+    cpu->reset();
+}
+
+NESUnit::NESUnit(char const* rom_name, int speed) {
+    std::vector<unsigned char> image = NES::read_whole_file(rom_name);
+    check_cartridge(rom_name, image);
+    detectOS(rom_name);
+    build_parts(speed);
+    rom = std::make_unique<NES::ROM>(long(image.size()), image.data());
+    attach_cartridge();
+}
+
+NESUnit::NESUnit(int speed) {
+    puts("No rom specified.");
+    rom = std::make_unique<NES::ROM>();
+    puts("rom created.");
+    fflush(stdout);
+    cpu = std::make_unique<NES::CPU>(false);
+    cpu->clock_speed = clamp_clock_speed(speed);
+    apu = std::make_unique<NES::APU>();
+    apu->setCPU(cpu.get());
+    apu->sample_rate = 44100;
+    cpu->apu = apu.get();
+    cpu->loadRom(rom.get(), true, battery_ram_path());
+    cpu->set_controller(&controller1, 0);
+    cpu->set_controller(&controller2, 1);
+    // The CPU already holds the blank cartridge, so the PPU takes it as it is built.
+    ppu = std::make_unique<NES::PPU>(cpu.get());
+    cpu->reset();
+}
+
+NESUnit::~NESUnit() {
+    rom.reset();
+    cpu.reset();
+    ppu.reset();
+    apu.reset();
+}
+
+void NESUnit::single_cycle() {
+    cpu->clock();
+    int64_t const c = cpu->cycles;
+    while (2 * int64_t(apu->cycles) < c) apu->cycle();
+    while (int64_t(ppu->dot_count) < 3 * c) {
+        uint64_t const frame = ppu->frame_count;
+        ppu->cycle();
+        if (ppu->frame_count != frame) perframefunc();
+    }
+}
+
+void NESUnit::runFrame() {
+    uint64_t const frame = ppu->frame_count;
+    while (ppu->frame_count == frame) single_cycle();
+}
+
+void NESUnit::setController(NES::Controller& controller, int port) {
+    unsigned char const p = static_cast<unsigned char>(port);
+    if (p > 1)
+        throw std::invalid_argument("controller port must be 0 or 1, got " +
+                                    std::to_string(port));
+    cpu->set_controller(&controller, p);
+}

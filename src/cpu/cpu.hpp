@@ -1,0 +1,199 @@
+// The console's 6502-family processor (the 2A03 core: no decimal arithmetic).
+//
+// Timing is instruction-grained: clock() fetches, decodes and executes one whole
+// instruction and adds its cycle count to `cycles`; the console then lets the PPU and
+// the APU catch up. Locations are pointers into `memory` (the CPU address of a location
+// is its distance from memory[0]) because the mapper interface works on such pointers;
+// the accumulator is a location too, for the "acc" addressing mode.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cpu/controller.hpp"
+
+namespace NES {
+
+class PPU;
+class APU;
+class ROM;
+
+class CPU {
+public:
+    // An addressing mode takes the location of the byte after the opcode and returns
+    // the operand location; an operation works on that location.
+    using AddrMode = signed char* (CPU::*)(signed char*);
+    using Operation = void (CPU::*)(signed char*);
+
+    CPU() : CPU(false) {}
+    explicit CPU(bool debug);
+    CPU(CPU const&) = delete;
+    CPU& operator=(CPU const&) = delete;
+
+    PPU* ppu = nullptr;
+    APU* apu = nullptr;
+    int32_t clock_speed = 1789773; // emulated Hz; paces the run thread, derives the APU rate
+    int64_t start_time = 0;        // wall clock (ns) at construction or at the last start
+    uint8_t A = 0, X = 0, Y = 0;
+    uint8_t controller_shift[2] = {0, 0}; // shift registers of controller ports 1 and 2
+    signed char* PC = nullptr;            // location of the opcode being executed
+    uint8_t instr_length = 1;             // 1, 2 or 3; set by the addressing mode
+    uint16_t nmi_vector = 0xFFFA;
+    uint16_t reset_vector = 0xFFFC;
+    uint16_t irq_vector = 0xFFFE; // IRQ and BRK
+    AddrMode addr_modes[256];     // null for implied and mode-less opcodes
+    Operation instructions[256];  // null for the opcodes without an operation
+    signed char memory[0x10000];  // the whole CPU address space, I/O bytes included
+    ROM* rom = nullptr;
+    int64_t cycles = 0;       // CPU cycles since the last reset
+    bool nmi_sample = false;  // the PPU's nmi_occurred, sampled at the previous instruction
+    bool irq_pending = false; // set by the DMC and the IRQ mappers, cleared on IRQ entry
+    bool nmi_line = false;    // PPUCTRL bit 7 AND the sample, one instruction ago
+    bool strobe = false;      // bit 0 of the last $4016 write
+    bool debug = false;       // instruction trace and register dumps on standard output
+    int32_t prg_bank = 0;     // UxROM's PRG bank at $8000, in 1 KiB units
+    Controller* controllers[2] = {nullptr, nullptr};
+    uint8_t SP = 0xFF; // the stack is page 1
+    // Status register, bit by bit: 7 N negative, 6 V overflow, 5 always 1 after reset,
+    // 4 B break (a real stored bit here: BRK sets it), 3 D decimal (stored, never used),
+    // 2 I interrupt disable, 1 Z zero, 0 C carry.
+    uint8_t P = 0x24;
+    char const* mnemonics[256];
+    uint8_t base_cycles[256];
+    uint8_t cross_cycles[256]; // the count when an indexed access crosses a page
+    char const* mode_names[256];
+    // For the page-cross test: X for "absx", Y for "absy" and "indy", else a zero byte,
+    // so the test is one addition for every opcode. Derived from mode_names.
+    uint8_t const* cross_index[256];
+
+    void reset();
+    void clock();
+    void start_nmi();
+    void start_irq();
+    void set_controller(Controller* c, unsigned char port) { controllers[port] = c; }
+    bool get_flag(char letter) const;
+    void set_flag(char letter, bool value);
+    void stack_push(signed char b) { memory[0x100 + SP--] = b; }
+    uint8_t stack_pull() { return uint8_t(memory[0x100 + ++SP]); }
+    int64_t get_addr(signed char const* p) const { return p - memory; }
+    int emulated_clock_speed(long long elapsed_ns) const;
+    void define_opcodes();
+    void define_timings();
+
+    // The bus.
+    uint8_t read(signed char* p, bool notify_mapper);
+    void write(signed char* p, signed char d);
+    void map_memory(signed char** p) const;
+
+    // Cartridge attach and battery RAM. `ram_path` names this console's battery RAM
+    // file, read when the cartridge has a battery and `load_ram` is set.
+    void loadRom(ROM* rom, bool load_ram, std::string const& ram_path);
+    void save_ram(FILE* f) const;
+    void load_ram(FILE* f);
+
+    // Trace text.
+    void ins_str_mem(char* buf, int n, unsigned char* op, signed char* operand);
+    void ins_str(char* buf, int n, unsigned char opcode);
+
+    // Addressing modes.
+    signed char* acc(signed char* o1);
+    signed char* imm(signed char* o1);
+    signed char* zpg(signed char* o1);
+    signed char* zpgx(signed char* o1);
+    signed char* zpgy(signed char* o1);
+    signed char* abs(signed char* o1);
+    signed char* absx(signed char* o1);
+    signed char* absy(signed char* o1);
+    signed char* ind(signed char* o1);
+    signed char* xind(signed char* o1);
+    signed char* indy(signed char* o1);
+    signed char* rel(signed char* o1);
+
+    // Operations, by mnemonic.
+    void ADC(signed char* m);
+    void AND(signed char* m);
+    void ASL(signed char* m);
+    void BCC(signed char* m);
+    void BCS(signed char* m);
+    void BEQ(signed char* m);
+    void BIT(signed char* m);
+    void BMI(signed char* m);
+    void BNE(signed char* m);
+    void BPL(signed char* m);
+    void BRK(signed char* m);
+    void BVC(signed char* m);
+    void BVS(signed char* m);
+    void CLC(signed char* m);
+    void CLD(signed char* m);
+    void CLI(signed char* m);
+    void CLV(signed char* m);
+    void CMP(signed char* m);
+    void CPX(signed char* m);
+    void CPY(signed char* m);
+    void DEC(signed char* m);
+    void DEX(signed char* m);
+    void DEY(signed char* m);
+    void EOR(signed char* m);
+    void INC(signed char* m);
+    void INX(signed char* m);
+    void INY(signed char* m);
+    void JMP(signed char* m);
+    void JSR(signed char* m);
+    void LDA(signed char* m);
+    void LDX(signed char* m);
+    void LDY(signed char* m);
+    void LSR(signed char* m);
+    void NOP(signed char* m);
+    void ORA(signed char* m);
+    void PHA(signed char* m);
+    void PHP(signed char* m);
+    void PLA(signed char* m);
+    void PLP(signed char* m);
+    void ROL(signed char* m);
+    void ROR(signed char* m);
+    void RTI(signed char* m);
+    void RTS(signed char* m);
+    void SBC(signed char* m);
+    void SEC(signed char* m);
+    void SED(signed char* m);
+    void SEI(signed char* m);
+    void STA(signed char* m);
+    void STX(signed char* m);
+    void STY(signed char* m);
+    void TAX(signed char* m);
+    void TAY(signed char* m);
+    void TSX(signed char* m);
+    void TXA(signed char* m);
+    void TXS(signed char* m);
+    void TYA(signed char* m);
+
+    // The location of a CPU address; every address the CPU forms wraps to 16 bits.
+    signed char* at(int64_t addr) { return memory + (addr & 0xFFFF); }
+    signed char* accumulator() { return reinterpret_cast<signed char*>(&A); }
+
+private:
+    // Status bits used by the operations.
+    static constexpr uint8_t FLAG_C = 0x01, FLAG_Z = 0x02, FLAG_I = 0x04, FLAG_D = 0x08,
+                             FLAG_B = 0x10, FLAG_U = 0x20, FLAG_V = 0x40, FLAG_N = 0x80;
+
+    // The cartridge is a 16 KiB NROM or CNROM board, whose PRG appears twice; fixed by
+    // loadRom so that the fold costs one test per access.
+    bool prg_fold_16k = false;
+
+    void set_zn(uint8_t value) {
+        P = (P & ~(FLAG_Z | FLAG_N)) | (value == 0 ? FLAG_Z : 0) | (value & FLAG_N);
+    }
+    void set_bit(uint8_t flag, bool on) { P = on ? (P | flag) : (P & ~flag); }
+    void branch(signed char* target, bool taken);
+    void compare(uint8_t reg, signed char* m);
+    void enter_interrupt(uint16_t vector);
+    void jump_to(int64_t addr) { PC = at(addr - instr_length); }
+    void oam_dma(uint8_t page);
+    void write_strobe(uint8_t value);
+    uint8_t read_controller(int port);
+    void print_trace(signed char* operand);
+    void print_oam();
+};
+
+} // namespace NES

@@ -1,0 +1,48 @@
+// The CPU attach: clears the CPU address space, loads battery RAM and places PRG ROM.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "cartridge/rom.hpp"
+#include "cpu/cpu.hpp"
+
+namespace NES {
+
+namespace {
+
+constexpr int PRG_RAM = 0x6000;
+constexpr size_t PRG_RAM_SIZE = 0x2000;
+
+bool file_exists(std::string const& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+} // namespace
+
+void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
+    std::memset(memory, 0, sizeof memory);
+    rom = cartridge;
+    uint32_t const number = rom->mapper ? rom->mapper->number : ~0u;
+    prg_fold_16k = (number == 0 || number == 3) && rom->prg_size >= 0x4000 && rom->prg_size < 0x8000;
+    if (rom->battery && load_ram) {
+        printf("load RAM file: %s\n", ram_path.c_str());
+        bool const exists = file_exists(ram_path);
+        printf("RAM file exists: %i\n", exists ? 1 : 0);
+        if (exists) {
+            if (FILE* f = std::fopen(ram_path.c_str(), "rb")) {
+                this->load_ram(f);
+                std::fclose(f);
+            }
+        }
+        fflush(stdout);
+    }
+    rom->map_prg(memory, prg_bank);
+}
+
+void CPU::save_ram(FILE* f) const { std::fwrite(memory + PRG_RAM, 1, PRG_RAM_SIZE, f); }
+
+// A short file fills only the start of PRG RAM.
+void CPU::load_ram(FILE* f) { std::fread(memory + PRG_RAM, 1, PRG_RAM_SIZE, f); }
+
+} // namespace NES

@@ -1,0 +1,77 @@
+// Save folders. Every cartridge gets $HOME/.config/Tamberlo/NAME/, holding its battery
+// RAM file "ram" and its numbered save-state files.
+#include "persistence/save_folders.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "console/nes_unit.hpp"
+#include "persistence/file_error.hpp"
+
+namespace fs = std::filesystem;
+
+namespace NES {
+
+std::string save_name(char const* path) {
+    std::string name(path);
+    size_t const slash = name.find_last_of("/\\");
+    size_t const dot = name.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.resize(dot);
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    for (char& c : name)
+        if (c == ' ') c = '_';
+    return name;
+}
+
+} // namespace NES
+
+namespace {
+
+bool entry_exists(std::string const& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+void make_directories(std::string const& path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec) throw NES::FileError(ec.value(), path, "cannot create the save folder");
+}
+
+} // namespace
+
+void NESUnit::detectOS(char const* path) {
+    char const* home = std::getenv("HOME");
+    if (!home || !*home)
+        throw std::runtime_error(
+            "HOME is not set: the save folder $HOME/.config/Tamberlo cannot be located");
+    std::string const name = NES::save_name(path);
+    std::string dir = std::string(home) + "/.config";
+    printf("LINUX, %s\n", dir.c_str());
+    fflush(stdout);
+    // A fresh account may have no ~/.config yet: make every missing level.
+    dir += NES::sep;
+    dir += "Tamberlo";
+    make_directories(dir);
+    dir += NES::sep;
+    dir += name;
+    save_dir = config_dir = dir;
+    puts(dir.c_str());
+    if (entry_exists(dir))
+        puts("Folder already exists. Checking for save...");
+    else
+        make_directories(dir);
+    fflush(stdout);
+}
+
+bool NESUnit::setSaveDir(std::string dir) {
+    if (!entry_exists(dir)) return false;
+    save_dir = std::move(dir);
+    return true;
+}
+
+std::string NESUnit::battery_ram_path() const { return config_dir + NES::sep + "ram"; }

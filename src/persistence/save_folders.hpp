@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+namespace NES {
+
+// Path separator of the save folder layout.
+constexpr char sep = '/';
+
+// The folder name of a cartridge: the path's base name (after the last '/' or '\'),
+// cut at its last '.', with spaces replaced by '_'.
+std::string save_name(char const* path);
+
+} // namespace NES

@@ -1,0 +1,186 @@
+// PPU construction, cartridge attach, video memory folding and the register effects.
+#include <cstdio>
+#include <cstring>
+
+#include "cartridge/rom.hpp"
+#include "cpu/cpu.hpp"
+#include "ppu/ppu.hpp"
+
+namespace NES {
+
+PPU::PPU(CPU* cpu) : cpu(cpu) {
+    cpu->ppu = this;
+    if (cpu->rom) loadRom(cpu->rom);
+    set_registers();
+}
+
+void PPU::set_registers() {
+    ppuctrl = cpu->memory + 0x2000;
+    ppumask = cpu->memory + 0x2001;
+    ppustatus = cpu->memory + 0x2002;
+    oamaddr = cpu->memory + 0x2003;
+    oamdata = cpu->memory + 0x2004;
+    ppuscroll = cpu->memory + 0x2005;
+    ppuaddr = cpu->memory + 0x2006;
+    ppudata = cpu->memory + 0x2007;
+    oamdma = cpu->memory + 0x4014;
+}
+
+// Without CHR ROM the pattern tables are the cartridge's CHR RAM itself, so boards that
+// switch CHR work on the PPU's own bytes.
+void PPU::loadRom(ROM* cartridge) {
+    mapper_args[0] = cpu;
+    mapper_args[1] = this;
+    mapper_args[2] = cpu->apu;
+    rom = cartridge;
+    mirroring = cartridge->mirroring;
+    mapper = cartridge->mapper.get();
+    if (cartridge->chr_size < 1) {
+        puts("CHR-RAM Copied.");
+        fflush(stdout);
+        cartridge->chr_ram = reinterpret_cast<unsigned char*>(memory);
+    } else {
+        cartridge->copy_chr(memory, chr_bank, 0x2000);
+    }
+}
+
+// Nametables fold by mirroring; 0x3000-0x3EFF is 0x2000-0x2EFF again without folding;
+// the palette's sprite backdrop entries 0x3F10/14/18/1C are the background ones. The
+// 0x3F1x test runs on the unfolded address, so 0x3F30 lands on 0x3F10.
+int16_t PPU::map_memory(int16_t& addr) const {
+    int a = addr;
+    if (a >= 0x2000 && a < 0x3000) {
+        switch (mirroring) {
+        case 0: a &= 0xFBFF; break;
+        case 1: a &= 0xF7FF; break;
+        case 3: a = 0x2000 | (a & 0x03FF); break;
+        default: break;
+        }
+    } else if (a >= 0x3000 && a < 0x3F00) {
+        a -= 0x1000;
+    } else if (a == 0x3F10 || a == 0x3F14 || a == 0x3F18 || a == 0x3F1C) {
+        a &= 0xFF0F;
+    } else if (a >= 0x3F00 && a < 0x4000) {
+        a &= 0xFF1F;
+    }
+    addr = int16_t(a);
+    return addr;
+}
+
+uint8_t PPU::read(int16_t addr) { return uint8_t(memory[map_memory(addr)]); }
+
+void PPU::write(int16_t addr, signed char value) { memory[map_memory(addr)] = value; }
+
+void PPU::v_horiz() {
+    if ((v & 0x001F) == 31)
+        v = uint16_t((v & ~0x001F) ^ 0x0400);
+    else
+        ++v;
+}
+
+void PPU::v_vert() {
+    if ((v & 0x7000) != 0x7000) {
+        v = uint16_t(v + 0x1000);
+        return;
+    }
+    v &= 0x8FFF;
+    int coarse_y = (v >> 5) & 31;
+    if (coarse_y == 29) {
+        coarse_y = 0;
+        v ^= 0x0800;
+    } else if (coarse_y == 31) {
+        coarse_y = 0;
+    } else {
+        ++coarse_y;
+    }
+    v = uint16_t((v & ~0x03E0) | coarse_y << 5);
+}
+
+void PPU::apply_and_update_registers() {
+    if (scanline < 241 || scanline > 260) *ppustatus = static_cast<signed char>(*ppustatus & 0x7F);
+}
+
+void PPU::write_register(uint16_t addr, signed char& value) {
+    uint8_t const d = uint8_t(value);
+    switch (addr) {
+    case 0x2000: t = uint16_t((t & 0xF3FF) | ((d << 10) & 0x0C00)); break;
+    case 0x2003: oam_addr = d; break;
+    case 0x2004:
+        if ((oam_addr & 3) == 2) value = static_cast<signed char>(d & 0xE3);
+        oam[oam_addr++] = uint8_t(value);
+        break;
+    case 0x2005:
+        if (!w) {
+            t = uint16_t((t & 0xFFE0) | (d >> 3));
+            x = d & 7;
+        } else {
+            t = uint16_t((t & 0x8C1F) | ((d & 7) << 12) | ((d >> 3) << 5));
+        }
+        w = !w;
+        break;
+    case 0x2006:
+        if (!w) {
+            t = uint16_t((t & 0x80FF) | ((d & 0x3F) << 8));
+        } else {
+            t = uint16_t((t & 0xFF00) | d);
+            v = t;
+        }
+        w = !w;
+        break;
+    case 0x2007: {
+        int16_t const a = int16_t(v & 0x3FFF);
+        if (cpu->debug) printf("ppu->%04x: %02x\n", a, d);
+        // CHR ROM is read-only: games that clear all of video memory at start-up would
+        // otherwise wipe their own tiles. The address still advances.
+        if (a >= 0x2000 || rom->chr_size == 0) write(a, value);
+        advance_address();
+        if (cpu->debug) printf("v changed to %i\n", v);
+        break;
+    }
+    default: break;
+    }
+}
+
+uint8_t PPU::read_register(uint16_t addr) {
+    switch (addr) {
+    case 0x2002: return read_status();
+    case 0x2004: return oam[oam_addr];
+    case 0x2007: {
+        int16_t const a = int16_t(v & 0x3FFF);
+        uint8_t result;
+        if (a <= 0x3EFF) {
+            result = read_buffer;
+            read_buffer = read(a);
+        } else {
+            result = read(a); // the palette answers at once
+        }
+        advance_address();
+        return result;
+    }
+    default: return uint8_t(cpu->memory[addr]);
+    }
+}
+
+// The CPU runs a whole instruction before the PPU catches up, so `dot` names the next
+// dot to be drawn. A read just before or on the dot that starts vertical blank races it:
+// the flag and that frame's NMI are lost.
+uint8_t PPU::read_status() {
+    uint8_t const s = uint8_t(*ppustatus);
+    *ppustatus = static_cast<signed char>(s & 0x7F);
+    w = false;
+    if (dot == 1 && scanline == 241) {
+        nmi_occurred = false;
+        suppress_vbl = suppress_nmi = true;
+        return s & 0x7F;
+    }
+    if (dot >= 2 && scanline == 261) return s & 0x7F;
+    if (dot == 2 && scanline == 241) {
+        nmi_occurred = false;
+        suppress_vbl = suppress_nmi = true;
+        return s | 0x80;
+    }
+    nmi_occurred = false;
+    return s;
+}
+
+} // namespace NES
