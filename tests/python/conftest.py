@@ -1,0 +1,106 @@
+"""Shared fixtures for the Python-level tests.
+
+Every test runs with HOME pointing into its own temporary directory, so the
+save folders ($HOME/.config/Tamberlo/NAME) never touch the real user's files.
+Cartridges are assembled here from a few bytes of hand-written 6502 code.
+"""
+import ctypes
+import pathlib
+
+import pytest
+
+PRG_BANK = 16 * 1024
+CHR_BANK = 8 * 1024
+
+_libc = ctypes.CDLL(None)
+
+
+def header(prg_banks, chr_banks, flags6=0, flags7=0, byte9=0):
+    """A 16-byte iNES header (byte 9 only matters for NES 2.0 images)."""
+    return (b"NES\x1a" + bytes([prg_banks, chr_banks, flags6, flags7, 0, byte9])
+            + bytes(6))
+
+
+def ines(code=b"", *, prg_banks=1, chr_banks=0, flags6=0, flags7=0,
+         code_at=0, reset=0x8000):
+    """An NROM-style image: `code` at PRG offset `code_at`, reset vector in
+    the last four bytes of PRG (which the CPU sees at $FFFC with 16 or 32 KiB
+    of PRG ROM), CHR ROM left zero."""
+    prg = bytearray(prg_banks * PRG_BANK)
+    prg[code_at:code_at + len(code)] = code
+    prg[-4:-2] = reset.to_bytes(2, "little")
+    return (header(prg_banks, chr_banks, flags6, flags7) + bytes(prg)
+            + bytes(chr_banks * CHR_BANK))
+
+
+def jmp(addr):
+    return b"\x4c" + addr.to_bytes(2, "little")
+
+
+# Strobe both pads, read each port nine times into $0300+X ($4016) and
+# $0310+X ($4017), then start over, so the RAM always holds a recent scan.
+PAD_READER = bytes([
+    0xA9, 0x01, 0x8D, 0x16, 0x40,  # 8000 LDA #$01 / STA $4016  (latch)
+    0xA9, 0x00, 0x8D, 0x16, 0x40,  # 8005 LDA #$00 / STA $4016  (shift mode)
+    0xA2, 0x00,                    # 800A LDX #$00
+    0xAD, 0x16, 0x40,              # 800C LDA $4016
+    0x9D, 0x00, 0x03,              # 800F STA $0300,X
+    0xAD, 0x17, 0x40,              # 8012 LDA $4017
+    0x9D, 0x10, 0x03,              # 8015 STA $0310,X
+    0xE8,                          # 8018 INX
+    0xE0, 0x09,                    # 8019 CPX #$09
+    0xD0, 0xEF,                    # 801B BNE $800C
+]) + jmp(0x8000)                   # 801D JMP $8000
+
+
+def pad_bits(pressed):
+    """What the nine reads of a port give for the given eight buttons."""
+    return [0x40 | bool(b) for b in pressed] + [0x41]
+
+
+def c_stdout(capfd):
+    """Lines printed so far; the C library buffers stdout when it is not a
+    terminal, so flush it before collecting."""
+    _libc.fflush(None)
+    return capfd.readouterr().out.splitlines()
+
+
+def in_order(lines, expected):
+    """True when `expected` appears in `lines` as an ordered subsequence."""
+    it = iter(lines)
+    return all(any(line == want for line in it) for want in expected)
+
+
+@pytest.fixture(autouse=True)
+def home(tmp_path, monkeypatch):
+    h = tmp_path / "home"
+    h.mkdir()
+    monkeypatch.setenv("HOME", str(h))
+    return h
+
+
+@pytest.fixture
+def tamberlo(home):
+    return home / ".config" / "Tamberlo"
+
+
+@pytest.fixture
+def make_rom(tmp_path):
+    """Write an image to tmp/roms/<name> and return the path as a str."""
+    def write(name, data):
+        path = pathlib.Path(tmp_path, "roms", name)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        return str(path)
+    return write
+
+
+class Reader:
+    """A minimal stand-in for an open file: a name and a read() method."""
+
+    def __init__(self, name, payload):
+        self.name = name
+        self._payload = payload
+
+    def read(self):
+        return self._payload
