@@ -9,6 +9,8 @@ void APU::setCPU(CPU* c) {
     apu_clock = c->clock_speed / 2;
 }
 
-void APU::cycle() { ++cycles; }
+void APU::cycle() {
+    ++cycles;
+}
 
 } // namespace NES

@@ -6,11 +6,14 @@ namespace vandrel {
 
 namespace {
 
-void release_owner(PyObject* capsule) { Py_XDECREF(static_cast<PyObject*>(PyCapsule_GetContext(capsule))); }
+void release_owner(PyObject* capsule) {
+    Py_XDECREF(static_cast<PyObject*>(PyCapsule_GetContext(capsule)));
+}
 
 // A capsule holding the data address, with the owner as its context.
 py::capsule owner_capsule(py::handle owner, void* data) {
-    py::capsule capsule = py::reinterpret_steal<py::capsule>(PyCapsule_New(data, nullptr, release_owner));
+    py::capsule capsule =
+        py::reinterpret_steal<py::capsule>(PyCapsule_New(data, nullptr, release_owner));
     if (!capsule) throw py::error_already_set();
     if (PyCapsule_SetContext(capsule.ptr(), owner.ptr()) != 0) throw py::error_already_set();
     owner.inc_ref();

@@ -6,7 +6,8 @@ void ControllerWrapper::updateInputs(py::list buttons) {
     bool pressed[8];
     for (Py_ssize_t i = 0; i < 8; ++i) {
         // PySequence_GetItem raises the list's own IndexError for a short list.
-        py::object element = py::reinterpret_steal<py::object>(PySequence_GetItem(buttons.ptr(), i));
+        py::object element =
+            py::reinterpret_steal<py::object>(PySequence_GetItem(buttons.ptr(), i));
         if (!element) throw py::error_already_set();
         pressed[i] = py::cast<bool>(element);
     }

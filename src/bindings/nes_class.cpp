@@ -22,7 +22,8 @@ public:
 };
 
 std::unique_ptr<PythonConsole> from_path(char const* rom_name, int speed) {
-    if (!rom_name) throw py::type_error("rom_name must be a path (str, bytes or bytearray), not None");
+    if (!rom_name)
+        throw py::type_error("rom_name must be a path (str, bytes or bytearray), not None");
     return std::make_unique<PythonConsole>(rom_name, speed);
 }
 
@@ -50,7 +51,8 @@ void set_controller(PythonConsole& self, ControllerWrapper& controller, int port
 
 void register_nes(py::module_& m) {
     py::class_<PythonConsole>(m, "NES")
-        .def(py::init(&from_path), py::arg("rom_name"), py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+        .def(py::init(&from_path), py::arg("rom_name"),
+             py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
         .def(py::init<int>(), py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
         .def(py::init<py::object, int>(), py::arg("rom_file"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)

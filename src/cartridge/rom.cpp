@@ -27,7 +27,9 @@ bool has_magic(unsigned char const* data) {
     return word == INES_MAGIC;
 }
 
-bool is_nes2(unsigned char const* header) { return (header[7] & 0x0C) == 0x08; }
+bool is_nes2(unsigned char const* header) {
+    return (header[7] & 0x0C) == 0x08;
+}
 
 // One ROM size from its header byte, the NES 2.0 high nibble and the unit. The
 // exponent-multiplier form (nibble 0xF) can describe sizes far beyond 2 GiB, so sizes
@@ -71,9 +73,13 @@ ROM::ROM() {
     load_arr(long(image.size()), image.data());
 }
 
-ROM::ROM(long size, unsigned char const* data) { load_arr(size, data); }
+ROM::ROM(long size, unsigned char const* data) {
+    load_arr(size, data);
+}
 
-ROM::ROM(char const* path) { load_file(path); }
+ROM::ROM(char const* path) {
+    load_file(path);
+}
 
 std::vector<unsigned char> read_whole_file(char const* path) {
     FILE* f = std::fopen(path, "rb");
@@ -81,7 +87,8 @@ std::vector<unsigned char> read_whole_file(char const* path) {
     std::vector<unsigned char> bytes;
     unsigned char chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
     int error = std::ferror(f) ? (errno ? errno : EIO) : 0;
     std::fclose(f);
     if (error) throw FileError(error, path, "cannot read the cartridge file");

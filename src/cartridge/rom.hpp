@@ -28,14 +28,14 @@ public:
     ROM(ROM const&) = delete;
     ROM& operator=(ROM const&) = delete;
 
-    bool battery = false;                 // flags 6 bit 1: battery-backed PRG RAM
-    std::vector<unsigned char> prg;       // PRG ROM, prg_size bytes
-    std::vector<unsigned char> chr;       // CHR ROM, chr_size bytes (empty with CHR RAM)
-    unsigned char* chr_ram = nullptr;     // the PPU's pattern tables, when chr_size is 0
+    bool battery = false;                  // flags 6 bit 1: battery-backed PRG RAM
+    std::vector<unsigned char> prg;        // PRG ROM, prg_size bytes
+    std::vector<unsigned char> chr;        // CHR ROM, chr_size bytes (empty with CHR RAM)
+    unsigned char* chr_ram = nullptr;      // the PPU's pattern tables, when chr_size is 0
     int32_t mirroring = MIRROR_HORIZONTAL; // from the header; the PPU keeps the live copy
-    bool nes2 = false;                    // flags 7 bits 2-3 == 2
+    bool nes2 = false;                     // flags 7 bits 2-3 == 2
     unsigned char header[16] = {};
-    unsigned char trainer[512] = {};      // kept, but never placed in the CPU address space
+    unsigned char trainer[512] = {}; // kept, but never placed in the CPU address space
     int32_t prg_size = 0;
     int32_t chr_size = 0;
     std::unique_ptr<Mapper> mapper;

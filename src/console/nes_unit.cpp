@@ -9,7 +9,9 @@
 namespace {
 
 // A clock speed of zero or less means "as fast as possible": the largest speed.
-int32_t clamp_clock_speed(int speed) { return speed > 0 ? speed : INT32_MAX; }
+int32_t clamp_clock_speed(int speed) {
+    return speed > 0 ? speed : INT32_MAX;
+}
 
 void check_cartridge(std::string const& name, std::vector<unsigned char> const& image) {
     try {
@@ -79,7 +81,8 @@ NESUnit::~NESUnit() {
 void NESUnit::single_cycle() {
     cpu->clock();
     int64_t const c = cpu->cycles;
-    while (2 * int64_t(apu->cycles) < c) apu->cycle();
+    while (2 * int64_t(apu->cycles) < c)
+        apu->cycle();
     while (int64_t(ppu->dot_count) < 3 * c) {
         uint64_t const frame = ppu->frame_count;
         ppu->cycle();
@@ -89,13 +92,13 @@ void NESUnit::single_cycle() {
 
 void NESUnit::runFrame() {
     uint64_t const frame = ppu->frame_count;
-    while (ppu->frame_count == frame) single_cycle();
+    while (ppu->frame_count == frame)
+        single_cycle();
 }
 
 void NESUnit::setController(NES::Controller& controller, int port) {
     unsigned char const p = static_cast<unsigned char>(port);
     if (p > 1)
-        throw std::invalid_argument("controller port must be 0 or 1, got " +
-                                    std::to_string(port));
+        throw std::invalid_argument("controller port must be 0 or 1, got " + std::to_string(port));
     cpu->set_controller(&controller, p);
 }

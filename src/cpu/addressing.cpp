@@ -8,11 +8,15 @@ namespace NES {
 
 namespace {
 
-int word(uint8_t lo, uint8_t hi) { return lo | hi << 8; }
+int word(uint8_t lo, uint8_t hi) {
+    return lo | hi << 8;
+}
 
 } // namespace
 
-signed char* CPU::acc(signed char*) { return accumulator(); }
+signed char* CPU::acc(signed char*) {
+    return accumulator();
+}
 
 signed char* CPU::imm(signed char* o1) {
     instr_length = 2;
@@ -42,9 +46,13 @@ signed char* CPU::abs(signed char* o1) {
     return at(word(lo, hi));
 }
 
-signed char* CPU::absx(signed char* o1) { return at(get_addr(abs(o1)) + X); }
+signed char* CPU::absx(signed char* o1) {
+    return at(get_addr(abs(o1)) + X);
+}
 
-signed char* CPU::absy(signed char* o1) { return at(get_addr(abs(o1)) + Y); }
+signed char* CPU::absy(signed char* o1) {
+    return at(get_addr(abs(o1)) + Y);
+}
 
 // JMP ($xxFF) takes the high byte of its target from $xx00: the 6502 increments only
 // the low byte of the pointer. The pointer itself is taken straight from the image.

@@ -20,7 +20,8 @@ public:
     std::atomic<bool> buttons[8] = {};
 
     void update_inputs(bool const* b) {
-        for (int i = 0; i < 8; ++i) buttons[i].store(b[i], std::memory_order_relaxed);
+        for (int i = 0; i < 8; ++i)
+            buttons[i].store(b[i], std::memory_order_relaxed);
     }
 
     // Button 0 in bit 7 down to button 7 in bit 0: the order a game shifts them out.

@@ -82,7 +82,9 @@ void CPU::enter_interrupt(uint16_t vector) {
     PC = abs(at(vector));
 }
 
-void CPU::start_nmi() { enter_interrupt(nmi_vector); }
+void CPU::start_nmi() {
+    enter_interrupt(nmi_vector);
+}
 
 void CPU::start_irq() {
     if (P & FLAG_I) return; // stays pending until I is clear
@@ -107,9 +109,13 @@ uint8_t flag_bit(char letter) {
 
 } // namespace
 
-bool CPU::get_flag(char letter) const { return P & flag_bit(letter); }
+bool CPU::get_flag(char letter) const {
+    return P & flag_bit(letter);
+}
 
-void CPU::set_flag(char letter, bool value) { set_bit(flag_bit(letter), value); }
+void CPU::set_flag(char letter, bool value) {
+    set_bit(flag_bit(letter), value);
+}
 
 int CPU::emulated_clock_speed(long long elapsed_ns) const {
     if (cycles == 0 || elapsed_ns == 0) return 0;

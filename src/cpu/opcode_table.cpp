@@ -81,9 +81,9 @@ struct NamedOperation {
 };
 
 constexpr NamedMode MODES[] = {
-    {"impl", nullptr},     {"acc", &CPU::acc},   {"imm", &CPU::imm},   {"zpg", &CPU::zpg},
-    {"zpgx", &CPU::zpgx},  {"zpgy", &CPU::zpgy}, {"abs", &CPU::abs},   {"absx", &CPU::absx},
-    {"absy", &CPU::absy},  {"ind", &CPU::ind},   {"xind", &CPU::xind}, {"indy", &CPU::indy},
+    {"impl", nullptr},    {"acc", &CPU::acc},   {"imm", &CPU::imm},   {"zpg", &CPU::zpg},
+    {"zpgx", &CPU::zpgx}, {"zpgy", &CPU::zpgy}, {"abs", &CPU::abs},   {"absx", &CPU::absx},
+    {"absy", &CPU::absy}, {"ind", &CPU::ind},   {"xind", &CPU::xind}, {"indy", &CPU::indy},
     {"rel", &CPU::rel},
 };
 

@@ -5,24 +5,54 @@
 
 namespace NES {
 
-void CPU::LDA(signed char* m) { set_zn(A = read(m, true)); }
-void CPU::LDX(signed char* m) { set_zn(X = read(m, true)); }
-void CPU::LDY(signed char* m) { set_zn(Y = read(m, true)); }
+void CPU::LDA(signed char* m) {
+    set_zn(A = read(m, true));
+}
+void CPU::LDX(signed char* m) {
+    set_zn(X = read(m, true));
+}
+void CPU::LDY(signed char* m) {
+    set_zn(Y = read(m, true));
+}
 
-void CPU::STA(signed char* m) { write(m, static_cast<signed char>(A)); }
-void CPU::STX(signed char* m) { write(m, static_cast<signed char>(X)); }
-void CPU::STY(signed char* m) { write(m, static_cast<signed char>(Y)); }
+void CPU::STA(signed char* m) {
+    write(m, static_cast<signed char>(A));
+}
+void CPU::STX(signed char* m) {
+    write(m, static_cast<signed char>(X));
+}
+void CPU::STY(signed char* m) {
+    write(m, static_cast<signed char>(Y));
+}
 
-void CPU::TAX(signed char*) { set_zn(X = A); }
-void CPU::TAY(signed char*) { set_zn(Y = A); }
-void CPU::TXA(signed char*) { set_zn(A = X); }
-void CPU::TYA(signed char*) { set_zn(A = Y); }
-void CPU::TSX(signed char*) { set_zn(X = SP); }
-void CPU::TXS(signed char*) { SP = X; }
+void CPU::TAX(signed char*) {
+    set_zn(X = A);
+}
+void CPU::TAY(signed char*) {
+    set_zn(Y = A);
+}
+void CPU::TXA(signed char*) {
+    set_zn(A = X);
+}
+void CPU::TYA(signed char*) {
+    set_zn(A = Y);
+}
+void CPU::TSX(signed char*) {
+    set_zn(X = SP);
+}
+void CPU::TXS(signed char*) {
+    SP = X;
+}
 
-void CPU::AND(signed char* m) { set_zn(A &= read(m, true)); }
-void CPU::ORA(signed char* m) { set_zn(A |= read(m, true)); }
-void CPU::EOR(signed char* m) { set_zn(A ^= read(m, true)); }
+void CPU::AND(signed char* m) {
+    set_zn(A &= read(m, true));
+}
+void CPU::ORA(signed char* m) {
+    set_zn(A |= read(m, true));
+}
+void CPU::EOR(signed char* m) {
+    set_zn(A ^= read(m, true));
+}
 
 void CPU::BIT(signed char* m) {
     uint8_t const v = read(m, true);
@@ -54,9 +84,15 @@ void CPU::compare(uint8_t reg, signed char* m) {
     set_zn(uint8_t(reg - v));
 }
 
-void CPU::CMP(signed char* m) { compare(A, m); }
-void CPU::CPX(signed char* m) { compare(X, m); }
-void CPU::CPY(signed char* m) { compare(Y, m); }
+void CPU::CMP(signed char* m) {
+    compare(A, m);
+}
+void CPU::CPX(signed char* m) {
+    compare(X, m);
+}
+void CPU::CPY(signed char* m) {
+    compare(Y, m);
+}
 
 void CPU::INC(signed char* m) {
     uint8_t const r = uint8_t(read(m, true) + 1);
@@ -70,10 +106,18 @@ void CPU::DEC(signed char* m) {
     set_zn(r);
 }
 
-void CPU::INX(signed char*) { set_zn(++X); }
-void CPU::INY(signed char*) { set_zn(++Y); }
-void CPU::DEX(signed char*) { set_zn(--X); }
-void CPU::DEY(signed char*) { set_zn(--Y); }
+void CPU::INX(signed char*) {
+    set_zn(++X);
+}
+void CPU::INY(signed char*) {
+    set_zn(++Y);
+}
+void CPU::DEX(signed char*) {
+    set_zn(--X);
+}
+void CPU::DEY(signed char*) {
+    set_zn(--Y);
+}
 
 void CPU::ASL(signed char* m) {
     uint8_t const v = read(m, true);
@@ -107,23 +151,47 @@ void CPU::ROR(signed char* m) {
     set_zn(r);
 }
 
-void CPU::CLC(signed char*) { P &= ~FLAG_C; }
-void CPU::CLD(signed char*) { P &= ~FLAG_D; }
-void CPU::CLI(signed char*) { P &= ~FLAG_I; }
-void CPU::CLV(signed char*) { P &= ~FLAG_V; }
-void CPU::SEC(signed char*) { P |= FLAG_C; }
-void CPU::SED(signed char*) { P |= FLAG_D; }
-void CPU::SEI(signed char*) { P |= FLAG_I; }
+void CPU::CLC(signed char*) {
+    P &= ~FLAG_C;
+}
+void CPU::CLD(signed char*) {
+    P &= ~FLAG_D;
+}
+void CPU::CLI(signed char*) {
+    P &= ~FLAG_I;
+}
+void CPU::CLV(signed char*) {
+    P &= ~FLAG_V;
+}
+void CPU::SEC(signed char*) {
+    P |= FLAG_C;
+}
+void CPU::SED(signed char*) {
+    P |= FLAG_D;
+}
+void CPU::SEI(signed char*) {
+    P |= FLAG_I;
+}
 void CPU::NOP(signed char*) {}
 
-void CPU::PHA(signed char*) { stack_push(static_cast<signed char>(A)); }
+void CPU::PHA(signed char*) {
+    stack_push(static_cast<signed char>(A));
+}
 // The pushed byte always has B and bit 5 set; P itself is unchanged.
-void CPU::PHP(signed char*) { stack_push(static_cast<signed char>(P | FLAG_B | FLAG_U)); }
-void CPU::PLA(signed char*) { set_zn(A = stack_pull()); }
+void CPU::PHP(signed char*) {
+    stack_push(static_cast<signed char>(P | FLAG_B | FLAG_U));
+}
+void CPU::PLA(signed char*) {
+    set_zn(A = stack_pull());
+}
 // All eight bits as pulled, B and bit 5 included.
-void CPU::PLP(signed char*) { P = stack_pull(); }
+void CPU::PLP(signed char*) {
+    P = stack_pull();
+}
 
-void CPU::JMP(signed char* m) { jump_to(get_addr(m)); }
+void CPU::JMP(signed char* m) {
+    jump_to(get_addr(m));
+}
 
 void CPU::JSR(signed char* m) {
     int64_t const r = get_addr(PC) + 2; // the JSR's last byte
@@ -172,13 +240,29 @@ void CPU::branch(signed char* target, bool taken) {
     if ((a >> 8) != (landing >> 8)) cycles += 1;
 }
 
-void CPU::BPL(signed char* m) { branch(m, !(P & FLAG_N)); }
-void CPU::BMI(signed char* m) { branch(m, P & FLAG_N); }
-void CPU::BVC(signed char* m) { branch(m, !(P & FLAG_V)); }
-void CPU::BVS(signed char* m) { branch(m, P & FLAG_V); }
-void CPU::BCC(signed char* m) { branch(m, !(P & FLAG_C)); }
-void CPU::BCS(signed char* m) { branch(m, P & FLAG_C); }
-void CPU::BNE(signed char* m) { branch(m, !(P & FLAG_Z)); }
-void CPU::BEQ(signed char* m) { branch(m, P & FLAG_Z); }
+void CPU::BPL(signed char* m) {
+    branch(m, !(P & FLAG_N));
+}
+void CPU::BMI(signed char* m) {
+    branch(m, P & FLAG_N);
+}
+void CPU::BVC(signed char* m) {
+    branch(m, !(P & FLAG_V));
+}
+void CPU::BVS(signed char* m) {
+    branch(m, P & FLAG_V);
+}
+void CPU::BCC(signed char* m) {
+    branch(m, !(P & FLAG_C));
+}
+void CPU::BCS(signed char* m) {
+    branch(m, P & FLAG_C);
+}
+void CPU::BNE(signed char* m) {
+    branch(m, !(P & FLAG_Z));
+}
+void CPU::BEQ(signed char* m) {
+    branch(m, P & FLAG_Z);
+}
 
 } // namespace NES

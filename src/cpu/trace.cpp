@@ -14,7 +14,8 @@ void CPU::ins_str_mem(char* buf, int n, unsigned char* op, signed char* operand)
     map_memory(&operand);
     uint8_t const c = uint8_t(*op_at);
     unsigned v = 0;
-    for (int i = 1; i < instr_length; ++i) v |= unsigned(uint8_t(*at(get_addr(op_at) + i))) << (8 * (i - 1));
+    for (int i = 1; i < instr_length; ++i)
+        v |= unsigned(uint8_t(*at(get_addr(op_at) + i))) << (8 * (i - 1));
     if (!mnemonics[c] || !mode_names[c]) {
         snprintf(buf, size_t(n), "0x%02x: ---", c);
         return;
@@ -36,8 +37,7 @@ void CPU::ins_str(char* buf, int n, unsigned char opcode) {
         return;
     }
     snprintf(buf, size_t(n), "0x%02x: %s, %s, PC=$%04llx - A=%u - X=%u - Y=%u", opcode,
-             mnemonics[opcode], mode_names[opcode], static_cast<long long>(get_addr(PC)), A, X,
-             Y);
+             mnemonics[opcode], mode_names[opcode], static_cast<long long>(get_addr(PC)), A, X, Y);
 }
 
 void CPU::print_trace(signed char* operand) {
@@ -47,14 +47,16 @@ void CPU::print_trace(signed char* operand) {
     printf("SP: %02x [", SP);
     if (SP != 0xFF) {
         printf("%02x", uint8_t(memory[0x1FF]));
-        for (int a = 0x1FE; a > 0x100 + SP; --a) printf(",%02x", uint8_t(memory[a]));
+        for (int a = 0x1FE; a > 0x100 + SP; --a)
+            printf(",%02x", uint8_t(memory[a]));
     }
     puts("]");
 }
 
 void CPU::print_oam() {
     printf("New OAM: [");
-    for (uint8_t b : ppu->oam) printf("%02x,", b);
+    for (uint8_t b : ppu->oam)
+        printf("%02x,", b);
     puts("]");
 }
 

@@ -24,7 +24,8 @@ void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
     std::memset(memory, 0, sizeof memory);
     rom = cartridge;
     uint32_t const number = rom->mapper ? rom->mapper->number : ~0u;
-    prg_fold_16k = (number == 0 || number == 3) && rom->prg_size >= 0x4000 && rom->prg_size < 0x8000;
+    prg_fold_16k =
+        (number == 0 || number == 3) && rom->prg_size >= 0x4000 && rom->prg_size < 0x8000;
     if (rom->battery && load_ram) {
         printf("load RAM file: %s\n", ram_path.c_str());
         bool const exists = file_exists(ram_path);
@@ -40,9 +41,13 @@ void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
     rom->map_prg(memory, prg_bank);
 }
 
-void CPU::save_ram(FILE* f) const { std::fwrite(memory + PRG_RAM, 1, PRG_RAM_SIZE, f); }
+void CPU::save_ram(FILE* f) const {
+    std::fwrite(memory + PRG_RAM, 1, PRG_RAM_SIZE, f);
+}
 
 // A short file fills only the start of PRG RAM.
-void CPU::load_ram(FILE* f) { std::fread(memory + PRG_RAM, 1, PRG_RAM_SIZE, f); }
+void CPU::load_ram(FILE* f) {
+    std::fread(memory + PRG_RAM, 1, PRG_RAM_SIZE, f);
+}
 
 } // namespace NES

@@ -74,4 +74,6 @@ bool NESUnit::setSaveDir(std::string dir) {
     return true;
 }
 
-std::string NESUnit::battery_ram_path() const { return config_dir + NES::sep + "ram"; }
+std::string NESUnit::battery_ram_path() const {
+    return config_dir + NES::sep + "ram";
+}

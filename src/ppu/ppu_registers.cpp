@@ -67,9 +67,13 @@ int16_t PPU::map_memory(int16_t& addr) const {
     return addr;
 }
 
-uint8_t PPU::read(int16_t addr) { return uint8_t(memory[map_memory(addr)]); }
+uint8_t PPU::read(int16_t addr) {
+    return uint8_t(memory[map_memory(addr)]);
+}
 
-void PPU::write(int16_t addr, signed char value) { memory[map_memory(addr)] = value; }
+void PPU::write(int16_t addr, signed char value) {
+    memory[map_memory(addr)] = value;
+}
 
 void PPU::v_horiz() {
     if ((v & 0x001F) == 31)

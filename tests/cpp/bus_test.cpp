@@ -18,12 +18,15 @@ protected:
         return im;
     }
     uint8_t read(uint16_t addr) { return cpu.read(cpu.at(addr), true); }
-    void write(uint16_t addr, uint8_t value) { cpu.write(cpu.at(addr), static_cast<signed char>(value)); }
+    void write(uint16_t addr, uint8_t value) {
+        cpu.write(cpu.at(addr), static_cast<signed char>(value));
+    }
 };
 
 TEST_F(Bus, RamMirrorsFoldOntoTheFirst2K) {
     write(0x0801, 0x55);
-    for (uint16_t a : {0x0001, 0x1001, 0x1801}) EXPECT_EQ(read(a), 0x55) << std::hex << a;
+    for (uint16_t a : {0x0001, 0x1001, 0x1801})
+        EXPECT_EQ(read(a), 0x55) << std::hex << a;
     EXPECT_EQ(cpu.memory[0x0801], 0);
 }
 
@@ -91,7 +94,8 @@ TEST_F(Bus, ControllerShiftsButtonsOutInReportOrder) {
     write(0x4016, 1);
     write(0x4016, 0);
     uint8_t const expected[9] = {0x41, 0x40, 0x40, 0x41, 0x40, 0x40, 0x40, 0x40, 0x41};
-    for (uint8_t e : expected) EXPECT_EQ(read(0x4016), e);
+    for (uint8_t e : expected)
+        EXPECT_EQ(read(0x4016), e);
 }
 
 TEST_F(Bus, StrobeHeldHighKeepsReportingTheFirstLatchedButton) {
@@ -100,14 +104,16 @@ TEST_F(Bus, StrobeHeldHighKeepsReportingTheFirstLatchedButton) {
     write(0x4016, 1);
     bool others[8] = {false, true, true, true, true, true, true, true};
     nes->controller1.update_inputs(others);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(read(0x4016), 0x41);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(read(0x4016), 0x41);
 }
 
 TEST_F(Bus, EmptyPortReadsReleasedThenOnes) {
     cpu.set_controller(nullptr, 1);
     write(0x4016, 1);
     write(0x4016, 0);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(read(0x4017), 0x40);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(read(0x4017), 0x40);
     EXPECT_EQ(read(0x4017), 0x41);
 }
 
@@ -118,18 +124,20 @@ TEST_F(Bus, SecondPortReadsItsOwnController) {
     nes->setController(pad, 1);
     write(0x4016, 1);
     write(0x4016, 0);
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(read(0x4017), 0x40);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(read(0x4017), 0x40);
     EXPECT_EQ(read(0x4017), 0x41);
     EXPECT_EQ(read(0x4016), 0x40) << "port 0 still reads the built-in pad";
 }
 
 TEST_F(Bus, OamDmaCopiesAPageMaskingAttributeBytes) {
-    for (int i = 0; i < 256; ++i) cpu.memory[0x0200 + i] = static_cast<signed char>(0xFF - i);
+    for (int i = 0; i < 256; ++i)
+        cpu.memory[0x0200 + i] = static_cast<signed char>(0xFF - i);
     int64_t const cycles = cpu.cycles;
     nes->ppu->oam_addr = 4;
     write(0x4014, 0x02);
     NES::PPU& ppu = *nes->ppu;
-    EXPECT_EQ(ppu.oam[4], 0xFF);       // from $0200
+    EXPECT_EQ(ppu.oam[4], 0xFF);        // from $0200
     EXPECT_EQ(ppu.oam[2], 0x01 & 0xE3); // from $02FE, an attribute byte
     EXPECT_EQ(ppu.oam[6], (0xFF - 2) & 0xE3);
     EXPECT_EQ(ppu.oam_addr, 4);

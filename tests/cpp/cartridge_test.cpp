@@ -39,13 +39,11 @@ TEST_P(HeaderFlags, DecodeBatteryMapperAndMirroring) {
     EXPECT_EQ(rom.mirroring, k.mirroring);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ines, HeaderFlags,
-                         ::testing::Values(FlagCase{0x09, 0x00, false, 0, 2},
-                                           FlagCase{0x01, 0x00, false, 0, 1},
-                                           FlagCase{0x12, 0x00, true, 1, 0},
-                                           FlagCase{0x80, 0x20, false, 40, 0},
-                                           FlagCase{0x40, 0x00, false, 4, 0},
-                                           FlagCase{0xF0, 0xF0, false, 255, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Ines, HeaderFlags,
+    ::testing::Values(FlagCase{0x09, 0x00, false, 0, 2}, FlagCase{0x01, 0x00, false, 0, 1},
+                      FlagCase{0x12, 0x00, true, 1, 0}, FlagCase{0x80, 0x20, false, 40, 0},
+                      FlagCase{0x40, 0x00, false, 4, 0}, FlagCase{0xF0, 0xF0, false, 255, 0}));
 
 TEST(Rom, Nes2SizesUseTheHighNibblesAndPrintNoInesLines) {
     std::vector<unsigned char> im = header(2, 0, 0x00, 0x08, 0x00);
@@ -93,7 +91,8 @@ TEST(Rom, UnknownMapperIsAnnouncedAndKeepsItsNumber) {
     std::vector<unsigned char> im = image(1, 1, 0x70, 0x00);
     testing::internal::CaptureStdout();
     NES::ROM rom(long(im.size()), im.data());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No Battery\nUNRECOGNIZED MAPPER!\niNES\n1\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "No Battery\nUNRECOGNIZED MAPPER!\niNES\n1\n");
     EXPECT_EQ(rom.mapper->number, 7u);
 }
 
@@ -136,8 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
     Rom, MalformedImages,
     ::testing::Values(BadImage{"short header", {'N', 'E', 'S', 0x1A, 1}},
                       BadImage{"wrong magic", std::vector<unsigned char>(32, 0)},
-                      BadImage{"no PRG ROM", image(0, 1)},
-                      BadImage{"truncated", truncated()},
+                      BadImage{"no PRG ROM", image(0, 1)}, BadImage{"truncated", truncated()},
                       BadImage{"PRG below 1 KiB", nes2_small(0x04, 0x0F)},
                       BadImage{"CHR below 1 KiB", nes2_small(0x40, 0xF0)},
                       BadImage{"size beyond 2 GiB", nes2_small(0xFF, 0x0F)}));
@@ -195,7 +193,8 @@ class PrgMapping : public ::testing::TestWithParam<PrgLayout> {};
 TEST_P(PrgMapping, PlacesBanksByMapperNumber) {
     PrgLayout const k = GetParam();
     std::vector<unsigned char> im = image(k.banks, 1, k.f6, k.f7);
-    for (int unit = 0; unit < k.banks * 16; ++unit) im[16 + unit * 1024] = uint8_t(unit + 1);
+    for (int unit = 0; unit < k.banks * 16; ++unit)
+        im[16 + unit * 1024] = uint8_t(unit + 1);
     NES::ROM rom(long(im.size()), im.data());
     std::vector<signed char> memory(0x10000, 0);
     rom.map_prg(memory.data(), 0);
@@ -205,11 +204,12 @@ TEST_P(PrgMapping, PlacesBanksByMapperNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rom, PrgMapping,
-    ::testing::Values(PrgLayout{0x00, 0, 2, 0xC000, 1, 16384}, PrgLayout{0x10, 0, 8, 0x8000, 0, 16384},
-                      PrgLayout{0x10, 0, 8, 0xC000, 7, 16384}, PrgLayout{0x20, 0, 8, 0xC000, 7, 16384},
-                      PrgLayout{0x40, 0, 8, 0x8000, -1, 16384}, PrgLayout{0x40, 0, 8, 0xC000, 7, 16384},
-                      PrgLayout{0x80, 0x20, 4, 0x6000, 6, 8192}, PrgLayout{0x80, 0x20, 4, 0x8000, 4, 8192},
-                      PrgLayout{0x80, 0x20, 4, 0xA000, 5, 8192}, PrgLayout{0x80, 0x20, 4, 0xC000, -1, 8192},
-                      PrgLayout{0x80, 0x20, 4, 0xE000, 7, 8192}, PrgLayout{0x70, 0, 2, 0x8000, -1, 16384}));
+    ::testing::Values(
+        PrgLayout{0x00, 0, 2, 0xC000, 1, 16384}, PrgLayout{0x10, 0, 8, 0x8000, 0, 16384},
+        PrgLayout{0x10, 0, 8, 0xC000, 7, 16384}, PrgLayout{0x20, 0, 8, 0xC000, 7, 16384},
+        PrgLayout{0x40, 0, 8, 0x8000, -1, 16384}, PrgLayout{0x40, 0, 8, 0xC000, 7, 16384},
+        PrgLayout{0x80, 0x20, 4, 0x6000, 6, 8192}, PrgLayout{0x80, 0x20, 4, 0x8000, 4, 8192},
+        PrgLayout{0x80, 0x20, 4, 0xA000, 5, 8192}, PrgLayout{0x80, 0x20, 4, 0xC000, -1, 8192},
+        PrgLayout{0x80, 0x20, 4, 0xE000, 7, 8192}, PrgLayout{0x70, 0, 2, 0x8000, -1, 16384}));
 
 } // namespace

@@ -9,8 +9,8 @@ class Console : public ::testing::Test {
 protected:
     test::TempHome home;
     // An endless loop at $8000: JMP $8000 (3 cycles per step).
-    std::unique_ptr<NESUnit> nes =
-        test::console(home.path(), test::Image().at(0x8000, {0x4C, 0x00, 0x80}).vectors(0x8000, 0x8000, 0x8000));
+    std::unique_ptr<NESUnit> nes = test::console(
+        home.path(), test::Image().at(0x8000, {0x4C, 0x00, 0x80}).vectors(0x8000, 0x8000, 0x8000));
 };
 
 TEST_F(Console, StartsWithZeroCounters) {
@@ -41,7 +41,8 @@ TEST_F(Console, PerFrameCallableRunsOncePerFrameInsideTheStep) {
         EXPECT_EQ(nes->ppu->scanline, 0);
         EXPECT_EQ(nes->ppu->dot, 0);
     };
-    for (int i = 0; i < 3; ++i) nes->runFrame();
+    for (int i = 0; i < 3; ++i)
+        nes->runFrame();
     EXPECT_EQ(calls, 3);
 }
 
@@ -53,7 +54,8 @@ TEST_F(Console, AnEmptyPerFrameCallableFailsTheStepThatEndsTheFrame) {
 TEST(ConsoleClock, NonPositiveSpeedsMeanAsFastAsPossible) {
     test::TempHome home;
     std::string const rom = test::write_temp_file(home.path(), "c.nes", test::Image().bytes());
-    for (int speed : {0, -5}) EXPECT_EQ(NESUnit(rom.c_str(), speed).cpu->clock_speed, 2147483647);
+    for (int speed : {0, -5})
+        EXPECT_EQ(NESUnit(rom.c_str(), speed).cpu->clock_speed, 2147483647);
     EXPECT_EQ(NESUnit(rom.c_str(), 2).cpu->clock_speed, 2);
     testing::internal::CaptureStdout();
     NESUnit blank(-1);
@@ -68,16 +70,19 @@ TEST(Frame, Is89342DotsWithVerticalBlankAtLine241) {
     test::TempHome home;
     auto nes = test::console(home.path(), test::Image());
     NES::PPU& ppu = *nes->ppu;
-    for (int call = 1; call < 82158; ++call) ppu.cycle();
+    for (int call = 1; call < 82158; ++call)
+        ppu.cycle();
     EXPECT_FALSE(ppu.vblank);
     ppu.cycle();
     EXPECT_TRUE(ppu.vblank);
     EXPECT_TRUE(ppu.nmi_occurred);
-    for (int call = 82159; call < 89317; ++call) ppu.cycle();
+    for (int call = 82159; call < 89317; ++call)
+        ppu.cycle();
     EXPECT_EQ(ppu.frame_count, 0u);
     ppu.cycle();
     EXPECT_EQ(ppu.frame_count, 1u);
-    for (int call = 0; call < 89341; ++call) ppu.cycle();
+    for (int call = 0; call < 89341; ++call)
+        ppu.cycle();
     EXPECT_EQ(ppu.frame_count, 1u);
     ppu.cycle();
     EXPECT_EQ(ppu.frame_count, 2u);

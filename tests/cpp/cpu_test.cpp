@@ -13,7 +13,8 @@ protected:
     NES::CPU& cpu = *nes->cpu;
 
     void step(int instructions = 1) {
-        for (int i = 0; i < instructions; ++i) cpu.clock();
+        for (int i = 0; i < instructions; ++i)
+            cpu.clock();
     }
     int pc() const { return int(cpu.get_addr(cpu.PC)); }
 };

@@ -106,7 +106,8 @@ TEST_P(Cycles, CountsTheTableAndPageCrossings) {
     cpu.X = k.x;
     cpu.Y = k.y;
     test::load_program(cpu, 0x0200, {});
-    for (size_t i = 0; i < k.code.size(); ++i) cpu.memory[0x200 + i] = static_cast<signed char>(k.code[i]);
+    for (size_t i = 0; i < k.code.size(); ++i)
+        cpu.memory[0x200 + i] = static_cast<signed char>(k.code[i]);
     int64_t const before = cpu.cycles;
     cpu.clock();
     EXPECT_EQ(cpu.cycles - before, k.cycles) << k.what;

@@ -40,7 +40,9 @@ LogLine parse(std::string const& line) {
             line[15] == '*'};
 }
 
-bool is_branch(uint8_t opcode) { return (opcode & 0x1F) == 0x10; }
+bool is_branch(uint8_t opcode) {
+    return (opcode & 0x1F) == 0x10;
+}
 
 bool is_indirect_y(NES::CPU const& cpu, uint8_t opcode) {
     return cpu.mode_names[opcode] && std::string(cpu.mode_names[opcode]) == "indy";
@@ -64,7 +66,8 @@ TEST(Nestest, OfficialOpcodesMatchTheReferenceTrace) {
     NES::CPU& cpu = *nes.cpu;
 
     std::vector<LogLine> lines;
-    for (std::string text; std::getline(log, text);) lines.push_back(parse(text));
+    for (std::string text; std::getline(log, text);)
+        lines.push_back(parse(text));
     cpu.PC = cpu.at(0xC000);
     cpu.SP = 0xFD;
     cpu.P = 0x24;
@@ -83,7 +86,8 @@ TEST(Nestest, OfficialOpcodesMatchTheReferenceTrace) {
 
         uint8_t const opcode = cpu.read(cpu.PC, false);
         uint8_t const zp = cpu.read(cpu.at(want.pc + 1), false);
-        int const indy_difference = int(zp + cpu.Y > 255) - int(uint8_t(cpu.memory[zp]) + cpu.Y > 255);
+        int const indy_difference =
+            int(zp + cpu.Y > 255) - int(uint8_t(cpu.memory[zp]) + cpu.Y > 255);
         long long const before = cpu.cycles;
         cpu.clock();
         long long const ours = cpu.cycles - before;

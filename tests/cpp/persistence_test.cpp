@@ -23,12 +23,11 @@ TEST_P(SaveName, IsTheBaseNameCutAtItsLastDot) {
     EXPECT_EQ(NES::save_name(GetParam().path), GetParam().name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, SaveName,
-                         ::testing::Values(NameCase{"/roms/Super Game (U).rev.nes", "Super_Game_(U).rev"},
-                                           NameCase{"game", "game"},
-                                           NameCase{"C:\\roms\\a.nes", "a"},
-                                           NameCase{"/a.b/game", "game"},
-                                           NameCase{"rel/dir/x y.nes", "x_y"}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, SaveName,
+    ::testing::Values(NameCase{"/roms/Super Game (U).rev.nes", "Super_Game_(U).rev"},
+                      NameCase{"game", "game"}, NameCase{"C:\\roms\\a.nes", "a"},
+                      NameCase{"/a.b/game", "game"}, NameCase{"rel/dir/x y.nes", "x_y"}));
 
 test::Image battery_image() {
     test::Image im;
@@ -52,7 +51,8 @@ TEST(SaveFolders, AreCreatedWithEveryMissingLevel) {
     EXPECT_EQ(out.rfind("LINUX, " + home.path() + "/.config\n" + dir + "\n", 0), 0u) << out;
     testing::internal::CaptureStdout();
     auto again = test::console(home.path(), test::Image(), "My Game.nes");
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("Folder already exists. Checking for save...\n"),
+    EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                  "Folder already exists. Checking for save...\n"),
               std::string::npos);
 }
 
@@ -92,7 +92,8 @@ TEST(BatteryRam, MissingFileLeavesPrgRamZero) {
     test::TempHome home;
     testing::internal::CaptureStdout();
     auto nes = test::console(home.path(), battery_image());
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("RAM file exists: 0\n"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("RAM file exists: 0\n"),
+              std::string::npos);
     EXPECT_EQ(nes->cpu->memory[0x6000], 0);
 }
 

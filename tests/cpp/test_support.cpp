@@ -10,7 +10,8 @@ Image::Image() : prg(16384, 0), chr(8192, 0) {}
 
 Image& Image::at(uint16_t cpu_addr, std::initializer_list<uint8_t> bytes) {
     size_t offset = (cpu_addr - 0x8000) & 0x3FFF;
-    for (uint8_t b : bytes) prg[offset++] = b;
+    for (uint8_t b : bytes)
+        prg[offset++] = b;
     return *this;
 }
 
@@ -65,7 +66,8 @@ std::unique_ptr<NESUnit> console(std::string const& dir, Image const& image,
 
 void load_program(NES::CPU& cpu, uint16_t addr, std::initializer_list<uint8_t> code) {
     uint16_t a = addr;
-    for (uint8_t b : code) cpu.memory[a++] = static_cast<signed char>(b);
+    for (uint8_t b : code)
+        cpu.memory[a++] = static_cast<signed char>(b);
     cpu.PC = cpu.memory + addr;
 }
 

@@ -1,4 +1,5 @@
-// Nintendo MMC1, mapper 1: a five-write serial shift register feeding control, CHR and PRG bank registers.
+// Nintendo MMC1, mapper 1: a five-write serial shift register feeding control, CHR and PRG bank
+// registers.
 #pragma once
 
 #include "cartridge/mapper.hpp"

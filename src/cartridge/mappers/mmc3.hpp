@@ -1,4 +1,5 @@
-// Nintendo MMC3, mapper 4: eight bank registers, PRG RAM protection and a scanline counter that raises IRQs.
+// Nintendo MMC3, mapper 4: eight bank registers, PRG RAM protection and a scanline counter that
+// raises IRQs.
 #pragma once
 
 #include "cartridge/mapper.hpp"
