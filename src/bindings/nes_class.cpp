@@ -2,6 +2,7 @@
 #include "bindings/nes_class.hpp"
 
 #include "bindings/array_views.hpp"
+#include "bindings/audio_blocks.hpp"
 #include "bindings/controller_wrapper.hpp"
 #include "console/nes_unit.hpp"
 
@@ -59,6 +60,12 @@ void register_nes(py::module_& m) {
         .def("cpuMem", &cpu_mem)
         .def("ppuMem", &ppu_mem)
         .def("OAM", &oam)
+        .def(
+            "getAudio",
+            [](PythonConsole& self, bool split_channels) {
+                return audio_blocks(self, split_channels);
+            },
+            py::arg("split_channels") = false)
         .def("setSaveDir", &NESUnit::setSaveDir)
         .def("getSaveDir", &NESUnit::getSaveDir)
         .def("setController", &set_controller)
