@@ -5,6 +5,9 @@
 #include "bindings/audio_blocks.hpp"
 #include "bindings/controller_wrapper.hpp"
 #include "console/nes_unit.hpp"
+#include "ppu/palette.hpp"
+
+#include <cstring>
 
 namespace py = pybind11;
 
@@ -16,10 +19,18 @@ constexpr int DEFAULT_CLOCK_SPEED = 1789773;
 
 // The console as Python holds it: NESUnit plus references to the Python controllers
 // plugged into its ports, so that a plugged Controller lives as long as it is plugged.
+// It also keeps a writable copy of the colour table for "colorLookup": a program may
+// change it freely, and the picture's colours, drawn from the read-only table, do not
+// change with it.
 class PythonConsole : public NESUnit {
 public:
-    using NESUnit::NESUnit;
+    template <typename... Args>
+    explicit PythonConsole(Args&&... args) : NESUnit(std::forward<Args>(args)...) {
+        std::memcpy(colour_table, NES::NTSC_TO_RGB, sizeof colour_table);
+    }
+
     py::object plugged[2];
+    uint8_t colour_table[NES::PALETTE_COLOURS * 3];
 };
 
 std::unique_ptr<PythonConsole> from_path(char const* rom_name, int speed) {
@@ -43,6 +54,17 @@ py::array oam(py::object self) {
     return byte_view(self, nes.ppu->oam, {256}, {1});
 }
 
+py::array get_img(py::object self) {
+    auto& nes = self.cast<PythonConsole&>();
+    return byte_view(self, nes.ppu->image, {NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3},
+                     {NES::SCREEN_WIDTH * 3, 3, 1});
+}
+
+py::array color_lookup(py::object self) {
+    auto& nes = self.cast<PythonConsole&>();
+    return byte_view(self, nes.colour_table, {NES::PALETTE_COLOURS, 3}, {3, 1});
+}
+
 void set_controller(PythonConsole& self, ControllerWrapper& controller, int port) {
     self.setController(controller.controller, port);
     self.plugged[static_cast<unsigned char>(port)] = py::cast(&controller);
@@ -60,6 +82,8 @@ void register_nes(py::module_& m) {
         .def("cpuMem", &cpu_mem)
         .def("ppuMem", &ppu_mem)
         .def("OAM", &oam)
+        .def("getImg", &get_img)
+        .def("colorLookup", &color_lookup)
         .def(
             "getAudio",
             [](PythonConsole& self, bool split_channels) {

@@ -8,8 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 namespace NES {
+
+constexpr int SCREEN_WIDTH = 256;
+constexpr int SCREEN_HEIGHT = 240;
+constexpr int FRAME_BYTES = SCREEN_WIDTH * SCREEN_HEIGHT * 3; // RGB, row-major
 
 class CPU;
 class ROM;
@@ -28,6 +33,8 @@ public:
     // Video address space 0x0000-0x3FFF (the array is larger than what is addressed).
     signed char memory[0xC000] = {};
     uint8_t oam[256] = {}; // 64 sprites: Y, tile, attributes, X
+    // Up to 8 sprites chosen for the next line; each Y byte holds OAM Y + 1.
+    uint8_t secondary_oam[32] = {};
     int32_t scanline = 0;  // 0-261
     int32_t dot = 25;      // 0-340: the next dot to be processed
     int32_t mirroring = 0; // 0 horizontal, 1 vertical, 2 four-screen, 3 single-screen
@@ -37,12 +44,17 @@ public:
     bool suppress_vbl = false; // a PPUSTATUS read raced the start of vertical blank
     bool nmi_occurred = false; // the vertical-blank NMI condition the CPU samples
     bool suppress_nmi = false;
+    bool rendering = false; // PPUMASK bit 3 or 4: background or sprites on
     // v and t: bits 0-4 coarse X, 5-9 coarse Y, 10-11 nametable, 12-14 fine Y.
     uint16_t v = 0;
     uint16_t t = 0;
     uint8_t x = 0;  // fine X scroll
     bool w = false; // write toggle shared by PPUSCROLL and PPUADDR
     uint8_t oam_addr = 0;
+    uint16_t nt_addr = 0;    // nametable address of the tile being drawn
+    uint16_t at_addr = 0;    // its attribute byte
+    uint16_t pattern_hi = 0; // pattern bit plane 1 of the tile row being drawn
+    uint16_t pattern_lo = 0; // pattern bit plane 0
     uint8_t read_buffer = 0; // PPUDATA read buffer
     signed char* ppuctrl = nullptr;
     signed char* ppumask = nullptr;
@@ -53,8 +65,29 @@ public:
     signed char* ppuaddr = nullptr;
     signed char* ppudata = nullptr;
     signed char* oamdma = nullptr;
+    std::mutex frame_mutex; // held while a finished picture is copied into `image`
     void* mapper_args[3] = {nullptr, nullptr, nullptr}; // {CPU, this PPU, APU}
-    bool post_render = false; // from scanline 239 dot 340 until the frame wraps
+    uint8_t fine_pos = 0;      // pixel column 0-7 inside the current background tile
+    uint8_t tile_index = 0;    // last nametable byte fetched
+    uint16_t pattern_addr = 0; // pattern address of the last fetched tile row
+    bool post_render = false;  // from scanline 239 dot 340 until the frame wraps
+    // Sprite evaluation for the next line.
+    uint8_t eval_n = 0;     // OAM byte index
+    uint8_t eval_m = 0;     // byte offset 0-3 of the overflow scan
+    bool eval_done = false; // the index wrapped past OAM byte 255
+    uint8_t next_count = 0; // sprites found for the next line, 0-8
+    // The current line's sprites: 8 x (Y + 1, tile, attributes, X).
+    uint8_t line_sprites[32] = {};
+    int8_t line_count = 0;
+    int32_t x_counters[8] = {};           // per-slot X down-counters
+    int32_t next_x[8] = {};               // X of each sprite chosen for the next line
+    uint8_t active_mask = 0;              // bit i: slot i is being drawn
+    uint8_t sprite_columns[8] = {};       // per-slot pattern bit position, 7 down to 0
+    bool sprite0_next = false;            // OAM sprite 0 is in the next line's list (slot 0)
+    bool sprite0_line = false;            // ... and in the current line's
+    uint8_t work_image[FRAME_BYTES] = {}; // the picture being drawn
+    uint8_t image[FRAME_BYTES] = {};      // the last finished picture
+    uint8_t color_index[SCREEN_WIDTH * SCREEN_HEIGHT] = {}; // palette value last drawn per pixel
 
     void loadRom(ROM* rom);
     uint8_t read(int16_t addr);
@@ -75,6 +108,18 @@ public:
 private:
     uint8_t read_status();
     void advance_address() { v = uint16_t(v + ((*ppuctrl & 0x04) ? 32 : 1)); }
+
+    // The renderer, dot by dot.
+    void visible_dot();
+    void fetch_tile(uint16_t from);
+    void count_sprite_columns();
+    void clear_evaluation();
+    void evaluation_step();
+    void evaluate_sprite(int sprite_height);
+    void scan_overflow(int sprite_height);
+    void load_line_sprites();
+    void draw_pixel();
+    void publish_frame();
     void vertical_blank_dot();
     void advance_dot();
 };

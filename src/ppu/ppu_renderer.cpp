@@ -1,29 +1,244 @@
-// One PPU dot. A frame is 262 scanlines of 341 dots (89342 dots, no odd-frame skip):
-// lines 0-239 are visible, vertical blank runs from scanline 241 dot 1 to scanline 261
-// dot 1, and the wrap from line 261 to line 0 completes the frame.
+// The dot renderer. A frame is 262 scanlines of 341 dots (89342 dots, no odd-frame
+// skip): lines 0-239 are visible with one pixel per dot 1-256, vertical blank runs from
+// scanline 241 dot 1 to scanline 261 dot 1, and the wrap from line 261 to line 0
+// completes the frame.
+//
+// Pixels are computed from video memory at the moment they are drawn: the background
+// tile at `v` is fetched at the start of every 8-dot group (and fetched ahead when the
+// fine X scroll carries into the next tile), and sprites are drawn from per-slot X
+// counters and pattern columns instead of shift registers. A pixel's RGB bytes are
+// written only when its palette value changes, so a still picture costs one byte
+// comparison per pixel.
+#include <cstring>
+
 #include "cartridge/mapper.hpp"
 #include "cpu/cpu.hpp"
+#include "ppu/palette.hpp"
 #include "ppu/ppu.hpp"
 
 namespace NES {
 
+namespace {
+
+// PPUCTRL bits.
+constexpr uint8_t CTRL_SPRITE_TABLE = 0x08; // 8x8 sprite patterns at 0x1000
+constexpr uint8_t CTRL_BG_TABLE = 0x10;     // background patterns at 0x1000
+constexpr uint8_t CTRL_TALL_SPRITES = 0x20; // 8x16 sprites
+// PPUMASK bits.
+constexpr uint8_t MASK_BG_LEFT = 0x02;      // background in the leftmost 8 pixels
+constexpr uint8_t MASK_SPRITES_LEFT = 0x04; // sprites in the leftmost 8 pixels
+constexpr uint8_t MASK_BG = 0x08;
+constexpr uint8_t MASK_SPRITES = 0x10;
+// PPUSTATUS bits.
+constexpr uint8_t STATUS_OVERFLOW = 0x20;
+constexpr uint8_t STATUS_SPRITE0_HIT = 0x40;
+constexpr uint8_t STATUS_VBLANK = 0x80;
+
+// Sprite attribute bits.
+constexpr uint8_t ATTR_BEHIND_BG = 0x20;
+constexpr uint8_t ATTR_FLIP_X = 0x40;
+constexpr uint8_t ATTR_FLIP_Y = 0x80;
+
+uint16_t coarse_x_incremented(uint16_t v) {
+    return (v & 0x001F) == 31 ? uint16_t((v & ~0x001F) ^ 0x0400) : uint16_t(v + 1);
+}
+
+} // namespace
+
 void PPU::cycle() {
-    if (post_render)
+    rendering = (*ppumask & (MASK_BG | MASK_SPRITES)) != 0;
+    if (post_render) {
         vertical_blank_dot();
-    else if (scanline == 239 && dot == 340)
-        post_render = true;
+    } else if (dot == 0 || dot >= 257) {
+        if (dot == 257 && rendering) load_line_sprites();
+        if (dot == 340 && scanline == 239) post_render = true;
+    } else {
+        visible_dot();
+    }
     advance_dot();
+}
+
+void PPU::visible_dot() {
+    count_sprite_columns();
+    if (((dot - 1) & 7) == 0 && rendering) {
+        fetch_tile(v);
+        fine_pos = x & 7;
+    }
+    if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
+    if (dot >= 129 && rendering) evaluation_step();
+    if (dot == 256 && rendering) v_vert();
+    draw_pixel();
+    if (++fine_pos == 8) {
+        // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
+        fine_pos = 0;
+        fetch_tile(coarse_x_incremented(v));
+    }
+    if (rendering && (dot & 7) == 0 && dot < 256) v_horiz();
+}
+
+void PPU::fetch_tile(uint16_t from) {
+    nt_addr = uint16_t(0x2000 | (from & 0x0FFF));
+    at_addr = uint16_t(0x23C0 | (from & 0x0C00) | ((from >> 4) & 0x38) | ((from >> 2) & 0x07));
+    tile_index = read(int16_t(nt_addr));
+    pattern_addr =
+        uint16_t(tile_index << 4 | ((*ppuctrl & CTRL_BG_TABLE) ? 0x1000 : 0) | ((v >> 12) & 7));
+    pattern_lo = uint8_t(memory[pattern_addr]);
+    pattern_hi = uint8_t(memory[pattern_addr + 8]);
+}
+
+// A sprite with X = n is drawn at pixel columns n to n + 7, starting at pattern bit 7.
+void PPU::count_sprite_columns() {
+    for (int i = 0; i < line_count; ++i) {
+        uint8_t const bit = uint8_t(1 << i);
+        if (active_mask & bit) --sprite_columns[i];
+        if (x_counters[i] == 0)
+            active_mask |= bit;
+        else if (x_counters[i] < -7)
+            active_mask &= uint8_t(~bit);
+        --x_counters[i];
+    }
+}
+
+void PPU::clear_evaluation() {
+    std::memset(secondary_oam, 0xFF, sizeof secondary_oam);
+    eval_n = eval_m = 0;
+    eval_done = false;
+    next_count = 0;
+    sprite0_next = false;
+}
+
+void PPU::evaluation_step() {
+    int const height = (*ppuctrl & CTRL_TALL_SPRITES) ? 16 : 8;
+    if (next_count < 8) {
+        if ((dot & 1) == 0 && dot >= 130) evaluate_sprite(height);
+    } else {
+        scan_overflow(height);
+    }
+}
+
+// One OAM sprite per even dot: is it on the next line? Line 239 evaluates for line 0,
+// which therefore never has sprites (their Y + 1 is at least 1).
+void PPU::evaluate_sprite(int height) {
+    uint8_t const y1 = uint8_t(oam[eval_n] + 1);
+    if (!eval_done && y1 != 0) {
+        uint8_t* slot = secondary_oam + next_count * 4;
+        slot[0] = y1;
+        int const row = (scanline + 1) % 240 - y1;
+        if (unsigned(row) < unsigned(height) && y1 <= 239) {
+            std::memcpy(slot + 1, oam + eval_n + 1, 3);
+            next_x[next_count] = slot[3];
+            if (eval_n == 0) sprite0_next = true;
+            ++next_count;
+        }
+    }
+    eval_n = uint8_t(eval_n + 4);
+    if (eval_n == 0) eval_done = true;
+}
+
+// With eight sprites found, the hardware keeps scanning but steps its byte offset on
+// every miss, so it compares tile, attribute or X bytes as if they were Y: the overflow
+// flag follows that diagonal scan.
+void PPU::scan_overflow(int height) {
+    uint8_t const b = oam[uint8_t(eval_n + eval_m)];
+    if (unsigned(scanline - b) < unsigned(height)) {
+        *ppustatus = static_cast<signed char>(*ppustatus | STATUS_OVERFLOW);
+    } else {
+        eval_m = (eval_m + 1) & 3;
+    }
+    eval_n = uint8_t(eval_n + 4);
+}
+
+// Dot 257: horizontal scroll reload and the next line's sprites.
+void PPU::load_line_sprites() {
+    oam_addr = 0;
+    v = uint16_t((v & 0xFBE0) | (t & 0x041F));
+    std::memcpy(line_sprites, secondary_oam, size_t(next_count) * 4);
+    line_count = int8_t(next_count);
+    active_mask = 0;
+    std::memcpy(x_counters, next_x, sizeof x_counters);
+    sprite0_line = sprite0_next;
+    for (int i = 0; i < next_count; ++i)
+        sprite_columns[i] = 7;
+}
+
+void PPU::draw_pixel() {
+    uint8_t const mask = uint8_t(*ppumask);
+    uint8_t const ctrl = uint8_t(*ppuctrl);
+
+    int const shift = 7 - fine_pos;
+    int const bg = ((pattern_hi >> shift) & 1) << 1 | ((pattern_lo >> shift) & 1);
+    uint8_t const attribute = read(int16_t(at_addr));
+    int const palette = (attribute >> (((nt_addr >> 1) & 1) * 2 + ((nt_addr >> 6) & 1) * 4)) & 3;
+
+    // The lowest-numbered opaque sprite slot wins.
+    int sprite = 0, sprite_slot = 0, sprite_palette = 0;
+    bool behind = true;
+    bool const tall = ctrl & CTRL_TALL_SPRITES;
+    for (int i = line_count - 1; i >= 0; --i) {
+        if (!(active_mask & (1 << i))) continue;
+        uint8_t const* s = line_sprites + i * 4;
+        uint8_t tile = s[1];
+        uint8_t const attr = s[2];
+        int table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
+        if (tall) {
+            table = tile & 1;
+            tile &= 0xFE;
+        }
+        uint8_t row = uint8_t(scanline - s[0]);
+        if (attr & ATTR_FLIP_Y) row = uint8_t((tall ? 15 : 7) - (scanline - s[0]));
+        tile = uint8_t(tile + (row >> 3));
+        int const address = tile << 4 | table << 12 | (row & 7);
+        int const bit = (attr & ATTR_FLIP_X) ? 7 - sprite_columns[i] : sprite_columns[i];
+        int const value = ((uint8_t(memory[address | 8]) >> bit) & 1) << 1 |
+                          ((uint8_t(memory[address]) >> bit) & 1);
+        if (value) {
+            sprite = value;
+            sprite_slot = i;
+            behind = attr & ATTR_BEHIND_BG;
+            sprite_palette = attr & 3;
+        }
+    }
+
+    if (sprite0_line && sprite_slot == 0 &&
+        (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES) && sprite && bg)
+        *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
+
+    int16_t colour_addr = 0x3F00;
+    if (sprite && (!bg || !behind)) {
+        int const value = (mask & MASK_SPRITES) ? sprite : bg;
+        if ((dot > 8 || (mask & MASK_SPRITES_LEFT)) && value)
+            colour_addr = int16_t(0x3F10 + 4 * sprite_palette + value);
+    } else if ((mask & MASK_BG) && (dot > 8 || (mask & MASK_BG_LEFT)) && bg) {
+        colour_addr = int16_t(0x3F00 + 4 * palette + bg);
+    }
+    uint8_t const colour = read(colour_addr);
+
+    int const p = scanline * SCREEN_WIDTH + (dot - 1);
+    if (color_index[p] != colour) {
+        color_index[p] = colour;
+        // Palette cells hold 8 bits but there are 64 colours: the top two bits are ignored.
+        std::memcpy(work_image + 3 * p, NTSC_TO_RGB + 3 * (colour & 0x3F), 3);
+    }
+}
+
+void PPU::publish_frame() {
+    std::lock_guard<std::mutex> lock(frame_mutex);
+    std::memcpy(image, work_image, sizeof image);
 }
 
 void PPU::vertical_blank_dot() {
     if (scanline == 241 && dot == 1 && !vblank) {
         vblank = true;
+        publish_frame();
         if (!suppress_nmi) nmi_occurred = true;
-        if (!suppress_vbl) *ppustatus = static_cast<signed char>(*ppustatus | 0x80);
+        if (!suppress_vbl) *ppustatus = static_cast<signed char>(*ppustatus | STATUS_VBLANK);
     } else if (scanline == 261 && dot == 1) {
         suppress_vbl = nmi_occurred = suppress_nmi = false;
-        *ppustatus = static_cast<signed char>(*ppustatus & 0x1F); // vblank, sprite 0, overflow
+        // Clears vertical blank, sprite 0 hit and overflow.
+        *ppustatus = static_cast<signed char>(*ppustatus & 0x1F);
         vblank = false;
+    } else if (scanline == 261 && dot >= 280 && dot <= 304 && rendering) {
+        v = uint16_t((v & 0x841F) | (t & 0x7BE0)); // fine Y, coarse Y, vertical nametable
     }
 }
 
