@@ -1,13 +1,12 @@
 // The Python class "NES": the console facade with its methods in registration order.
 #include "bindings/nes_class.hpp"
 
+#include <pybind11/functional.h>
+
 #include "bindings/array_views.hpp"
 #include "bindings/audio_blocks.hpp"
 #include "bindings/controller_wrapper.hpp"
-#include "console/nes_unit.hpp"
-#include "ppu/palette.hpp"
-
-#include <cstring>
+#include "bindings/python_console.hpp"
 
 namespace py = pybind11;
 
@@ -16,22 +15,6 @@ namespace vandrel {
 namespace {
 
 constexpr int DEFAULT_CLOCK_SPEED = 1789773;
-
-// The console as Python holds it: NESUnit plus references to the Python controllers
-// plugged into its ports, so that a plugged Controller lives as long as it is plugged.
-// It also keeps a writable copy of the colour table for "colorLookup": a program may
-// change it freely, and the picture's colours, drawn from the read-only table, do not
-// change with it.
-class PythonConsole : public NESUnit {
-public:
-    template <typename... Args>
-    explicit PythonConsole(Args&&... args) : NESUnit(std::forward<Args>(args)...) {
-        std::memcpy(colour_table, NES::NTSC_TO_RGB, sizeof colour_table);
-    }
-
-    py::object plugged[2];
-    uint8_t colour_table[NES::PALETTE_COLOURS * 3];
-};
 
 std::unique_ptr<PythonConsole> from_path(char const* rom_name, int speed) {
     if (!rom_name)
@@ -65,14 +48,28 @@ py::array color_lookup(py::object self) {
     return byte_view(self, nes.colour_table, {NES::PALETTE_COLOURS, 3}, {3, 1});
 }
 
+py::list get_audio(PythonConsole& self, bool split_channels) {
+    return audio_blocks(self, split_channels);
+}
+
 void set_controller(PythonConsole& self, ControllerWrapper& controller, int port) {
     self.setController(controller.controller, port);
     self.plugged[static_cast<unsigned char>(port)] = py::cast(&controller);
 }
 
+// Run threads step without the interpreter lock; end them all while the interpreter
+// can still serve their per-frame callables.
+void halt_all_run_threads() {
+    auto consoles = PythonConsole::live_consoles();
+    py::gil_scoped_release release;
+    for (PythonConsole* console : consoles)
+        console->halt();
+}
+
 } // namespace
 
 void register_nes(py::module_& m) {
+    using Release = py::call_guard<py::gil_scoped_release>;
     py::class_<PythonConsole>(m, "NES")
         .def(py::init(&from_path), py::arg("rom_name"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
@@ -84,18 +81,22 @@ void register_nes(py::module_& m) {
         .def("OAM", &oam)
         .def("getImg", &get_img)
         .def("colorLookup", &color_lookup)
-        .def(
-            "getAudio",
-            [](PythonConsole& self, bool split_channels) {
-                return audio_blocks(self, split_channels);
-            },
-            py::arg("split_channels") = false)
+        .def("getAudio", &get_audio, py::arg("split_channels") = false)
+        .def("start", &NESUnit::start)
+        // Waiting for the run thread must not hold the lock its callable may need.
+        .def("stop", &NESUnit::stop, Release())
+        .def("saveState", &NESUnit::save)
+        .def("loadState", &NESUnit::load)
+        .def("setPaused", &NESUnit::set_pause, Release())
         .def("setSaveDir", &NESUnit::setSaveDir)
         .def("getSaveDir", &NESUnit::getSaveDir)
         .def("setController", &set_controller)
         .def("frameCount", &NESUnit::frame_count)
         .def("cycleCount", &NESUnit::cycle_count)
-        .def("runFrame", &NESUnit::runFrame);
+        .def("runFrame", &NESUnit::runFrame)
+        .def("perFrame", &NESUnit::perFrame);
+
+    py::module_::import("atexit").attr("register")(py::cpp_function(&halt_all_run_threads));
 }
 
 } // namespace vandrel

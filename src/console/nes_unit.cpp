@@ -72,6 +72,7 @@ NESUnit::NESUnit(int speed) {
 }
 
 NESUnit::~NESUnit() {
+    halt();
     rom.reset();
     cpu.reset();
     ppu.reset();
@@ -86,11 +87,12 @@ void NESUnit::single_cycle() {
     while (int64_t(ppu->dot_count) < 3 * c) {
         uint64_t const frame = ppu->frame_count;
         ppu->cycle();
-        if (ppu->frame_count != frame) perframefunc();
+        if (ppu->frame_count != frame) (*frame_callback())();
     }
 }
 
 void NESUnit::runFrame() {
+    refuse_while_stepping("runFrame");
     uint64_t const frame = ppu->frame_count;
     while (ppu->frame_count == frame)
         single_cycle();

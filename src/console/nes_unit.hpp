@@ -2,12 +2,23 @@
 // built-in controllers, wires them together and steps them. The step is the unit of
 // time of the whole emulator: one CPU instruction, then the APU (one step per two CPU
 // cycles) and the PPU (three dots per CPU cycle) catch up with it.
+//
+// A console is stepped either by its caller (runFrame) or by its own run thread, which
+// paces the emulated clock against the host's clock. Between the two threads only the
+// run-thread flags and times below, the controller buttons, the published picture and
+// the published sound block are shared; everything else belongs to whichever thread
+// steps, and the members that step or replace state refuse to run while the run thread
+// is stepping.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "apu/apu.hpp"
 #include "cartridge/rom.hpp"
@@ -34,10 +45,18 @@ public:
     NESUnit(NESUnit const&) = delete;
     NESUnit& operator=(NESUnit const&) = delete;
 
-    int64_t start_time = 0;
-    std::function<void()> perframefunc = [] {}; // called once per completed frame
-    int64_t pause_start = 0;
-    std::string save_dir; // where save-state files go
+    using FrameCallback = std::function<void()>;
+
+    // Host clock (steady, in nanoseconds) when the run thread was last started.
+    std::atomic<int64_t> start_time{0};
+    // Called once per completed frame, on whichever thread steps. Held through a shared
+    // pointer: the caller keeps its own reference while it calls, so replacing the
+    // callable never frees one that is in use. Guarded by callback_mutex, which is held
+    // only to copy or swap the pointer, never while calling.
+    std::shared_ptr<FrameCallback const> perframefunc =
+        std::make_shared<FrameCallback const>([] {});
+    std::atomic<int64_t> pause_start{0}; // host clock when the current pause began
+    std::string save_dir;                // where save-state files go
     // This console's cartridge folder, fixed when it is built: its battery RAM lives
     // here, whatever consoles are built after it.
     std::string config_dir;
@@ -47,6 +66,10 @@ public:
     std::unique_ptr<NES::PPU> ppu;
     std::unique_ptr<NES::APU> apu;
     std::unique_ptr<NES::ROM> rom;
+    std::atomic<bool> running{false};     // the run thread keeps stepping while set
+    std::atomic<bool> paused{false};      // the run thread does not step while set
+    std::atomic<int64_t> pause_offset{0}; // nanoseconds spent paused since the start
+    std::thread run_thread;
 
     void single_cycle();
     void runFrame();
@@ -56,6 +79,27 @@ public:
     // modulo 256 and anything but 0 or 1 is refused with std::invalid_argument. The
     // console does not own the controller.
     void setController(NES::Controller& controller, int port);
+
+    // The run thread. start() refuses a second thread; stop() ends the thread, waits
+    // for it, writes battery RAM, and refuses (after writing) when there was no thread.
+    // set_pause(true) returns once the thread has finished the step it was in.
+    void start();
+    void stop();
+    void set_pause(bool pause);
+    void perFrame(FrameCallback const& callback);
+    void operation_thread();
+    // When (host clock, ns) the run thread is due to have run `cycles` since its start.
+    static int64_t pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t start_ns,
+                                  int64_t paused_ns);
+    // Ends the run thread if there is one and waits for it; nothing else.
+    void halt();
+    // True while the run thread exists and is stepping (started, not paused, not ended).
+    bool stepping();
+
+    // Save states in the save folder, one file per slot.
+    void save(int slot);
+    bool load(int slot);
+    std::string state_path(int slot) const;
 
     // Save folders and battery RAM.
     void detectOS(char const* path);
@@ -70,4 +114,17 @@ public:
 private:
     void build_parts(int speed);
     void attach_cartridge();
+    void refuse_while_stepping(char const* what);
+    void park();
+    void throttle();
+
+    std::shared_ptr<FrameCallback const> frame_callback();
+    std::mutex callback_mutex;
+
+    // Parking and waking the run thread.
+    std::mutex run_mutex;
+    std::condition_variable run_signal;
+    bool parked = false;        // the run thread is waiting in a pause
+    bool thread_active = false; // the run thread has not returned yet
+    int64_t start_cycles = 0;   // CPU cycles when the run thread was started
 };

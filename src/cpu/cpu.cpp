@@ -53,7 +53,7 @@ void CPU::clock() {
 
     AddrMode const mode = addr_modes[opcode];
     signed char* const operand = mode ? (this->*mode)(o1) : o1;
-    cycles += (b + *cross_index[opcode] > 255) ? cross_cycles[opcode] : base_cycles[opcode];
+    add_cycles((b + *cross_index[opcode] > 255) ? cross_cycles[opcode] : base_cycles[opcode]);
 
     bool const line = (memory[0x2000] & 0x80) && nmi_sample;
     nmi_sample = ppu->nmi_occurred;

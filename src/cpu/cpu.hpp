@@ -7,6 +7,7 @@
 // the accumulator is a location too, for the "acc" addressing mode.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -46,7 +47,9 @@ public:
     Operation instructions[256];  // null for the opcodes without an operation
     signed char memory[0x10000];  // the whole CPU address space, I/O bytes included
     ROM* rom = nullptr;
-    int64_t cycles = 0;       // CPU cycles since the last reset
+    // CPU cycles since the last reset. Only the stepping thread writes it; other threads
+    // may read it at any time (relaxed: they see a value at most a step old).
+    std::atomic<int64_t> cycles{0};
     bool nmi_sample = false;  // the PPU's nmi_occurred, sampled at the previous instruction
     bool irq_pending = false; // set by the DMC and the IRQ mappers, cleared on IRQ entry
     bool nmi_line = false;    // PPUCTRL bit 7 AND the sample, one instruction ago
@@ -91,6 +94,11 @@ public:
     void loadRom(ROM* rom, bool load_ram, std::string const& ram_path);
     void save_ram(FILE* f) const;
     void load_ram(FILE* f);
+
+    // Save states (layout with the save-state code). save_state reports whether every
+    // byte was written; load_state changes nothing unless the file is a whole, valid state.
+    bool save_state(FILE* f);
+    bool load_state(FILE* f);
 
     // Trace text.
     void ins_str_mem(char* buf, int n, unsigned char* op, signed char* operand);
@@ -185,6 +193,9 @@ private:
         P = (P & ~(FLAG_Z | FLAG_N)) | (value == 0 ? FLAG_Z : 0) | (value & FLAG_N);
     }
     void set_bit(uint8_t flag, bool on) { P = on ? (P | flag) : (P & ~flag); }
+    void add_cycles(int n) {
+        cycles.store(cycles.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
+    }
     void branch(signed char* target, bool taken);
     void compare(uint8_t reg, signed char* m);
     void enter_interrupt(uint16_t vector);

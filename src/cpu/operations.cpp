@@ -231,13 +231,13 @@ void CPU::BRK(signed char*) {
 // target lies on another page than the branch opcode itself (the test uses the
 // opcode's own address, not the address of the following instruction).
 void CPU::branch(signed char* target, bool taken) {
-    cycles += 2;
+    add_cycles(2);
     if (!taken) return;
-    cycles += 1;
+    add_cycles(1);
     int64_t const a = get_addr(PC);
     int64_t const landing = (get_addr(target) + 2) & 0xFFFF;
     PC = target;
-    if ((a >> 8) != (landing >> 8)) cycles += 1;
+    if ((a >> 8) != (landing >> 8)) add_cycles(1);
 }
 
 void CPU::BPL(signed char* m) {

@@ -7,6 +7,7 @@
 // PPUSTATUS) in place.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -28,8 +29,9 @@ public:
 
     CPU* cpu;
     ROM* rom = nullptr;
-    uint64_t dot_count = 0;   // dots since construction or the last CPU reset
-    uint64_t frame_count = 0; // completed frames
+    uint64_t dot_count = 0; // dots since construction or the last CPU reset
+    // Completed frames. Only the stepping thread writes it; other threads may read it.
+    std::atomic<uint64_t> frame_count{0};
     // Video address space 0x0000-0x3FFF (the array is larger than what is addressed).
     signed char memory[0xC000] = {};
     uint8_t oam[256] = {}; // 64 sprites: Y, tile, attributes, X

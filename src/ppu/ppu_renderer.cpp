@@ -249,7 +249,8 @@ void PPU::advance_dot() {
         dot = 0;
         if (scanline == 261) {
             scanline = 0;
-            ++frame_count;
+            frame_count.store(frame_count.load(std::memory_order_relaxed) + 1,
+                              std::memory_order_relaxed);
             post_render = false;
         } else {
             ++scanline;

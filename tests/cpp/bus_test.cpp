@@ -141,7 +141,7 @@ TEST_F(Bus, OamDmaCopiesAPageMaskingAttributeBytes) {
     EXPECT_EQ(ppu.oam[2], 0x01 & 0xE3); // from $02FE, an attribute byte
     EXPECT_EQ(ppu.oam[6], (0xFF - 2) & 0xE3);
     EXPECT_EQ(ppu.oam_addr, 4);
-    EXPECT_EQ(cpu.cycles, cycles);
+    EXPECT_EQ(cpu.cycles.load(), cycles);
 }
 
 TEST_F(Bus, OamDmaFromThePpuPageReadsRegistersWithTheirEffects) {

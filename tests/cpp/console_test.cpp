@@ -36,18 +36,18 @@ TEST_F(Console, RunFrameAdvancesTheFrameCountByOne) {
 
 TEST_F(Console, PerFrameCallableRunsOncePerFrameInsideTheStep) {
     int calls = 0;
-    nes->perframefunc = [&] {
+    nes->perFrame([&] {
         ++calls;
         EXPECT_EQ(nes->ppu->scanline, 0);
         EXPECT_EQ(nes->ppu->dot, 0);
-    };
+    });
     for (int i = 0; i < 3; ++i)
         nes->runFrame();
     EXPECT_EQ(calls, 3);
 }
 
 TEST_F(Console, AnEmptyPerFrameCallableFailsTheStepThatEndsTheFrame) {
-    nes->perframefunc = nullptr;
+    nes->perFrame(nullptr);
     EXPECT_THROW(nes->runFrame(), std::bad_function_call);
 }
 
@@ -78,14 +78,14 @@ TEST(Frame, Is89342DotsWithVerticalBlankAtLine241) {
     EXPECT_TRUE(ppu.nmi_occurred);
     for (int call = 82159; call < 89317; ++call)
         ppu.cycle();
-    EXPECT_EQ(ppu.frame_count, 0u);
+    EXPECT_EQ(ppu.frame_count.load(), 0u);
     ppu.cycle();
-    EXPECT_EQ(ppu.frame_count, 1u);
+    EXPECT_EQ(ppu.frame_count.load(), 1u);
     for (int call = 0; call < 89341; ++call)
         ppu.cycle();
-    EXPECT_EQ(ppu.frame_count, 1u);
+    EXPECT_EQ(ppu.frame_count.load(), 1u);
     ppu.cycle();
-    EXPECT_EQ(ppu.frame_count, 2u);
+    EXPECT_EQ(ppu.frame_count.load(), 2u);
 }
 
 TEST(Frame, SetControllerRefusesPortsOtherThanZeroAndOne) {

@@ -24,7 +24,7 @@ TEST(CpuConstruction, RegistersStartAsThePowerOnState) {
     EXPECT_EQ(cpu.SP, 0xFF);
     EXPECT_EQ(cpu.P, 0x24);
     EXPECT_EQ(cpu.A | cpu.X | cpu.Y, 0);
-    EXPECT_EQ(cpu.cycles, 0);
+    EXPECT_EQ(cpu.cycles.load(), 0);
     EXPECT_EQ(cpu.clock_speed, 1789773);
     EXPECT_FALSE(cpu.debug);
 }
@@ -35,7 +35,7 @@ TEST_F(CpuTest, ResetLoadsTheVectorThroughThe16KFoldAndKeepsRegisters) {
     cpu.cycles = 1234;
     cpu.reset();
     EXPECT_EQ(pc(), 0x8000); // read from $BFFC/$BFFD of the 16 KiB image
-    EXPECT_EQ(cpu.cycles, 0);
+    EXPECT_EQ(cpu.cycles.load(), 0);
     EXPECT_EQ(nes->ppu->dot_count, 0u);
     EXPECT_EQ(cpu.A, 1);
     EXPECT_EQ(cpu.X, 2);

@@ -1,0 +1,73 @@
+"""An NES emulator: a console ("NES") built from an iNES cartridge, and controllers."""
+
+from typing import BinaryIO, Callable, Protocol, SupportsIndex, SupportsInt, overload
+
+import numpy as np
+import numpy.typing as npt
+
+_Int = SupportsInt | SupportsIndex
+_Path = str | bytes | bytearray
+
+class _CartridgeFile(Protocol):
+    """Anything with a name (for the save folder) and a read() returning the image."""
+
+    @property
+    def name(self) -> str | bytes | bytearray: ...
+    def read(self) -> bytes | bytearray | str: ...
+
+class NES:
+    """One console. Construction runs the cartridge's reset code path up to the first
+    instruction; step it with runFrame() or run it in real time with start()."""
+
+    @overload
+    def __init__(self, rom_name: _Path, CLOCK_SPEED: _Int = 1789773) -> None:
+        """A console from an iNES file. OSError if it cannot be read, ValueError if it is
+        not a usable iNES image."""
+    @overload
+    def __init__(self, CLOCK_SPEED: _Int = 1789773) -> None:
+        """A console with the built-in blank cartridge."""
+    @overload
+    def __init__(self, rom_file: _CartridgeFile | BinaryIO, CLOCK_SPEED: _Int = 1789773) -> None:
+        """A console from the bytes an open file object's read() returns."""
+    def cpuMem(self) -> npt.NDArray[np.uint8]:
+        """A live, writable view of the 64 KiB CPU address space (no bus effects)."""
+    def ppuMem(self) -> npt.NDArray[np.uint8]:
+        """A live, writable view of video memory $0000-$3FFF."""
+    def OAM(self) -> npt.NDArray[np.uint8]:
+        """A live, writable view of the 256 bytes of sprite memory."""
+    def getImg(self) -> npt.NDArray[np.uint8]:
+        """The last finished picture: a live (240, 256, 3) RGB view."""
+    def colorLookup(self) -> npt.NDArray[np.uint8]:
+        """A writable (64, 3) copy of the colour table; changing it changes no picture."""
+    def getAudio(self, split_channels: bool = False) -> list[bytes]:
+        """The latest block of 1024 16-bit little-endian samples at 44100 Hz, with
+        split_channels also one block per channel; [b""] when no new block is ready."""
+    def start(self) -> None:
+        """Runs the console in real time on its own thread."""
+    def stop(self) -> None:
+        """Ends the run thread and writes battery RAM; RuntimeError when there was no
+        run thread (after writing battery RAM)."""
+    def saveState(self, slot: _Int, /) -> None:
+        """Writes save-state slot `slot` in the save folder."""
+    def loadState(self, slot: _Int, /) -> bool:
+        """Restores save-state slot `slot`; False when there is no usable state there."""
+    def setPaused(self, paused: bool, /) -> None:
+        """Holds or releases the run thread."""
+    def setSaveDir(self, path: _Path, /) -> bool:
+        """Moves save states to an existing folder; False (and no change) otherwise."""
+    def getSaveDir(self) -> str: ...
+    def setController(self, controller: Controller, port: _Int, /) -> None:
+        """Plugs a controller into port 0 ($4016) or 1 ($4017)."""
+    def frameCount(self) -> int: ...
+    def cycleCount(self) -> int: ...
+    def runFrame(self) -> None:
+        """Steps until the next frame is complete."""
+    def perFrame(self, callback: Callable[[], object] | None, /) -> None:
+        """Calls `callback` once per completed frame, on the thread that steps."""
+
+class Controller:
+    """A standard controller whose buttons the program sets."""
+
+    def __init__(self) -> None: ...
+    def updateInputs(self, buttons: list[object], /) -> None:
+        """Sets A, B, Select, Start, Up, Down, Left, Right from the first eight elements."""

@@ -1,0 +1,146 @@
+// Save-state files: a raw little-endian snapshot of the CPU registers, the CPU and PPU
+// memory images and the mapper's registers, 82189 bytes, one file per slot:
+//
+//   offset      size   content
+//   0           1      P
+//   1           1      A
+//   2           1      X
+//   3           1      Y
+//   4           1      SP
+//   5           8      PC as a signed 64-bit CPU address
+//   13          65536  CPU memory image $0000-$FFFF
+//   65549       16384  PPU memory $0000-$3FFF
+//   81933       256    mapper record, zero where the board writes nothing
+//
+// Mapped banks live in the memory images, so restoring the images restores the banks;
+// the mapper record only restores the board's registers.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <unistd.h>
+#include <vector>
+
+#include "console/nes_unit.hpp"
+#include "persistence/file_error.hpp"
+#include "persistence/save_folders.hpp"
+
+namespace NES {
+
+namespace {
+
+constexpr size_t REGISTERS_SIZE = 13;
+constexpr size_t CPU_MEMORY_SIZE = 0x10000;
+constexpr size_t PPU_MEMORY_SIZE = 0x4000;
+constexpr size_t MAPPER_RECORD_SIZE = 256;
+constexpr size_t STATE_SIZE =
+    REGISTERS_SIZE + CPU_MEMORY_SIZE + PPU_MEMORY_SIZE + MAPPER_RECORD_SIZE;
+static_assert(STATE_SIZE == 82189);
+
+void put_le64(unsigned char* out, int64_t value) {
+    for (int i = 0; i < 8; ++i)
+        out[i] = static_cast<unsigned char>(uint64_t(value) >> (8 * i));
+}
+
+int64_t get_le64(unsigned char const* in) {
+    uint64_t value = 0;
+    for (int i = 0; i < 8; ++i)
+        value |= uint64_t(in[i]) << (8 * i);
+    return int64_t(value);
+}
+
+} // namespace
+
+bool CPU::save_state(FILE* f) {
+    std::vector<unsigned char> state(STATE_SIZE, 0);
+    unsigned char* out = state.data();
+    out[0] = P;
+    out[1] = A;
+    out[2] = X;
+    out[3] = Y;
+    out[4] = SP;
+    put_le64(out + 5, get_addr(PC));
+    std::memcpy(out + REGISTERS_SIZE, memory, CPU_MEMORY_SIZE);
+    std::memcpy(out + REGISTERS_SIZE + CPU_MEMORY_SIZE, ppu->memory, PPU_MEMORY_SIZE);
+    void* args[3] = {this, ppu, apu};
+    rom->mapper->serialize(args, reinterpret_cast<char*>(out + STATE_SIZE - MAPPER_RECORD_SIZE));
+    return std::fwrite(out, 1, STATE_SIZE, f) == STATE_SIZE;
+}
+
+// The whole file is read before anything changes: a state that is not exactly one
+// snapshot long, or whose PC lies outside the address space, is refused whole.
+bool CPU::load_state(FILE* f) {
+    std::vector<unsigned char> state(STATE_SIZE + 1);
+    size_t const got = std::fread(state.data(), 1, state.size(), f);
+    if (got != STATE_SIZE) return false;
+    unsigned char const* in = state.data();
+    int64_t const pc = get_le64(in + 5);
+    if (pc < 0 || pc > 0xFFFF) return false;
+    P = in[0];
+    A = in[1];
+    X = in[2];
+    Y = in[3];
+    SP = in[4];
+    PC = memory + pc;
+    std::memcpy(memory, in + REGISTERS_SIZE, CPU_MEMORY_SIZE);
+    std::memcpy(ppu->memory, in + REGISTERS_SIZE + CPU_MEMORY_SIZE, PPU_MEMORY_SIZE);
+    char record[MAPPER_RECORD_SIZE];
+    std::memcpy(record, in + STATE_SIZE - MAPPER_RECORD_SIZE, MAPPER_RECORD_SIZE);
+    void* args[3] = {this, ppu, apu};
+    rom->mapper->deserialize(args, record);
+    return true;
+}
+
+} // namespace NES
+
+std::string NESUnit::state_path(int slot) const {
+    return save_dir + NES::sep + std::to_string(slot);
+}
+
+// Written to a temporary file that replaces the slot's file in one rename, so a failed
+// write never costs the previous save of that slot.
+void NESUnit::save(int slot) {
+    refuse_while_stepping("saveState");
+    if (save_dir.empty())
+        throw std::runtime_error("saveState: this console has no save folder; call setSaveDir() "
+                                 "first");
+    std::string const path = state_path(slot);
+    std::string temp = path + ".XXXXXX";
+    int const fd = mkstemp(temp.data());
+    if (fd < 0) throw NES::FileError(errno, path, "cannot write the save state");
+    FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        int const error = errno;
+        close(fd);
+        unlink(temp.c_str());
+        throw NES::FileError(error, path, "cannot write the save state");
+    }
+    bool ok = cpu->save_state(f) && std::fflush(f) == 0 && fsync(fd) == 0;
+    int error = ok ? 0 : (errno ? errno : EIO);
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(temp.c_str());
+        throw NES::FileError(error, path, "cannot write the save state");
+    }
+}
+
+bool NESUnit::load(int slot) {
+    refuse_while_stepping("loadState");
+    if (save_dir.empty()) return false;
+    std::string const path = state_path(slot);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        if (errno == ENOENT) return false;
+        throw NES::FileError(errno, path, "cannot read the save state");
+    }
+    bool const loaded = cpu->load_state(f);
+    std::fclose(f);
+    return loaded;
+}
