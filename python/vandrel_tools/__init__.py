@@ -1,0 +1,1 @@
+"""Tools around the vandrel emulator: the demo cartridge, a headless recorder and a player."""
