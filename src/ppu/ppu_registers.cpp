@@ -49,37 +49,6 @@ void PPU::loadRom(ROM* cartridge) {
     }
 }
 
-// Nametables fold by mirroring; 0x3000-0x3EFF is 0x2000-0x2EFF again without folding;
-// the palette's sprite backdrop entries 0x3F10/14/18/1C are the background ones. The
-// 0x3F1x test runs on the unfolded address, so 0x3F30 lands on 0x3F10.
-int16_t PPU::map_memory(int16_t& addr) const {
-    int a = addr;
-    if (a >= 0x2000 && a < 0x3000) {
-        switch (mirroring) {
-        case 0: a &= 0xFBFF; break;
-        case 1: a &= 0xF7FF; break;
-        case 3: a = 0x2000 | (a & 0x03FF); break;
-        default: break;
-        }
-    } else if (a >= 0x3000 && a < 0x3F00) {
-        a -= 0x1000;
-    } else if (a == 0x3F10 || a == 0x3F14 || a == 0x3F18 || a == 0x3F1C) {
-        a &= 0xFF0F;
-    } else if (a >= 0x3F00 && a < 0x4000) {
-        a &= 0xFF1F;
-    }
-    addr = int16_t(a);
-    return addr;
-}
-
-uint8_t PPU::read(int16_t addr) {
-    return uint8_t(memory[map_memory(addr)]);
-}
-
-void PPU::write(int16_t addr, signed char value) {
-    memory[map_memory(addr)] = value;
-}
-
 void PPU::v_horiz() {
     if ((v & 0x001F) == 31)
         v = uint16_t((v & ~0x001F) ^ 0x0400);
