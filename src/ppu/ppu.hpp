@@ -119,6 +119,7 @@ private:
     void evaluation_step();
     void evaluate_sprite(int sprite_height);
     void scan_overflow(int sprite_height);
+    void reload_horizontal();
     void load_line_sprites();
     void draw_pixel();
     void publish_frame();

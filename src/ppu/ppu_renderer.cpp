@@ -111,7 +111,7 @@ void PPU::evaluation_step() {
     int const height = (*ppuctrl & CTRL_TALL_SPRITES) ? 16 : 8;
     if (next_count < 8) {
         if ((dot & 1) == 0 && dot >= 130) evaluate_sprite(height);
-    } else {
+    } else if (!eval_done) {
         scan_overflow(height);
     }
 }
@@ -137,7 +137,8 @@ void PPU::evaluate_sprite(int height) {
 
 // With eight sprites found, the hardware keeps scanning but steps its byte offset on
 // every miss, so it compares tile, attribute or X bytes as if they were Y: the overflow
-// flag follows that diagonal scan.
+// flag follows that diagonal scan. The scan ends at the end of OAM; going round again
+// would meet the eight sprites already found and call one of them a ninth.
 void PPU::scan_overflow(int height) {
     uint8_t const b = oam[uint8_t(eval_n + eval_m)];
     if (unsigned(scanline - b) < unsigned(height)) {
@@ -146,12 +147,17 @@ void PPU::scan_overflow(int height) {
         eval_m = (eval_m + 1) & 3;
     }
     eval_n = uint8_t(eval_n + 4);
+    if (eval_n == 0) eval_done = true;
 }
+
+// Coarse X and the horizontal nametable come from `t` at dot 257 of every rendering
+// line, the pre-render line 261 included, so line 0 starts at the frame's new scroll.
+void PPU::reload_horizontal() { v = uint16_t((v & 0xFBE0) | (t & 0x041F)); }
 
 // Dot 257: horizontal scroll reload and the next line's sprites.
 void PPU::load_line_sprites() {
     oam_addr = 0;
-    v = uint16_t((v & 0xFBE0) | (t & 0x041F));
+    reload_horizontal();
     std::memcpy(line_sprites, secondary_oam, size_t(next_count) * 4);
     line_count = int8_t(next_count);
     active_mask = 0;
@@ -237,6 +243,8 @@ void PPU::vertical_blank_dot() {
         // Clears vertical blank, sprite 0 hit and overflow.
         *ppustatus = static_cast<signed char>(*ppustatus & 0x1F);
         vblank = false;
+    } else if (scanline == 261 && dot == 257 && rendering) {
+        reload_horizontal();
     } else if (scanline == 261 && dot >= 280 && dot <= 304 && rendering) {
         v = uint16_t((v & 0x841F) | (t & 0x7BE0)); // fine Y, coarse Y, vertical nametable
     }
