@@ -2,11 +2,18 @@
 // its own registers and switches banks by copying bank contents into the CPU or PPU
 // memory image. Nothing ever asks a mapper to translate an address, so reads cost
 // nothing; the price is paid once per bank switch.
+//
+// The base class also holds what several boards share: access to the argument block,
+// the CPU address of a write, bank copies that stay inside the ROM, the nametable
+// arrangement switch and the little-endian fields of save-state records.
 #pragma once
 
 #include <cstdint>
 
 namespace NES {
+
+class CPU;
+class PPU;
 
 // Every operation receives the mapper argument block: args[0] is the NES::CPU,
 // args[1] the NES::PPU and args[2] the NES::APU.
@@ -32,6 +39,30 @@ public:
     virtual void serialize(void** args, char* record);
     // Restores the registers from a record, after the memory images were restored.
     virtual void deserialize(void** args, char* record);
+
+protected:
+    static CPU& cpu_of(void** args) { return *static_cast<CPU*>(args[0]); }
+    static PPU& ppu_of(void** args) { return *static_cast<PPU*>(args[1]); }
+    // The CPU address ($0000-$FFFF) that a location in the CPU memory image stands for.
+    static int32_t cpu_address(CPU const& cpu, signed char const* addr);
+
+    // Bank copies. `bank` counts 1 KiB units of the ROM and `length` bytes; both go
+    // through the ROM's wrapping copy, so every 1 KiB unit of the source is taken modulo
+    // the ROM size: whatever the bank number and however small or oddly sized the ROM,
+    // a copy never reads past its end (a too-small ROM shows up mirrored, as on a board
+    // whose upper address lines are not connected).
+    static void copy_prg(CPU& cpu, uint16_t cpu_addr, int bank, int length);
+    static void copy_chr(PPU& ppu, uint16_t ppu_addr, int bank, int length);
+
+    // Sets the PPU's nametable arrangement. The PPU stores the first nametable at
+    // $2000 and the second at $2400 (vertical) or $2800 (horizontal), so a switch
+    // between the two moves the second nametable to where the new arrangement keeps
+    // it, as the two pages of nametable RAM keep their contents on the console.
+    // Switches from or to four-screen or single-screen move nothing.
+    static void set_mirroring(PPU& ppu, int32_t mirroring);
+
+    static void put_le32(char* at, int32_t value);
+    static int32_t get_le32(char const* at);
 };
 
 } // namespace NES

@@ -165,18 +165,24 @@ unsigned char* ROM::get_chr_bank(int index) {
     return chr.data() + positive_mod(index, chr_size / 1024) * 1024;
 }
 
+// The first unit is reduced to the ROM's range before the loop, so that no bank index
+// from a game or a save-state record can overflow when the copy steps through its units.
 void ROM::copy_prg(signed char* dest, int index, int length) {
     if (prg_size < 1024) return;
+    int const first = positive_mod(index, prg_size / 1024);
     for (int offset = 0; offset < length; offset += 1024)
-        std::memcpy(dest + offset, get_prg_bank(index + offset / 1024),
+        std::memcpy(dest + offset, get_prg_bank(first + offset / 1024),
                     std::min(1024, length - offset));
 }
 
+// With CHR RAM the source is the PPU's own pattern memory, so a unit may be copied onto
+// itself or onto another part of the same memory: memmove keeps that well defined.
 void ROM::copy_chr(signed char* dest, int index, int length) {
     if (chr_size == 0 && !chr_ram) return;
+    int const first = positive_mod(index, chr_size == 0 ? 8 : chr_size / 1024);
     for (int offset = 0; offset < length; offset += 1024)
-        std::memcpy(dest + offset, get_chr_bank(index + offset / 1024),
-                    std::min(1024, length - offset));
+        std::memmove(dest + offset, get_chr_bank(first + offset / 1024),
+                     std::min(1024, length - offset));
 }
 
 } // namespace NES

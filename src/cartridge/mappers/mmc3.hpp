@@ -1,6 +1,29 @@
-// Nintendo MMC3, mapper 4: eight bank registers, PRG RAM protection and a scanline counter that
-// raises IRQs.
+// Nintendo MMC3, mapper 4: 8 KiB PRG banks, 2 KiB and 1 KiB CHR banks, mirroring, PRG
+// RAM write protection and a scanline counter that raises IRQs.
+//
+// Registers, each a pair of addresses told apart by address bit 0:
+//   $8000 even  bank select: bits 0-2 the bank register the next $8001 write fills,
+//               bit 6 PRG mode, bit 7 CHR inversion
+//   $8001 odd   bank data
+//   $A000 even  mirroring: bit 0 clear vertical, set horizontal
+//   $A001 odd   PRG RAM: bit 6 write protect, bit 7 enable
+//   $C000 even  IRQ latch;  $C001 odd  IRQ reload
+//   $E000 even  IRQ disable; $E001 odd IRQ enable
+//
+// PRG layout, mode 0: R6 at $8000, R7 at $A000, the second-to-last bank at $C000 and the
+// last at $E000; mode 1 exchanges $8000 and $C000. CHR layout without inversion: R0 and
+// R1 (2 KiB) at $0000 and $0800, R2-R5 (1 KiB) at $1000-$1C00; inversion exchanges the
+// two 4 KiB halves.
+//
+// Banks live as copies in the memory images, so a change of PRG mode or CHR inversion
+// exchanges the copied halves: the banks already in place move with the mode, the
+// fixed second-to-last bank included. The bank registers themselves are not kept.
+//
+// The scanline counter is stepped once per rendered scanline, when the PPU reaches dot
+// 256 outside vertical blank with background or sprites enabled.
 #pragma once
+
+#include <cstdint>
 
 #include "cartridge/mapper.hpp"
 
@@ -9,6 +32,28 @@ namespace NES {
 class MMC3 : public Mapper {
 public:
     MMC3() : Mapper(4) {}
+
+    uint8_t bank_select = 0; // last $8000 value: bits 0-2 name the next $8001 target
+    uint8_t mode = 0;        // bank-select value in effect: bit 6 PRG mode, bit 7 CHR inversion
+    bool prg_ram_protect = false; // $A001 bit 6: CPU writes to $6000-$7FFF are dropped
+    bool prg_ram_enable = true;   // $A001 bit 7: recorded in save states, gates nothing
+    bool irq_enable = true;       // $E001 sets, $E000 clears
+    int32_t irq_counter = 255;    // counts scanlines down; -1 after $C001 (reload next step)
+    uint8_t irq_latch = 255;      // reload value of the counter
+
+    void map_write(void** args, signed char* addr, signed char* value) override;
+    void clock(void** args) override;
+    // One step of the scanline counter; an IRQ goes to `cpu`.
+    void scanline_clock(CPU* cpu);
+    // Record: 0 bank_select, 1 mode, 2 prg_ram_protect, 3 prg_ram_enable, 4 irq_enable,
+    // 5-6 zero, 7-10 irq_counter (little-endian), 11 irq_latch, 12-13 zero.
+    void serialize(void** args, char* record) override;
+    void deserialize(void** args, char* record) override;
+
+private:
+    void write_bank_select(CPU& cpu, PPU& ppu, uint8_t value);
+    void write_bank_data(CPU& cpu, PPU& ppu, uint8_t value);
+    void protect_prg_ram(int32_t address, signed char* addr, signed char* value) const;
 };
 
 } // namespace NES

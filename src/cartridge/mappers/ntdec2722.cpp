@@ -1,0 +1,27 @@
+#include "cartridge/mappers/ntdec2722.hpp"
+
+#include "cpu/cpu.hpp"
+
+namespace NES {
+
+void NTDEC2722::map_write(void** args, signed char* addr, signed char* value) {
+    CPU& cpu = cpu_of(args);
+    switch (cpu_address(cpu, addr) >> 13) {
+    case 4:
+        irq_enable = false;
+        irq_counter = TIMER_PERIOD;
+        break;
+    case 5: irq_enable = true; break;
+    case 7: copy_prg(cpu, 0xC000, uint8_t(*value) * 8, 0x2000); break;
+    default: break;
+    }
+}
+
+void NTDEC2722::clock(void** args) {
+    if (!irq_enable) return;
+    if (--irq_counter > 0) return;
+    cpu_of(args).irq_pending = true;
+    irq_counter = TIMER_PERIOD;
+}
+
+} // namespace NES
