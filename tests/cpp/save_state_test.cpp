@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cartridge/mappers/mmc3.hpp"
 #include "persistence/file_error.hpp"
 #include "test_support.hpp"
 
@@ -135,6 +136,56 @@ TEST_F(SaveState, ANewSaveReplacesTheOldOneWhole) {
     cpu.A = 0;
     ASSERT_TRUE(nes->load(2));
     EXPECT_EQ(cpu.A, 2);
+}
+
+} // namespace
+
+namespace {
+
+// A UxROM image whose 16 KiB banks start with their own number.
+test::Image uxrom_image() {
+    test::Image im;
+    im.flags6 = 0x20;
+    im.prg_banks = 4;
+    im.prg.assign(4 * 16384, 0);
+    for (int bank = 0; bank < 4; ++bank)
+        im.prg[size_t(bank) * 16384] = uint8_t(bank);
+    return im;
+}
+
+TEST(MapperStates, UxromStateBringsItsBankBackOnAConsoleAtAnotherBank) {
+    test::TempHome home;
+    auto nes = test::console(home.path(), uxrom_image());
+    NES::CPU& cpu = *nes->cpu;
+    cpu.write(cpu.at(0x8000), 0x13); // bank 3
+    cpu.memory[0x6000] = 0x66;
+    nes->save(1);
+    std::ifstream in(nes->getSaveDir() + "/1", std::ios::binary);
+    std::vector<char> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(file[81933], 48) << "the record holds the bank as a 1 KiB index";
+
+    auto other = test::console(home.path(), uxrom_image());
+    other->cpu->write(other->cpu->at(0x8000), 0x00);
+    ASSERT_TRUE(other->load(1));
+    EXPECT_EQ(other->cpu->memory[0x8000], 3);
+    EXPECT_EQ(other->cpu->prg_bank, 48);
+    EXPECT_EQ(other->cpu->memory[0x6000], 0x66);
+    other->cpu->write(other->cpu->at(0x8000), 0x01);
+    EXPECT_EQ(other->cpu->memory[0x8000], 1) << "the board still switches after a load";
+}
+
+TEST(MapperStates, Mmc3CounterResumesFromTheSavedValue) {
+    test::TempHome home;
+    test::Image im;
+    im.flags6 = 0x40;
+    im.prg_banks = 2;
+    auto nes = test::console(home.path(), im);
+    auto& board = static_cast<NES::MMC3&>(*nes->rom->mapper);
+    board.irq_counter = 17;
+    nes->save(0);
+    board.irq_counter = 3;
+    ASSERT_TRUE(nes->load(0));
+    EXPECT_EQ(board.irq_counter, 17);
 }
 
 } // namespace
