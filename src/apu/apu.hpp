@@ -1,28 +1,199 @@
 // The audio processing unit: two pulse channels, a triangle, a noise channel and the
-// delta-modulation channel, driven by the frame sequencer, stepped once per two CPU
-// cycles by the console.
+// delta-modulation channel (DMC), driven by the frame sequencer and stepped once per two
+// CPU cycles by the console.
+//
+// The sound registers have no storage here: like the PPU registers they are bytes of the
+// CPU memory image, stored by the CPU bus after the register's side effect. The channels
+// read their control bytes ($4000, $4001, $4004, $4005, $4008, $400C, $400E, $4017)
+// straight from the image at every step; write_register() gives the other registers
+// their effects on the fields below.
+//
+// Each step ends with the sampling rule: at 44100 samples per emulated second the five
+// channel outputs are mixed linearly into a 16-bit sample, and every 1024 samples the
+// block is published for the host (getAudio).
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace NES {
 
 class CPU;
 
+// Envelope unit of pulse 1, pulse 2 and noise. Its register byte ($4000, $4004, $400C):
+// bit 5 loop (and length halt), bit 4 constant volume, bits 0-3 volume or period.
+struct Envelope {
+    bool start = false;  // set by a length write; restarts the decay at the next clock
+    uint8_t divider = 0; // counts the envelope period down
+    uint8_t decay = 0;   // decay level 15..0, the channel's volume without constant volume
+};
+
+// Sweep unit of a pulse channel. Its register byte ($4001, $4005): bit 7 enable,
+// bits 4-6 divider period, bit 3 negate, bits 0-2 shift.
+struct Sweep {
+    uint8_t divider = 0;
+    bool reload = false; // set by a write to the sweep register
+    bool mute = false;   // at the last sweep clock the target was past 0x7FF or the period < 8
+};
+
+// The frame sequencer's phase, (cycles - frame_start) mod period as a signed remainder
+// (negative while cycles is below frame_start after a CPU reset). Each step normally
+// moves the offset on by one, so the phase is counted on from the previous step's
+// instead of divided out; any other jump of the offset, or a change of period, divides.
+struct SequencerPhase {
+    int64_t offset = 0;
+    int32_t period = 0; // none yet: the first call divides
+    int32_t value = 0;
+
+    int32_t phase(int64_t new_offset, int32_t new_period) {
+        if (new_offset > 0 && new_offset == offset + 1 && new_period == period) {
+            value = value + 1 == period ? 0 : value + 1;
+        } else {
+            value = int32_t(new_offset % new_period);
+            period = new_period;
+        }
+        offset = new_offset;
+        return value;
+    }
+};
+
 class APU {
 public:
+    static constexpr int BUFFER_LEN = 1024; // samples per published block
+    // Sample streams, in buffer order.
+    enum Stream { MIXED, PULSE1, PULSE2, TRIANGLE, NOISE, DMC, STREAMS };
+    using Block = std::array<int16_t, BUFFER_LEN>;
+
     APU() = default;
     APU(APU const&) = delete;
     APU& operator=(APU const&) = delete;
 
     uint64_t cycles = 0; // APU steps since construction or the last CPU reset
+    // Frame sequencer reference step; a $4017 write sets it to cycles - 1. $4017 bit 7
+    // selects the five-step sequence.
+    int64_t frame_start = 0;
     CPU* cpu = nullptr;
-    int32_t apu_clock = 0;   // APU steps per emulated second: the CPU clock / 2
-    uint64_t samples = 0;    // samples taken since construction or the last CPU reset
-    int32_t sample_rate = 0; // samples per emulated second; the console sets 44100
+    // $4015 bits 0-4: pulse 1, pulse 2, triangle, noise, DMC.
+    bool enabled[5] = {false, false, false, false, false};
+
+    // Pulse channels. $4002/$4006: period bits 0-7. $4003/$4007: bits 3-7 length index,
+    // bits 0-2 period bits 8-10.
+    int8_t pulse_out[2] = {0, 0}; // -15..15
+    static constexpr uint8_t duty_table[4][8] = {
+        {0, 1, 0, 0, 0, 0, 0, 0}, // 12.5 %
+        {0, 1, 1, 0, 0, 0, 0, 0}, // 25 %
+        {0, 1, 1, 1, 1, 0, 0, 0}, // 50 %
+        {1, 0, 0, 1, 1, 1, 1, 1}, // 75 %: 25 % inverted
+    };
+    uint8_t pulse_step[2] = {0, 0};    // position 0-7 in the duty sequence
+    uint16_t pulse_timer[2] = {0, 0};  // counts up to the period, then steps the sequence
+    uint16_t pulse_period[2] = {0, 0}; // 11 bits from the registers; sweeps may go beyond
+
+    // Triangle. $4008: bit 7 control (length halt, keeps the linear reload flag), bits
+    // 0-6 linear counter reload value. $400A: period bits 0-7. $400B: bits 3-7 length
+    // index, bits 0-2 period bits 8-10.
+    uint16_t triangle_period = 0;
+    static constexpr uint8_t triangle_table[32] = {15, 14, 13, 12, 11, 10, 9,  8,  7,  6, 5,
+                                                   4,  3,  2,  1,  0,  0,  1,  2,  3,  4, 5,
+                                                   6,  7,  8,  9,  10, 11, 12, 13, 14, 15};
+    float triangle_out = 0.0f; // -15.0..15.0
+    uint8_t triangle_step = 0; // position 0-31
+    uint16_t triangle_timer = 0;
+
+    Envelope envelopes[3]; // pulse 1, pulse 2, noise
+    uint8_t linear_counter = 0;
+    bool linear_reload = false;
+
+    // Noise. $400E: bit 7 mode (short sequence), bits 0-3 period index. $400F: bits 3-7
+    // length index.
+    uint16_t noise_shift = 1; // 15-bit linear-feedback shift register
+    int8_t noise_out = 0;     // 0..15
+    static constexpr int32_t noise_periods[16] = {4,   8,   16,  32,  64,  96,   128,  160,
+                                                  202, 254, 380, 508, 762, 1016, 2034, 4068};
+    int32_t noise_timer = 0;
+
+    // DMC. $4010: bit 7 IRQ enable, bit 6 loop, bits 0-3 rate index. $4011: direct load
+    // of the output level. $4012: sample address $C000 + 64 d. $4013: length 16 d + 1.
+    int32_t dmc_level = 0;
+    uint8_t dmc_buffer = 0; // last sample byte fetched
+    uint8_t dmc_flags = 0;  // the last $4010 write
+    static constexpr uint16_t dmc_rates[16] = {428, 380, 340, 320, 286, 254, 226, 214,
+                                               190, 160, 142, 128, 106, 84,  72,  54};
+    int32_t dmc_timer = 0;
+    bool dmc_silent = true;
+    uint8_t dmc_shift = 0;
+    int32_t dmc_bits = 0; // bits left in the shift register
+    bool dmc_buffer_empty = true;
+    uint16_t dmc_sample_addr = 0;
+    uint16_t dmc_sample_len = 0;
+    // Pending $4011 load for the next output tick; -1 when none. A load of level 0 is
+    // pending at power-up.
+    int32_t dmc_direct = 0;
+    uint16_t dmc_addr = 0;
+    int32_t dmc_remaining = 0; // sample bytes left to fetch
+
+    uint8_t length[4] = {0, 0, 0, 0}; // pulse 1, pulse 2, triangle, noise
+    Sweep sweeps[2];
+
+    // The sample stream. The live buffers fill at index samples % BUFFER_LEN; the
+    // published ones are what the host reads (read_block).
+    std::array<Block, STREAMS> buffers{};
+    std::array<Block, STREAMS> out_buffers{};
+    std::atomic<bool> buffer_ready{false}; // a published block has not been fetched yet
+    int32_t apu_clock = 0;                 // APU steps per emulated second: the CPU clock / 2
+    uint64_t samples = 0;                  // samples taken since construction or the last CPU reset
+    int32_t sample_rate = 0;               // samples per emulated second; the console sets 44100
 
     void setCPU(CPU* cpu);
     void cycle();
+
+    // Register side effects, called by the CPU bus before it stores the byte.
+    void write_register(uint16_t addr, uint8_t value);
+    // $4015 read: 1 while pulse 1's length counter runs, else 0.
+    uint8_t read_status() const { return length[0] != 0; }
+
+    void func_frame_counter();
+    void pulse(bool second);
+    void triangle();
+    void noise();
+    void dmc();
+    void clock_envs();
+    void clock_linear();
+    void clock_length();
+    void clock_sweep();
+    void start_sample();
+    static uint8_t length_lookup(unsigned char i);
+
+    // The last part of a step: takes a sample when samples < cycles * sample_rate /
+    // apu_clock. Multiplied out, the test needs no division and gives the same result
+    // for any positive apu_clock; an apu_clock of 0 (a 1 Hz clock) takes no samples.
+    void sample() {
+        if (apu_clock > 0 && int64_t(samples + 1) * apu_clock <= int64_t(cycles) * sample_rate)
+            take_sample();
+    }
+    // The host side of the published block: claims it if one is ready (clearing the
+    // flag), and copies one stream of it out as 2048 little-endian bytes.
+    bool claim_block();
+    void read_block(Stream stream, unsigned char* out);
+
+private:
+    // A sound register byte as the bus last stored it.
+    uint8_t reg(uint16_t addr) const { return registers[addr]; }
+    void write_pulse_period_low(int n, uint8_t value);
+    void write_pulse_period_high(int n, uint8_t value);
+    void write_status(uint8_t value);
+    void write_frame_counter(uint8_t value);
+    void fetch_dmc_byte();
+    void run_dmc_output();
+    void take_sample();
+    void publish();
+
+    uint8_t const* registers = nullptr; // the CPU memory image, where the register bytes live
+    SequencerPhase sequencer;
 };
+
+// The mixed sample of the current channel outputs.
+int mix(APU* apu);
 
 } // namespace NES

@@ -35,6 +35,7 @@ uint8_t CPU::read(signed char* p, bool notify_mapper) {
     case 0x2002:
     case 0x2004:
     case 0x2007: result = ppu->read_register(uint16_t(get_addr(p))); break;
+    case 0x4015: result = apu->read_status(); break;
     case 0x4016: result = read_controller(0); break;
     case 0x4017: result = read_controller(1); break;
     default: result = uint8_t(*p); break;
@@ -63,6 +64,8 @@ void CPU::write(signed char* p, signed char d) {
         oam_dma(uint8_t(d));
     } else if (a == 0x4016) {
         write_strobe(uint8_t(d));
+    } else if (a >= 0x4000 && a <= 0x4017) {
+        apu->write_register(uint16_t(a), uint8_t(d)); // sound registers
     } else if (a >= 0x8000) {
         store = false; // ROM: only the mapper sees the write
     }

@@ -1,0 +1,110 @@
+// The frame sequencer and the units it clocks. It counts APU steps from `frame_start`
+// in a period of 14916 steps (four-step mode) or 18640 (five-step mode, $4017 bit 7):
+//
+//   phase    3729     7458          11187    0
+//   clocks   quarter  quarter+half  quarter  quarter+half
+//
+// A quarter frame clocks the envelopes and the triangle's linear counter, a half frame
+// also the length counters and the sweeps. The sequencer never interrupts the CPU.
+#include "apu/apu.hpp"
+
+namespace NES {
+
+namespace {
+
+constexpr int32_t FOUR_STEP_PERIOD = 14916;
+constexpr int32_t FIVE_STEP_PERIOD = 18640;
+
+void clock_envelope(Envelope& e, uint8_t control) {
+    uint8_t const period = control & 15;
+    if (e.start) {
+        e.start = false;
+        e.decay = 15;
+        e.divider = period;
+    } else if (e.divider != 0) {
+        --e.divider;
+    } else {
+        e.divider = period;
+        if (e.decay != 0)
+            --e.decay;
+        else if (control & 0x20)
+            e.decay = 15; // loop
+    }
+}
+
+// The sweep target of pulse n: the period plus or minus the shifted period. Negation
+// subtracts one more on pulse 2 than on pulse 1. The sum is a signed 16-bit value.
+int16_t sweep_target(int n, uint16_t period, uint8_t control) {
+    int change = period >> (control & 7);
+    if (control & 0x08) change = n == 0 ? -change : -change - 1;
+    return int16_t(period + change);
+}
+
+} // namespace
+
+void APU::func_frame_counter() {
+    int32_t const period = (reg(0x4017) & 0x80) ? FIVE_STEP_PERIOD : FOUR_STEP_PERIOD;
+    switch (sequencer.phase(int64_t(cycles) - frame_start, period)) {
+    case 3729:
+    case 11187:
+        clock_envs();
+        clock_linear();
+        break;
+    case 0:
+    case 7458:
+        clock_envs();
+        clock_linear();
+        clock_length();
+        clock_sweep();
+        break;
+    default: break;
+    }
+}
+
+void APU::clock_envs() {
+    clock_envelope(envelopes[0], reg(0x4000));
+    clock_envelope(envelopes[1], reg(0x4004));
+    clock_envelope(envelopes[2], reg(0x400C));
+}
+
+// The reload flag stays set while the control bit ($4008 bit 7) is set.
+void APU::clock_linear() {
+    uint8_t const control = reg(0x4008);
+    if (linear_reload)
+        linear_counter = control & 0x7F;
+    else if (linear_counter != 0)
+        --linear_counter;
+    if (!(control & 0x80)) linear_reload = false;
+}
+
+void APU::clock_length() {
+    bool const halted[4] = {bool(reg(0x4000) & 0x20), bool(reg(0x4004) & 0x20),
+                            bool(reg(0x4008) & 0x80), bool(reg(0x400C) & 0x20)};
+    for (int i = 0; i < 4; ++i) {
+        if (!enabled[i])
+            length[i] = 0;
+        else if (length[i] != 0 && !halted[i])
+            --length[i];
+    }
+}
+
+// The mute flag is refreshed at every clock; the period changes when the divider has run
+// out and the sweep is enabled, even while muted and even with shift 0.
+void APU::clock_sweep() {
+    for (int n = 0; n < 2; ++n) {
+        uint8_t const control = reg(uint16_t(0x4001 + 4 * n));
+        Sweep& s = sweeps[n];
+        uint16_t& period = pulse_period[n];
+        int16_t const target = sweep_target(n, period, control);
+        s.mute = target > 0x7FF || period <= 7;
+        if (s.divider == 0 && (control & 0x80)) period = target < 0 ? 0 : uint16_t(target);
+        if (s.divider == 0 || s.reload) {
+            s.divider = (control >> 4) & 7;
+            s.reload = false;
+        } else {
+            --s.divider;
+        }
+    }
+}
+
+} // namespace NES

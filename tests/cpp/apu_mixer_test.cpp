@@ -1,0 +1,138 @@
+// The mix, the sampling schedule and the publication of sample blocks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "test_support.hpp"
+
+namespace {
+
+using NES::APU;
+
+class Mixer : public ::testing::Test {
+protected:
+    test::TempHome home;
+    std::unique_ptr<NESUnit> nes = test::console(home.path(), image());
+    NES::CPU& cpu = *nes->cpu;
+    APU& apu = *nes->apu;
+
+    // DMC sample bytes: 0x00 at $D000, 0xFF at $D040.
+    static test::Image image() {
+        test::Image im;
+        im.at(0xD040, {0xFF});
+        return im;
+    }
+    void write(uint16_t addr, uint8_t value) {
+        cpu.write(cpu.at(addr), static_cast<signed char>(value));
+    }
+    void step(int n = 1) {
+        for (int i = 0; i < n; ++i)
+            apu.cycle();
+    }
+    void step_until_samples(uint64_t n) {
+        while (apu.samples < n)
+            apu.cycle();
+    }
+    // A looping one-byte DMC sample: byte 0x00 holds the level at 0, 0xFF (with a $4011
+    // load of 255) holds it at 255.
+    void dmc_only(uint8_t sample_page, uint8_t direct) {
+        write(0x4010, 0x4F);
+        write(0x4011, direct);
+        write(0x4012, sample_page);
+        write(0x4013, 0x00);
+        write(0x4015, 0x10);
+    }
+};
+
+TEST_F(Mixer, FirstSampleAtStep22PublishesAZeroBlock) {
+    step(21);
+    EXPECT_EQ(apu.samples, 0u);
+    EXPECT_FALSE(apu.claim_block());
+    step();
+    EXPECT_EQ(apu.samples, 1u);
+    ASSERT_TRUE(apu.claim_block());
+    EXPECT_FALSE(apu.claim_block()) << "a block is handed out once";
+    unsigned char bytes[2 * APU::BUFFER_LEN];
+    std::fill(std::begin(bytes), std::end(bytes), 0xEE);
+    apu.read_block(APU::MIXED, bytes);
+    EXPECT_TRUE(std::all_of(std::begin(bytes), std::end(bytes), [](auto b) { return b == 0; }));
+}
+
+TEST_F(Mixer, PublishedBlockHoldsThe1024SamplesBeforeIt) {
+    write(0x4015, 0x01);
+    write(0x4000, 0xBF);
+    write(0x4002, 0x40); // a square wave, so the block is not uniform
+    write(0x4003, 0x00);
+    step_until_samples(2048);
+    auto const live = apu.buffers;
+    step_until_samples(2049);
+    EXPECT_EQ(apu.out_buffers, live);
+    EXPECT_NE(std::count(live[APU::PULSE1].begin(), live[APU::PULSE1].end(), 0), APU::BUFFER_LEN);
+}
+
+TEST_F(Mixer, DmcAloneAtLevel0MixesToMinus14050) {
+    dmc_only(0x40, 0x00);
+    step_until_samples(3000);
+    EXPECT_EQ(apu.dmc_level, 0);
+    EXPECT_EQ(NES::mix(&apu), -14050);
+    for (int s : {APU::MIXED, APU::DMC})
+        EXPECT_EQ(apu.out_buffers[s][APU::BUFFER_LEN - 1], -14050) << "stream " << s;
+    for (int s : {APU::PULSE1, APU::PULSE2, APU::TRIANGLE, APU::NOISE})
+        EXPECT_EQ(apu.out_buffers[s][APU::BUFFER_LEN - 1], 0) << "stream " << s;
+}
+
+TEST_F(Mixer, ValuesPastSixteenBitsKeepTheirLowBits) {
+    dmc_only(0x41, 0xFF);
+    step_until_samples(3000);
+    EXPECT_EQ(apu.dmc_level, 255);
+    int const mixed = NES::mix(&apu);
+    EXPECT_GT(mixed, 32767);
+    EXPECT_EQ(apu.out_buffers[APU::MIXED][APU::BUFFER_LEN - 1], int16_t(mixed - 65536));
+}
+
+TEST_F(Mixer, DisabledChannelsMixToSilence) {
+    // Loaded length counters keep a disabled pulse's output moving until the half frame.
+    step(); // past the full clock of step 0, which would clear them at once
+    write(0x4015, 0x00);
+    write(0x4000, 0xBF);
+    write(0x4002, 0x40);
+    write(0x4003, 0x08);
+    write(0x400E, 0x00);
+    write(0x400F, 0x08);
+    step_until_samples(1025);
+    for (auto const& block : apu.out_buffers)
+        EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](int16_t v) { return v == 0; }));
+}
+
+// The schedule uses multiplications; it must agree step for step with the rule
+// samples < cycles * sample_rate / apu_clock at every clock speed.
+class MixerClock : public ::testing::TestWithParam<int> {};
+
+TEST_P(MixerClock, SamplesFollowTheDivisionRuleStepForStep) {
+    test::TempHome home;
+    NESUnit nes(GetParam());
+    APU& apu = *nes.apu;
+    uint64_t expected = 0;
+    for (int k = 0; k < 300000; ++k) {
+        int64_t const due =
+            apu.apu_clock > 0 ? int64_t(apu.cycles) * apu.sample_rate / apu.apu_clock : 0;
+        if (int64_t(expected) < due) ++expected;
+        apu.cycle();
+        ASSERT_EQ(apu.samples, expected) << "step " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, MixerClock,
+                         ::testing::Values(1789773, 1, 2, 3, 88200, 88201, 1000001, INT_MAX));
+
+TEST(MixerClockOf1Hz, TakesNoSamplesAndRuns) {
+    test::TempHome home;
+    NESUnit nes(1);
+    EXPECT_EQ(nes.apu->apu_clock, 0);
+    nes.runFrame();
+    EXPECT_EQ(nes.apu->samples, 0u);
+    EXPECT_FALSE(nes.apu->claim_block());
+}
+
+} // namespace
