@@ -1,0 +1,114 @@
+"""Opening a console for the command-line tools, and their one-line errors.
+
+The tools never show a traceback for a bad request: anything the user can get wrong
+(a missing file, a file that is not an iNES image, an output folder that does not
+exist) becomes a ToolError, which `run_command` prints as one line before exiting
+with a non-zero status.
+"""
+import argparse
+import contextlib
+import ctypes
+import importlib.resources
+import os
+import pathlib
+import sys
+from dataclasses import dataclass
+
+import vandrel
+
+from . import demo
+
+# The NTSC picture rate: 262 lines of 341 dots, three dots per CPU cycle.
+FRAME_RATE = 1789773 * 3 / (262 * 341)
+
+EXIT_ERROR = 1
+EXIT_USAGE = 2
+
+
+class ToolError(Exception):
+    """A problem with what the user asked for, reported as one line."""
+
+
+def positive_number(text):
+    """argparse type: a whole number of at least 1."""
+    if not text.strip().isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a positive number")
+    return int(text)
+
+
+class OneLineParser(argparse.ArgumentParser):
+    """An argument parser whose usage errors are one line, not usage plus error."""
+
+    def error(self, message):
+        self.exit(EXIT_USAGE, f"{self.prog}: error: {message} (see --help)\n")
+
+
+def run_command(prog, main):
+    """Runs `main()` and turns ToolError and Ctrl-C into a one-line message and an
+    exit status; returns main's own status otherwise."""
+    try:
+        return main()
+    except ToolError as error:
+        print(f"{prog}: error: {error}", file=sys.stderr)
+        return EXIT_ERROR
+    except KeyboardInterrupt:
+        print(f"{prog}: interrupted", file=sys.stderr)
+        return 130
+
+
+@dataclass
+class Cartridge:
+    """Where a console comes from: a file chosen by the user, or the built-in demo."""
+
+    path: pathlib.Path | None
+
+    @property
+    def name(self):
+        return self.path.stem if self.path else "demo"
+
+    def describe(self):
+        return str(self.path) if self.path else "the built-in demo"
+
+    def open(self):
+        """A new console running this cartridge from power-on."""
+        if self.path is None:
+            with importlib.resources.as_file(demo.resource()) as path:
+                return _quiet_console(path)
+        return _quiet_console(self.path)
+
+
+def load_cartridge(argument):
+    """The cartridge named on the command line (the demo when there is none) and a
+    console running it; fails with ToolError when the file cannot be used."""
+    cartridge = Cartridge(None if argument is None else pathlib.Path(argument))
+    return cartridge, cartridge.open()
+
+
+def _quiet_console(path):
+    """Builds a console from `path`, hiding the progress lines the emulator prints on
+    C stdout, and turns its complaints about the file into ToolError."""
+    try:
+        with _c_stdout_silenced():
+            return vandrel.NES(str(path))
+    except OSError as error:
+        raise ToolError(f"{path}: {error.strerror or error}") from None
+    except ValueError as error:
+        raise ToolError(str(error)) from None
+
+
+@contextlib.contextmanager
+def _c_stdout_silenced():
+    """Sends file descriptor 1 to /dev/null for the duration. The C library buffers
+    stdout, so it is flushed before the descriptor is put back."""
+    sys.stdout.flush()
+    saved = os.dup(1)
+    try:
+        with open(os.devnull, "wb") as null:
+            os.dup2(null.fileno(), 1)
+        try:
+            yield
+        finally:
+            ctypes.CDLL(None).fflush(None)
+            os.dup2(saved, 1)
+    finally:
+        os.close(saved)
