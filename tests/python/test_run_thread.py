@@ -137,6 +137,9 @@ def test_stress_start_pause_resume_stop(make_rom):
         console.setPaused(True)
         console.setPaused(False)
         console.stop()
+    console.start()  # still a working console afterwards
+    time.sleep(0.1)
+    console.stop()
     assert console.cycleCount() > 0
 
 
