@@ -16,7 +16,7 @@ import statistics
 import tempfile
 import time
 
-import vandrel
+from vandrel_tools.cartridge import quiet_console
 
 # $8000: enable NMI, then an endless main loop.
 MAIN = bytes.fromhex(
@@ -53,18 +53,6 @@ def test_cartridge():
     prg[0x3FFA:0x4000] = bytes([0x00, 0x90, 0x00, 0x80, 0x00, 0x80])
     header = b"NES\x1a" + bytes([1, 1, 0, 0]) + bytes(8)
     return header + bytes(prg) + bytes(8192)
-
-
-def quiet_console(path):
-    """Builds a console with its start-up messages sent to /dev/null."""
-    saved = os.dup(1)
-    try:
-        with open(os.devnull, "wb") as null:
-            os.dup2(null.fileno(), 1)
-            return vandrel.NES(path)
-    finally:
-        os.dup2(saved, 1)
-        os.close(saved)
 
 
 def cpu_model():

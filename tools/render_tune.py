@@ -23,7 +23,7 @@ import tempfile
 import wave
 
 import numpy as np
-import vandrel
+from vandrel_tools.cartridge import quiet_console
 
 CPU_HZ = 1789773
 RATE = 44100
@@ -131,18 +131,6 @@ def cartridge():
     vectors = (NMI_ADDR, RESET_ADDR, NMI_ADDR + 2)  # IRQ: the RTI
     prg[0x3FFA:0x4000] = b"".join(v.to_bytes(2, "little") for v in vectors)
     return b"NES\x1a" + bytes([1, 1, 0, 0]) + bytes(8) + bytes(prg) + bytes(8192)
-
-
-def quiet_console(path):
-    """Builds a console with its start-up messages sent to /dev/null."""
-    saved = os.dup(1)
-    try:
-        with open(os.devnull, "wb") as null:
-            os.dup2(null.fileno(), 1)
-            return vandrel.NES(path)
-    finally:
-        os.dup2(saved, 1)
-        os.close(saved)
 
 
 def render(path):

@@ -73,8 +73,8 @@ class Cartridge:
         """A new console running this cartridge from power-on."""
         if self.path is None:
             with importlib.resources.as_file(demo.resource()) as path:
-                return _quiet_console(path)
-        return _quiet_console(self.path)
+                return quiet_console(path)
+        return quiet_console(self.path)
 
 
 def load_cartridge(argument):
@@ -84,7 +84,7 @@ def load_cartridge(argument):
     return cartridge, cartridge.open()
 
 
-def _quiet_console(path):
+def quiet_console(path):
     """Builds a console from `path`, hiding the progress lines the emulator prints on
     C stdout, and turns its complaints about the file into ToolError."""
     try:

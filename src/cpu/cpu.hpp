@@ -92,7 +92,7 @@ public:
     // Cartridge attach and battery RAM. `ram_path` names this console's battery RAM
     // file, read when the cartridge has a battery and `load_ram` is set.
     void loadRom(ROM* rom, bool load_ram, std::string const& ram_path);
-    void save_ram(FILE* f) const;
+    bool save_ram(FILE* f) const; // false when not every byte was written
     void load_ram(FILE* f);
 
     // Save states (layout with the save-state code). save_state reports whether every

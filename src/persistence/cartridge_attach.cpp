@@ -41,8 +41,8 @@ void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
     rom->map_prg(memory, prg_bank);
 }
 
-void CPU::save_ram(FILE* f) const {
-    std::fwrite(memory + PRG_RAM, 1, PRG_RAM_SIZE, f);
+bool CPU::save_ram(FILE* f) const {
+    return std::fwrite(memory + PRG_RAM, 1, PRG_RAM_SIZE, f) == PRG_RAM_SIZE;
 }
 
 // A short file fills only the start of PRG RAM.

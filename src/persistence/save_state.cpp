@@ -18,12 +18,12 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <unistd.h>
 #include <vector>
 
 #include "console/nes_unit.hpp"
 #include "persistence/file_error.hpp"
 #include "persistence/save_folders.hpp"
+#include "persistence/whole_file.hpp"
 
 namespace NES {
 
@@ -97,38 +97,14 @@ std::string NESUnit::state_path(int slot) const {
     return save_dir + NES::sep + std::to_string(slot);
 }
 
-// Written to a temporary file that replaces the slot's file in one rename, so a failed
-// write never costs the previous save of that slot.
+// Written whole or not at all, so a failed write never costs the previous save of the slot.
 void NESUnit::save(int slot) {
     refuse_while_stepping("saveState");
     if (save_dir.empty())
         throw std::runtime_error("saveState: this console has no save folder; call setSaveDir() "
                                  "first");
-    std::string const path = state_path(slot);
-    std::string temp = path + ".XXXXXX";
-    int const fd = mkstemp(temp.data());
-    if (fd < 0) throw NES::FileError(errno, path, "cannot write the save state");
-    FILE* f = fdopen(fd, "wb");
-    if (!f) {
-        int const error = errno;
-        close(fd);
-        unlink(temp.c_str());
-        throw NES::FileError(error, path, "cannot write the save state");
-    }
-    bool ok = cpu->save_state(f) && std::fflush(f) == 0 && fsync(fd) == 0;
-    int error = ok ? 0 : (errno ? errno : EIO);
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        unlink(temp.c_str());
-        throw NES::FileError(error, path, "cannot write the save state");
-    }
+    NES::write_whole_file(state_path(slot), "cannot write the save state",
+                          [this](FILE* f) { return cpu->save_state(f); });
 }
 
 bool NESUnit::load(int slot) {
