@@ -19,7 +19,7 @@ class PPU;
 // args[1] the NES::PPU and args[2] the NES::APU.
 class Mapper {
 public:
-    explicit Mapper(uint32_t number) : number(number) {}
+    explicit Mapper(uint32_t number, bool clocked = false) : number(number), clocked(clocked) {}
     virtual ~Mapper() = default;
     Mapper(Mapper const&) = delete;
     Mapper& operator=(Mapper const&) = delete;
@@ -27,6 +27,10 @@ public:
     // The iNES mapper number this object was made for; the PRG mapping step and the
     // CPU bus's 16 KiB PRG fold branch on it.
     uint32_t number;
+    // The board counts PPU dots (scanline counters, timers). The PPU calls `clock` after
+    // every dot only for such boards: for the others the call would do nothing, 89342
+    // times a frame.
+    bool const clocked;
 
     // A CPU write, after mirror folding and before the byte is stored; the board may
     // replace *value, and whatever it leaves there is what the CPU stores.

@@ -152,7 +152,9 @@ void PPU::scan_overflow(int height) {
 
 // Coarse X and the horizontal nametable come from `t` at dot 257 of every rendering
 // line, the pre-render line 261 included, so line 0 starts at the frame's new scroll.
-void PPU::reload_horizontal() { v = uint16_t((v & 0xFBE0) | (t & 0x041F)); }
+void PPU::reload_horizontal() {
+    v = uint16_t((v & 0xFBE0) | (t & 0x041F));
+}
 
 // Dot 257: horizontal scroll reload and the next line's sprites.
 void PPU::load_line_sprites() {
@@ -264,7 +266,7 @@ void PPU::advance_dot() {
             ++scanline;
         }
     }
-    mapper->clock(mapper_args);
+    if (mapper->clocked) mapper->clock(mapper_args);
 }
 
 } // namespace NES

@@ -31,7 +31,7 @@ namespace NES {
 
 class MMC3 : public Mapper {
 public:
-    MMC3() : Mapper(4) {}
+    MMC3() : Mapper(4, true) {}
 
     uint8_t bank_select = 0; // last $8000 value: bits 0-2 name the next $8001 target
     uint8_t mode = 0;        // bank-select value in effect: bit 6 PRG mode, bit 7 CHR inversion

@@ -21,7 +21,7 @@ class NTDEC2722 : public Mapper {
 public:
     static constexpr uint16_t TIMER_PERIOD = 12288; // PPU dots: 4096 CPU cycles
 
-    NTDEC2722() : Mapper(40) {}
+    NTDEC2722() : Mapper(40, true) {}
 
     uint16_t irq_counter = TIMER_PERIOD; // dots left until the next IRQ
     bool irq_enable = true;              // the timer runs
