@@ -45,6 +45,8 @@ public:
     // empty (no PRG, no CHR, no mapper); a malformed one is refused with
     // std::invalid_argument before anything is printed.
     void load_arr(long size, unsigned char const* data);
+    // A fresh board for the same number. The PPU keeps a pointer to the board: attach
+    // the cartridge to the PPU again (PPU::loadRom) after calling this.
     void reset_mapper();
 
     // Pointers to 1 KiB units of PRG and CHR; the index wraps modulo the ROM size.
