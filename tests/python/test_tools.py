@@ -345,3 +345,17 @@ def test_gamepad_layout():
     assert gamepad_buttons(Pad([2, 6], hat=(1, 1))) == [False, True, True, False, True, False, False, True]
     assert gamepad_buttons(Pad(stick=(-0.9, 0.8))) == [False] * 5 + [True, True, False]
     assert gamepad_buttons(Pad(stick=(0.3, -0.3))) == [False] * 8
+
+
+@pytest.mark.parametrize("command, module", [("record", "tqdm"), ("play", "pygame")])
+def test_commands_without_the_tools_extra_say_so_in_one_line(command, module, monkeypatch, capsys):
+    import sys
+
+    from vandrel_tools import commands
+    for name in list(sys.modules):
+        if name.startswith(("vandrel_tools.recorder", "vandrel_tools.player", "vandrel_tools.media")):
+            monkeypatch.delitem(sys.modules, name)
+    monkeypatch.setitem(sys.modules, module, None)  # an import of it now fails
+    assert getattr(commands, command)() == 2
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1 and "pip install 'vandrel[tools]'" in err
