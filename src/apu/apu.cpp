@@ -25,4 +25,9 @@ void APU::cycle() {
     ++cycles;
 }
 
+void APU::catch_up(int64_t cpu_cycles) {
+    while (2 * int64_t(cycles) < cpu_cycles)
+        cycle();
+}
+
 } // namespace NES

@@ -147,6 +147,15 @@ public:
 
     void setCPU(CPU* cpu);
     void cycle();
+    // Steps until the APU has caught up with `cpu_cycles` CPU cycles (one step per two);
+    // exactly what as many cycle() calls would do.
+    void catch_up(int64_t cpu_cycles);
+    // True when a step could raise the DMC's IRQ: the CPU sees that without touching a
+    // sound register, so the console must then keep the APU in step with every
+    // instruction.
+    bool irq_possible() const {
+        return enabled[4] && dmc_remaining != 0 && (dmc_flags & 0xC0) == 0x80;
+    }
 
     // Register side effects, called by the CPU bus before it stores the byte.
     void write_register(uint16_t addr, uint8_t value);

@@ -18,6 +18,9 @@ constexpr int NAMETABLE_SIZE = 0x400;
 void Mapper::map_write(void**, signed char*, signed char*) {}
 void Mapper::map_read(void**, signed char*) {}
 void Mapper::clock(void**) {}
+uint64_t Mapper::quiet_dots(PPU const&) const {
+    return UINT64_MAX;
+}
 void Mapper::serialize(void**, char*) {}
 void Mapper::deserialize(void**, char*) {}
 

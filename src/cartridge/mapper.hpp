@@ -39,6 +39,10 @@ public:
     virtual void map_read(void** args, signed char* addr);
     // After every PPU dot, with the PPU's own argument block.
     virtual void clock(void** args);
+    // For a clocked board: how many of the coming dots can pass before its clock could
+    // raise an IRQ, so that the console may let the PPU run behind the CPU that long. 0
+    // means the very next dot.
+    virtual uint64_t quiet_dots(PPU const& ppu) const;
     // The board's registers at the start of a zeroed 256-byte save-state record.
     virtual void serialize(void** args, char* record);
     // Restores the registers from a record, after the memory images were restored.

@@ -1,6 +1,7 @@
 // Assembly and stepping of a console.
 #include "console/nes_unit.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <stdexcept>
@@ -81,12 +82,17 @@ NESUnit::~NESUnit() {
 
 void NESUnit::single_cycle() {
     cpu->clock();
-    int64_t const c = cpu->cycles;
-    while (2 * int64_t(apu->cycles) < c)
-        apu->cycle();
-    while (int64_t(ppu->dot_count) < 3 * c) {
+    catch_up(cpu->cycles);
+}
+
+// The APU first, then the PPU, which stops at the end of a frame so that the per-frame
+// callable runs right after the dot that completed it.
+void NESUnit::catch_up(int64_t cpu_cycles) {
+    apu->catch_up(cpu_cycles);
+    uint64_t const target = 3 * uint64_t(cpu_cycles);
+    while (ppu->dot_count < target) {
         uint64_t const frame = ppu->frame_count;
-        ppu->cycle();
+        ppu->run_until(std::min(target, ppu->frame_end_dot()));
         if (ppu->frame_count != frame) (*frame_callback())();
     }
 }

@@ -71,7 +71,11 @@ public:
     std::atomic<int64_t> pause_offset{0}; // nanoseconds spent paused since the start
     std::thread run_thread;
 
+    // One instruction, with the APU and the PPU caught up with it.
     void single_cycle();
+    // Brings the APU and the PPU to `cpu_cycles` CPU cycles, calling the per-frame
+    // callable at the end of every frame on the way.
+    void catch_up(int64_t cpu_cycles);
     void runFrame();
     int64_t cycle_count() const { return cpu->cycles; }
     int64_t frame_count() const { return int64_t(ppu->frame_count); }

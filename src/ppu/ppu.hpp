@@ -101,6 +101,20 @@ public:
     void v_vert();
     void apply_and_update_registers();
     void cycle();
+    // Processes dots until dot_count reaches `target`; exactly what as many cycle() calls
+    // would do.
+    void run_until(uint64_t target);
+    // The dot_count right after the dot that completes the current frame (the wrap from
+    // line 261 to line 0).
+    uint64_t frame_end_dot() const {
+        return dot_count + uint64_t((261 - scanline) * 341 + (340 - dot)) + 1;
+    }
+    // The earliest dot_count at which the CPU could find something changed without
+    // touching a PPU register: once dot_count passes it, the console must catch the PPU
+    // up before the next instruction. The PPU raises the NMI condition at line 241 dot 1,
+    // drops it at line 261 dot 1 and ends the frame at line 261 dot 340; a board that
+    // counts dots may raise an IRQ.
+    uint64_t next_event_dot() const;
 
     // The CPU bus's side of $2000-$2007. A write may change the byte that the bus then
     // stores (OAMDATA masks attribute bytes).

@@ -9,6 +9,7 @@
 // counters and pattern columns instead of shift registers. A pixel's RGB bytes are
 // written only when its palette value changes, so a still picture costs one byte
 // comparison per pixel.
+#include <algorithm>
 #include <cstring>
 
 #include "cartridge/mapper.hpp"
@@ -56,6 +57,31 @@ void PPU::cycle() {
         visible_dot();
     }
     advance_dot();
+}
+
+void PPU::run_until(uint64_t target) {
+    while (dot_count < target)
+        cycle();
+}
+
+namespace {
+
+// Dots from the dot at (line, dot) to the next processing of (event_line, event_dot),
+// both counted in the 262 x 341 frame.
+uint64_t dots_to(int32_t line, int32_t dot, int32_t event_line, int32_t event_dot) {
+    int32_t const here = line * 341 + dot;
+    int32_t const there = event_line * 341 + event_dot;
+    return uint64_t(there >= here ? there - here : there - here + 262 * 341);
+}
+
+} // namespace
+
+uint64_t PPU::next_event_dot() const {
+    uint64_t ahead = dots_to(scanline, dot, 241, 1);
+    ahead = std::min(ahead, dots_to(scanline, dot, 261, 1));
+    ahead = std::min(ahead, dots_to(scanline, dot, 261, 340));
+    if (mapper->clocked) ahead = std::min(ahead, mapper->quiet_dots(*this));
+    return dot_count + ahead;
 }
 
 void PPU::visible_dot() {

@@ -91,6 +91,11 @@ void MMC3::clock(void** args) {
         scanline_clock(&cpu_of(args));
 }
 
+uint64_t MMC3::quiet_dots(PPU const& ppu) const {
+    int32_t const last_quiet = COUNTING_DOT - 1;
+    return uint64_t(ppu.dot <= last_quiet ? last_quiet - ppu.dot : 341 - ppu.dot + last_quiet);
+}
+
 // Decrement; reaching 0 raises the IRQ (when enabled) and reloads, going below 0 (after
 // a $C001 write, or with a latch of 0) only reloads. Written as tests on the value before
 // the step, which keeps any counter restored from a save state free of overflow.

@@ -43,6 +43,8 @@ public:
 
     void map_write(void** args, signed char* addr, signed char* value) override;
     void clock(void** args) override;
+    // The counter steps when a dot leaves the PPU at dot 256: after the PPU draws dot 255.
+    uint64_t quiet_dots(PPU const& ppu) const override;
     // One step of the scanline counter; an IRQ goes to `cpu`.
     void scanline_clock(CPU* cpu);
     // Record: 0 bank_select, 1 mode, 2 prg_ram_protect, 3 prg_ram_enable, 4 irq_enable,

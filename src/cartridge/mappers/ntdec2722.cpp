@@ -17,6 +17,10 @@ void NTDEC2722::map_write(void** args, signed char* addr, signed char* value) {
     }
 }
 
+uint64_t NTDEC2722::quiet_dots(PPU const&) const {
+    return irq_enable && irq_counter > 0 ? uint64_t(irq_counter - 1) : 0;
+}
+
 void NTDEC2722::clock(void** args) {
     if (!irq_enable) return;
     if (--irq_counter > 0) return;
