@@ -42,6 +42,7 @@ void CPU::reset() {
 }
 
 void CPU::clock() {
+    instruction_start = cycles.load(std::memory_order_relaxed);
     instr_length = 1;
     signed char* const o = PC;
     uint8_t const opcode = read(o, true);
