@@ -149,7 +149,9 @@ private:
     void draw_span_sprites(int n, uint8_t* pixels) const;
     void advance_sprite_counters(int n);
     void evaluate_span(int first, int last);
-    void draw_span_pixels(int n, uint8_t const* sprite_pixels);
+    void draw_span_background(int n, uint8_t* pixels);
+    void draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites);
+    void combine_pixels(int from, int to, uint8_t const* background, uint8_t const* sprites);
 };
 
 // Video memory accesses run several times per dot, so they are inline.

@@ -183,7 +183,9 @@ void PPU::draw_span(int n) {
     int const last = dot + n - 1;
     if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
     if (rendering && last >= 129) evaluate_span(std::max(dot, 129), last);
-    draw_span_pixels(n, sprite_pixels);
+    uint8_t background_pixels[SCREEN_WIDTH];
+    draw_span_background(n, background_pixels);
+    draw_span_pixels(n, background_pixels, sprite_pixels);
     advance_dots(uint64_t(n));
 }
 
@@ -257,43 +259,86 @@ void PPU::evaluate_span(int first, int last) {
     }
 }
 
-// The background fetches, scroll steps and draw_pixel of the span's dots. The
-// attribute palette is taken once per fetch instead of once per pixel, and colours come
-// straight from palette memory: every address draw_pixel forms (0x3F00, 0x3F01-0x3F0F
-// with a nonzero value, 0x3F11-0x3F1F with a nonzero value) folds onto itself.
-void PPU::draw_span_pixels(int n, uint8_t const* sprite_pixels) {
-    uint8_t const mask = uint8_t(*ppumask);
-    bool const sprites_on = mask & MASK_SPRITES;
-    bool const background_on = mask & MASK_BG;
-    bool const hit_possible =
-        sprite0_line && (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES);
-    signed char const* const palette_memory = memory + 0x3F00;
+// The background fetches and scroll steps of the span's dots, and each dot's
+// background pixel as palette * 4 + pattern value, before the left-column and
+// PPUMASK tests (the sprite priority and the sprite 0 hit look at the raw value).
+// visible_dot fetches at dot 8k + 1 when rendering, fetches ahead when the fine position
+// wraps to 0 and steps `v` after dot 8k when rendering: between those events the
+// pixels only walk the fetched tile's pattern bits, so they are emitted in runs.
+void PPU::draw_span_background(int n, uint8_t* pixels) {
     int const first = dot;
-    int const row = scanline * SCREEN_WIDTH - 1; // pixel index of dot 0
     int palette = attribute_palette(*this);
-    uint16_t lo = pattern_lo, hi = pattern_hi;
     int fine = fine_pos;
-    bool hit = false;
-    for (int d = first; d < first + n; ++d) {
+    int d = first;
+    while (d < first + n) {
         if (rendering && ((d - 1) & 7) == 0) {
             fetch_tile(v);
             fine = x & 7;
             palette = attribute_palette(*this);
-            lo = pattern_lo, hi = pattern_hi;
         }
-        int const shift = 7 - fine;
-        int const bg = ((hi >> shift) & 1) << 1 | ((lo >> shift) & 1);
-        uint8_t const sprite_pixel = sprite_pixels[d - first];
-        int const sprite = sprite_pixel & SPRITE_VALUE;
-        if (hit_possible && sprite && bg && (sprite_pixel & SPRITE_SLOT) == 0) hit = true;
+        int run = std::min(first + n - d, 8 - fine);
+        if (rendering) run = std::min(run, 8 - ((d - 1) & 7)); // up to the next tile start
+        uint8_t const lo = uint8_t(pattern_lo), hi = uint8_t(pattern_hi);
+        for (int i = 0; i < run; ++i, ++fine) {
+            int const shift = 7 - fine;
+            pixels[d - first + i] =
+                uint8_t(palette << 2 | ((hi >> shift) & 1) << 1 | ((lo >> shift) & 1));
+        }
+        d += run;
+        int const last_drawn = d - 1;
+        if (fine == 8) {
+            // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
+            fine = 0;
+            fetch_tile(coarse_x_incremented(v));
+            palette = attribute_palette(*this);
+        }
+        if (rendering && (last_drawn & 7) == 0) v = coarse_x_incremented(v); // v_horiz
+    }
+    fine_pos = uint8_t(fine);
+}
 
+// draw_pixel for the span's dots, from the background and sprite line buffers. Colours
+// come straight from palette memory: every address draw_pixel forms (0x3F00,
+// 0x3F01-0x3F0F with a nonzero value, 0x3F11-0x3F1F with a nonzero value) folds onto
+// itself. Dots 1-8 and 9-255 are drawn apart, as the left-column bits apply to the first.
+void PPU::draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites) {
+    int const first = dot;
+    int const left_end = std::min(first + n, 9); // first dot past the left columns
+    if (first < left_end) combine_pixels(first, left_end, background, sprites);
+    int const from = std::max(first, 9);
+    if (from < first + n) combine_pixels(from, first + n, background, sprites);
+}
+
+// Dots from..to-1, all within the left columns (1-8) or all right of them.
+void PPU::combine_pixels(int from, int to, uint8_t const* background, uint8_t const* sprites) {
+    uint8_t const mask = uint8_t(*ppumask);
+    bool const left = from <= 8;
+    bool const sprites_on = mask & MASK_SPRITES;
+    bool const background_shown = (mask & MASK_BG) && (!left || (mask & MASK_BG_LEFT));
+    bool const sprites_shown = !left || (mask & MASK_SPRITES_LEFT);
+    bool const hit_possible =
+        sprite0_line && (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES);
+    signed char const* const palette_memory = memory + 0x3F00;
+    int const row = scanline * SCREEN_WIDTH - 1; // pixel index of dot 0
+    bool hit = false;
+    for (int d = from; d < to; ++d) {
+        int const j = d - dot;
+        int const bg_pixel = background[j];
+        int const bg = bg_pixel & 3;
+        uint8_t const sprite_pixel = sprites[j];
         int entry = 0; // palette memory 0x3F00 + entry
-        if (sprite && (!bg || !(sprite_pixel & SPRITE_BEHIND))) {
-            int const value = sprites_on ? sprite : bg;
-            if ((d > 8 || (mask & MASK_SPRITES_LEFT)) && value)
-                entry = 0x10 + 4 * (sprite_pixel >> SPRITE_PALETTE_SHIFT & 3) + value;
-        } else if (background_on && (d > 8 || (mask & MASK_BG_LEFT)) && bg) {
-            entry = 4 * palette + bg;
+        if (sprite_pixel == 0) {
+            if (background_shown && bg) entry = bg_pixel;
+        } else {
+            int const sprite = sprite_pixel & SPRITE_VALUE;
+            if (hit_possible && bg && (sprite_pixel & SPRITE_SLOT) == 0) hit = true;
+            if (!bg || !(sprite_pixel & SPRITE_BEHIND)) {
+                int const value = sprites_on ? sprite : bg;
+                if (sprites_shown && value)
+                    entry = 0x10 + 4 * (sprite_pixel >> SPRITE_PALETTE_SHIFT & 3) + value;
+            } else if (background_shown) {
+                entry = bg_pixel;
+            }
         }
         uint8_t const colour = uint8_t(palette_memory[entry]);
         int const p = row + d;
@@ -301,17 +346,7 @@ void PPU::draw_span_pixels(int n, uint8_t const* sprite_pixels) {
             color_index[p] = colour;
             std::memcpy(work_image + 3 * p, NTSC_TO_RGB + 3 * (colour & 0x3F), 3);
         }
-
-        if (++fine == 8) {
-            // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
-            fine = 0;
-            fetch_tile(coarse_x_incremented(v));
-            palette = attribute_palette(*this);
-            lo = pattern_lo, hi = pattern_hi;
-        }
-        if (rendering && (d & 7) == 0) v = coarse_x_incremented(v); // v_horiz
     }
-    fine_pos = uint8_t(fine);
     if (hit) *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
 }
 
