@@ -97,11 +97,25 @@ void NESUnit::catch_up(int64_t cpu_cycles) {
     }
 }
 
+// The end of a frame is a deadline, so the frame ends in the catch-up after the
+// instruction that completes it, exactly where a full catch-up would end it, and
+// everything is caught up when this returns.
+void NESUnit::step_lazily() {
+    cpu->clock();
+    int64_t const c = cpu->cycles.load(std::memory_order_relaxed);
+    if (cpu->catch_up_every_step || 3 * uint64_t(c) > cpu->ppu_deadline) {
+        catch_up(c);
+        cpu->plan_catch_up();
+    }
+}
+
 void NESUnit::runFrame() {
     refuse_while_stepping("runFrame");
+    // The caller may have changed anything since the last step.
+    cpu->plan_catch_up();
     uint64_t const frame = ppu->frame_count;
     while (ppu->frame_count == frame)
-        single_cycle();
+        step_lazily();
 }
 
 void NESUnit::setController(NES::Controller& controller, int port) {

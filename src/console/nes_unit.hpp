@@ -76,6 +76,10 @@ public:
     // Brings the APU and the PPU to `cpu_cycles` CPU cycles, calling the per-frame
     // callable at the end of every frame on the way.
     void catch_up(int64_t cpu_cycles);
+    // One instruction, leaving the APU and the PPU behind unless the CPU could now tell
+    // (see NES::CPU): runFrame and the run thread step this way, and catch up fully
+    // before they hand the console back.
+    void step_lazily();
     void runFrame();
     int64_t cycle_count() const { return cpu->cycles; }
     int64_t frame_count() const { return int64_t(ppu->frame_count); }

@@ -146,16 +146,23 @@ void NESUnit::throttle() {
                           [&] { return !running || paused; });
 }
 
+// The devices are caught up before the thread parks or ends, so that whoever takes the
+// console over finds it whole, and the plan is made again after a pause, in which the
+// caller may have changed anything.
 void NESUnit::operation_thread() {
     try {
+        cpu->plan_catch_up();
         while (running) {
             if (paused) {
+                catch_up(cpu->cycles);
                 park();
+                cpu->plan_catch_up();
                 continue;
             }
-            single_cycle();
+            step_lazily();
             throttle();
         }
+        catch_up(cpu->cycles);
     } catch (std::exception const& e) {
         // Nobody is waiting for this thread's result: report and end it cleanly.
         std::fprintf(stderr, "vandrel: the run thread stopped: %s\n", e.what());

@@ -59,6 +59,7 @@ signed char* CPU::absy(signed char* o1) {
 signed char* CPU::ind(signed char* o1) {
     instr_length = 3;
     map_memory(&o1);
+    if (get_addr(o1) >= 0x2000 && get_addr(o1) < 0x4020) catch_up_devices(); // register bytes
     int const p = word(uint8_t(*o1), uint8_t(*at(get_addr(o1) + 1)));
     uint8_t const lo = read(at(p), true);
     uint8_t const hi = read(at((p & 0xFF00) | ((p + 1) & 0x00FF)), true);

@@ -27,9 +27,37 @@ void CPU::map_memory(signed char** p) const {
     }
 }
 
+namespace {
+
+// The PPU registers and the sound and I/O registers, but the controller ports: reading
+// or writing them involves the PPU or the APU. $4016 and $4017 read only the
+// controllers, and a $4016 write only strobes them.
+bool device_read(int64_t a) {
+    return a >= 0x2000 && a < 0x4020 && a != 0x4016 && a != 0x4017;
+}
+
+// Writes also reach the APU's frame counter at $4017, and the mapper's registers at
+// $8000-$FFFF, which switch the banks the PPU draws and the DMC reads.
+bool device_write(int64_t a) {
+    return (a >= 0x2000 && a < 0x4020 && a != 0x4016) || a >= 0x8000;
+}
+
+} // namespace
+
+void CPU::catch_up_devices() {
+    apu->catch_up(instruction_start);
+    ppu->run_until(3 * uint64_t(instruction_start));
+}
+
+void CPU::plan_catch_up() {
+    ppu_deadline = ppu->next_event_dot();
+    catch_up_every_step = debug || apu->irq_possible();
+}
+
 uint8_t CPU::read(signed char* p, bool notify_mapper) {
     if (p == accumulator()) return A;
     map_memory(&p);
+    if (device_read(get_addr(p))) catch_up_devices();
     uint8_t result;
     switch (get_addr(p)) {
     case 0x2002:
@@ -54,6 +82,8 @@ void CPU::write(signed char* p, signed char d) {
     }
     map_memory(&p);
     int64_t const a = get_addr(p);
+    bool const device = device_write(a);
+    if (device) catch_up_devices();
     bool store = true;
     if (a >= 0x2000 && a <= 0x2007) {
         if (a == 0x2002)
@@ -72,6 +102,7 @@ void CPU::write(signed char* p, signed char d) {
     void* args[3] = {this, ppu, apu};
     rom->mapper->map_write(args, p, &d);
     if (store) *p = d;
+    if (device) plan_catch_up();
 }
 
 // Writing 1 to $4016 latches both ports at once; while the strobe bit stays 1 the

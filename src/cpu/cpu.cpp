@@ -41,7 +41,8 @@ void CPU::reset() {
     PC = abs(at(reset_vector));
 }
 
-void CPU::clock() {
+// The step through the tables: every byte goes through the general bus.
+void CPU::step_through_tables() {
     instr_length = 1;
     signed char* const o = PC;
     uint8_t const opcode = read(o, true);
@@ -62,7 +63,12 @@ void CPU::clock() {
     // Opcodes without an operation run as no-ops of their table length and cycles.
     if (Operation const op = instructions[opcode]) (this->*op)(operand);
     PC = at(get_addr(PC) + instr_length);
+    take_interrupts(line);
+}
 
+// `line` is PPUCTRL bit 7 AND the NMI sample as the instruction found them: the NMI
+// starts on its rising edge.
+void CPU::take_interrupts(bool line) {
     if (line && !nmi_line)
         start_nmi();
     else if (irq_pending)

@@ -1,10 +1,13 @@
 // The console's 6502-family processor (the 2A03 core: no decimal arithmetic).
 //
 // Timing is instruction-grained: clock() fetches, decodes and executes one whole
-// instruction and adds its cycle count to `cycles`; the console then lets the PPU and
-// the APU catch up. Locations are pointers into `memory` (the CPU address of a location
-// is its distance from memory[0]) because the mapper interface works on such pointers;
-// the accumulator is a location too, for the "acc" addressing mode.
+// instruction and adds its cycle count to `cycles`; the PPU and the APU then catch up
+// with it. They do so lazily: the console leaves them behind for as long as nothing
+// could tell, and the bus brings them to where the instruction found them (the cycle
+// count when it began) before any access that they could see or answer: a PPU or sound
+// register, OAM DMA, a mapper register. Locations are pointers into `memory` (the CPU address of a
+// location is its distance from memory[0]) because the mapper interface works on such pointers; the
+// accumulator is a location too, for the "acc" addressing mode.
 #pragma once
 
 #include <atomic>
@@ -19,6 +22,8 @@ namespace NES {
 class PPU;
 class APU;
 class ROM;
+enum class Mode : uint8_t;     // opcode_grid.hpp
+enum class Mnemonic : uint8_t; // opcode_grid.hpp
 
 class CPU {
 public:
@@ -55,7 +60,16 @@ public:
     bool nmi_line = false;    // PPUCTRL bit 7 AND the sample, one instruction ago
     bool strobe = false;      // bit 0 of the last $4016 write
     bool debug = false;       // instruction trace and register dumps on standard output
-    int32_t prg_bank = 0;     // UxROM's PRG bank at $8000, in 1 KiB units
+    // Lazy catch-up. The cycle count when the current instruction began: where its bus
+    // accesses must find the PPU (three dots per cycle) and the APU.
+    int64_t instruction_start = 0;
+    // The PPU may run behind the CPU until its dot count would pass this dot: there it
+    // changes something the CPU sees without asking (NMI, IRQ, the end of a frame).
+    uint64_t ppu_deadline = 0;
+    // The devices must catch up after every instruction (a DMC IRQ may come, or the
+    // trace prints every instruction).
+    bool catch_up_every_step = true;
+    int32_t prg_bank = 0; // UxROM's PRG bank at $8000, in 1 KiB units
     Controller* controllers[2] = {nullptr, nullptr};
     uint8_t SP = 0xFF; // the stack is page 1
     // Status register, bit by bit: 7 N negative, 6 V overflow, 5 always 1 after reset,
@@ -86,6 +100,12 @@ public:
 
     // The bus.
     uint8_t read(signed char* p, bool notify_mapper);
+    // Brings the APU and the PPU to `instruction_start`; they never pass the end of a
+    // frame here, since the console catches them up whenever that is due.
+    void catch_up_devices();
+    // Sets the deadline and the every-step flag from where the devices stand now; after
+    // every catch-up and after every write that may move them.
+    void plan_catch_up();
     void write(signed char* p, signed char d);
     void map_memory(signed char** p) const;
 
@@ -196,6 +216,40 @@ private:
     void add_cycles(int n) {
         cycles.store(cycles.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
     }
+    // The instruction step through the member-function tables above, where every access
+    // goes through the general bus (cpu.cpp). It serves the trace, instructions fetched
+    // from register addresses or across the end of the address space, and JMP (ind).
+    void step_through_tables();
+    // The end of every step: a new NMI edge, else a pending IRQ, enters its handler.
+    void take_interrupts(bool line);
+
+    // The direct step (dispatch.cpp): one compiled step per opcode for the instructions
+    // whose bytes lie in RAM or cartridge space, with direct access to the memory image
+    // where the bus would do nothing else (direct_bus.hpp). It behaves exactly as the
+    // table step.
+    struct Step {
+        uint16_t pc;    // the opcode's address
+        uint8_t b;      // the byte after the opcode
+        uint16_t ea;    // the operand address (unused for the accumulator)
+        uint16_t next;  // the address of the next instruction
+        int64_t cycles; // the cycle count at the end of the instruction
+    };
+    static bool fetch_is_direct(uint16_t pc);
+    uint8_t peek(uint16_t addr) const;
+    uint8_t load(uint16_t addr);
+    void store(uint16_t addr, uint8_t value);
+    using DirectStep = void (*)(CPU& cpu, uint16_t pc, int64_t start);
+    template <uint8_t OPCODE> static void direct_step(CPU& cpu, uint16_t pc, int64_t start);
+    template <uint8_t OPCODE> static constexpr DirectStep direct_step_of();
+    template <uint8_t OPCODE> void execute(uint16_t pc, int64_t start);
+    template <Mode M> uint16_t effective_address(uint16_t pc, uint8_t b);
+    template <Mode M> bool crosses_page(uint8_t b) const;
+    template <Mode M> uint8_t operand(Step const& s);
+    template <Mode M> void set_operand(Step const& s, uint8_t value);
+    template <Mnemonic O, Mode M> void perform(Step& s);
+    void branch_direct(Step& s, bool taken);
+    void compare_direct(uint8_t reg, uint8_t value);
+
     void branch(signed char* target, bool taken);
     void compare(uint8_t reg, signed char* m);
     void enter_interrupt(uint16_t vector);

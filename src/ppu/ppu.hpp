@@ -139,6 +139,17 @@ private:
     void publish_frame();
     void vertical_blank_dot();
     void advance_dot();
+
+    // The renderer over spans of dots, for run_until (ppu_line_renderer.cpp).
+    bool spans_keep_board_clocks() const;
+    uint64_t idle_dots() const;
+    void advance_dots(uint64_t n);
+    void move_counters(uint64_t n);
+    void draw_span(int n);
+    void draw_span_sprites(int n, uint8_t* pixels) const;
+    void advance_sprite_counters(int n);
+    void evaluate_span(int first, int last);
+    void draw_span_pixels(int n, uint8_t const* sprite_pixels);
 };
 
 // Video memory accesses run several times per dot, so they are inline.

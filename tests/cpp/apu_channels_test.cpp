@@ -47,8 +47,7 @@ protected:
     }
     // Steps until the DMC reader has fetched `count` bytes (or a step limit runs out)
     // and returns the fetched bytes; `on_fetch` runs after each fetching step.
-    std::vector<uint8_t> dmc_fetches(
-        int count, std::function<void()> on_fetch = [] {}) {
+    std::vector<uint8_t> dmc_fetches(int count, std::function<void()> on_fetch = [] {}) {
         std::vector<uint8_t> bytes;
         for (int i = 0; i < 200000 && int(bytes.size()) < count; ++i) {
             bool const was_empty = apu.dmc_buffer_empty;
@@ -322,6 +321,7 @@ TEST_F(Apu, DmcReaderWrapsToPrgStartWithoutTellingTheMapper) {
     auto counter = std::make_unique<ReadCounter>();
     ReadCounter const* seen = counter.get();
     nes->rom->mapper = std::move(counter);
+    nes->ppu->mapper = nes->rom->mapper.get(); // the PPU holds the board too
     write({{0x4010, 0x0F}, {0x4012, 0xFF}, {0x4013, 0x04}, {0x4015, 0x10}}); // 65 at $FFC0
     std::vector<uint16_t> addresses;
     std::vector<uint8_t> const bytes = dmc_fetches(65, [&] { addresses.push_back(apu.dmc_addr); });

@@ -67,6 +67,7 @@ TEST_F(Bus, MapperSeesEveryWriteAfterFoldingAndMayReplaceTheByte) {
     auto recorder = std::make_unique<RecordingMapper>();
     RecordingMapper* seen = recorder.get();
     nes->rom->mapper = std::move(recorder);
+    nes->ppu->mapper = nes->rom->mapper.get(); // the PPU holds the board too
     uint8_t const before = uint8_t(cpu.memory[0x8000]);
     write(0x8000, 0x12);
     EXPECT_EQ(seen->writes, 1);

@@ -1,0 +1,318 @@
+// The renderer over spans of dots: run_until's fast paths. Each one stands in for a run
+// of cycle() calls and leaves exactly the state those calls would leave.
+//
+// Within one run_until call nothing outside the PPU changes: PPUCTRL and PPUMASK, video
+// memory, OAM, mirroring and the board stay as they were at the call. So
+// - dots that do nothing but count (the blank lines, the ends of visible lines) are
+//   skipped in one step;
+// - a run of visible dots 1-255 of one line is drawn with the line's sprites laid out
+//   once into a line buffer, the attribute palette taken at each tile fetch and colours
+//   read straight from palette memory;
+// - dot 256 (vertical scroll step), dot 257 (sprite load) and the dots where vertical
+//   blank starts and ends go through cycle(), the per-dot reference path.
+#include <algorithm>
+#include <cstring>
+
+#include "cartridge/mapper.hpp"
+#include "ppu/palette.hpp"
+#include "ppu/ppu.hpp"
+#include "ppu/ppu_bits.hpp"
+
+namespace NES {
+
+using namespace ppu_bits;
+
+namespace {
+
+constexpr int32_t DOTS_PER_LINE = 341;
+constexpr int32_t DOTS_PER_FRAME = 262 * DOTS_PER_LINE;
+constexpr int32_t LAST_VISIBLE_LINE = 239;
+// The last dot a span draws: dot 256 also steps the vertical scroll, and a board that
+// watches the PPU address lines (MMC3) counts when the dot counter reaches 256.
+constexpr int32_t LAST_SPAN_DOT = 255;
+constexpr uint32_t MAPPER_MMC3 = 4;
+constexpr uint32_t MAPPER_NTDEC2722 = 40;
+constexpr int32_t MMC3_COUNTING_DOT = 256;
+
+// Line-buffer byte of one sprite pixel: what draw_pixel's slot loop finds at that dot.
+// 0 means no opaque sprite pixel (the slot, palette and priority then play no part).
+constexpr uint8_t SPRITE_VALUE = 0x03;  // pattern value 1-3 of the winning slot
+constexpr uint8_t SPRITE_SLOT = 0x1C;   // the slot, shifted left by 2
+constexpr uint8_t SPRITE_BEHIND = 0x80; // attribute bit 5: behind the background
+constexpr int SPRITE_SLOT_SHIFT = 2;
+constexpr int SPRITE_PALETTE_SHIFT = 5;
+
+// The dots (0-based within a span of n) at which a sprite slot is drawn, found from its X
+// counter and active bit at the start of the span. Per dot, count_sprite_columns
+// activates the slot when its counter reads 0 and deactivates it when the counter reads
+// below -7, decrementing the counter every dot: so the slot is drawn while the counter
+// reads between 0 and -7 (counted from 0 if it was already active) and never
+// otherwise. The run is contiguous; `begin == end` when empty.
+struct ActiveRun {
+    int begin;
+    int end;
+    bool empty() const { return begin >= end; }
+};
+
+ActiveRun active_run(int32_t counter, bool active, int n) {
+    int64_t begin = active ? 0 : counter;
+    int64_t end = int64_t(counter) + 8;
+    if (!active && counter < 0) end = begin; // its 0 already passed while inactive
+    begin = std::max<int64_t>(begin, 0);
+    end = std::min<int64_t>(end, n);
+    if (end < begin) end = begin;
+    return ActiveRun{int(begin), int(end)};
+}
+
+// The background palette (0-3) of the tile last fetched: the quadrant of its attribute
+// byte, as draw_pixel reads it.
+int attribute_palette(PPU& ppu) {
+    uint8_t const attribute = ppu.read(int16_t(ppu.at_addr));
+    return (attribute >> (((ppu.nt_addr >> 1) & 1) * 2 + ((ppu.nt_addr >> 6) & 1) * 4)) & 3;
+}
+
+} // namespace
+
+void PPU::run_until(uint64_t target) {
+    if (dot_count >= target) return;
+    if (!spans_keep_board_clocks()) {
+        while (dot_count < target)
+            cycle();
+        return;
+    }
+    // What cycle() computes at every dot; PPUMASK holds still for the whole call.
+    rendering = (*ppumask & (MASK_BG | MASK_SPRITES)) != 0;
+    while (dot_count < target) {
+        uint64_t const left = target - dot_count;
+        if (!post_render && scanline <= LAST_VISIBLE_LINE && dot >= 1 && dot <= LAST_SPAN_DOT) {
+            draw_span(int(std::min<uint64_t>(left, uint64_t(LAST_SPAN_DOT + 1 - dot))));
+        } else if (uint64_t const idle = idle_dots()) {
+            advance_dots(std::min(left, idle));
+        } else {
+            cycle();
+        }
+    }
+}
+
+// Spans call the board's clock only where it can act. Verified boards: MMC3 acts only
+// when the dot counter reads 256 and reads nothing of the PPU but the dot, vblank and
+// PPUMASK; NTDEC 2722's timer counts every dot and reads nothing of the PPU. Any other
+// counting board gets its clock after every dot through cycle().
+bool PPU::spans_keep_board_clocks() const {
+    return !mapper->clocked || mapper->number == MAPPER_MMC3 || mapper->number == MAPPER_NTDEC2722;
+}
+
+// How many dots from here on do nothing but advance the counters (0 if this one acts).
+// Visible lines act at dots 1-256, at 257 when rendering (sprite load) and at line 239
+// dot 340 (post-render starts). From then until the frame wraps, vertical_blank_dot
+// acts at line 241 dot 1 (if vertical blank has not started), line 261 dot 1, and when
+// rendering at line 261 dots 257 and 280-304.
+uint64_t PPU::idle_dots() const {
+    if (!post_render) {
+        if (scanline > LAST_VISIBLE_LINE) return 0; // not reached by a frame: dot by dot
+        if (dot >= 1 && dot <= 256) return 0;
+        if (dot == 257 && rendering) return 0;
+        if (dot == 0) return 1;
+        if (scanline == LAST_VISIBLE_LINE) return uint64_t(340 - dot);
+        return uint64_t(DOTS_PER_LINE + 1 - dot); // the rest of the line and dot 0 of the next
+    }
+    int32_t const here = scanline * DOTS_PER_LINE + dot;
+    int32_t next = DOTS_PER_FRAME; // the frame wrap ends post-render
+    auto act_at = [&](int32_t line, int32_t d) {
+        int32_t const at = line * DOTS_PER_LINE + d;
+        if (at >= here && at < next) next = at;
+    };
+    if (!vblank) act_at(241, 1);
+    act_at(261, 1);
+    if (rendering) {
+        act_at(261, 257);
+        int32_t const reload_first = 261 * DOTS_PER_LINE + 280;
+        int32_t const reload_last = 261 * DOTS_PER_LINE + 304;
+        if (here >= reload_first && here <= reload_last) return 0;
+        act_at(261, 280);
+    }
+    return uint64_t(next - here);
+}
+
+// Stands in for n advance_dot() calls after dots that changed nothing else (or whose
+// changes the board cannot see), board clocks included.
+void PPU::advance_dots(uint64_t n) {
+    if (!mapper->clocked) {
+        move_counters(n);
+    } else if (mapper->number == MAPPER_MMC3) {
+        // The only clock calls that act: the ones made as the dot counter reaches 256.
+        while (n > 0) {
+            uint64_t const to_counting_dot =
+                uint64_t(dot < MMC3_COUNTING_DOT ? MMC3_COUNTING_DOT - dot
+                                                 : MMC3_COUNTING_DOT + DOTS_PER_LINE - dot);
+            uint64_t const step = std::min(n, to_counting_dot);
+            move_counters(step);
+            n -= step;
+            if (dot == MMC3_COUNTING_DOT) mapper->clock(mapper_args);
+        }
+    } else {
+        // NTDEC 2722: a timer that does not look at the PPU, one tick per dot.
+        move_counters(n);
+        for (uint64_t i = 0; i < n; ++i)
+            mapper->clock(mapper_args);
+    }
+}
+
+// advance_dot's counting, n dots at once; crosses at most one frame wrap.
+void PPU::move_counters(uint64_t n) {
+    dot_count += n;
+    int64_t position = int64_t(scanline) * DOTS_PER_LINE + dot + int64_t(n);
+    if (position >= DOTS_PER_FRAME) {
+        position -= DOTS_PER_FRAME;
+        frame_count.store(frame_count.load(std::memory_order_relaxed) + 1,
+                          std::memory_order_relaxed);
+        post_render = false;
+    }
+    scanline = int32_t(position / DOTS_PER_LINE);
+    dot = int32_t(position % DOTS_PER_LINE);
+}
+
+// Stands in for n cycle() calls at visible dots dot .. dot + n - 1 (at most 255) of a
+// visible line. Per dot, visible_dot counts the sprite columns, fetches, evaluates
+// sprites for the next line and draws; these parts share no state but the PPUSTATUS
+// byte, which they only OR bits into, so each runs over the whole span in turn.
+void PPU::draw_span(int n) {
+    uint8_t sprite_pixels[SCREEN_WIDTH];
+    draw_span_sprites(n, sprite_pixels);
+    advance_sprite_counters(n);
+    int const last = dot + n - 1;
+    if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
+    if (rendering && last >= 129) evaluate_span(std::max(dot, 129), last);
+    draw_span_pixels(n, sprite_pixels);
+    advance_dots(uint64_t(n));
+}
+
+// The line buffer: per dot of the span, the pixel of the lowest-numbered slot with an
+// opaque pixel there, as draw_pixel's slot loop finds it from the counters that
+// count_sprite_columns would leave at that dot.
+void PPU::draw_span_sprites(int n, uint8_t* pixels) const {
+    std::memset(pixels, 0, size_t(n));
+    uint8_t const ctrl = uint8_t(*ppuctrl);
+    bool const tall = ctrl & CTRL_TALL_SPRITES;
+    for (int i = line_count - 1; i >= 0; --i) {
+        bool const active = active_mask & (1 << i);
+        ActiveRun const run = active_run(x_counters[i], active, n);
+        if (run.empty()) continue;
+        uint8_t const* s = line_sprites + i * 4;
+        uint8_t tile = s[1];
+        uint8_t const attr = s[2];
+        int table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
+        if (tall) {
+            table = tile & 1;
+            tile &= 0xFE;
+        }
+        uint8_t row = uint8_t(scanline - s[0]);
+        if (attr & ATTR_FLIP_Y) row = uint8_t((tall ? 15 : 7) - (scanline - s[0]));
+        tile = uint8_t(tile + (row >> 3));
+        int const address = tile << 4 | table << 12 | (row & 7);
+        uint8_t const lo = uint8_t(memory[address]);
+        uint8_t const hi = uint8_t(memory[address | 8]);
+        uint8_t const tag = uint8_t(i << SPRITE_SLOT_SHIFT | (attr & 3) << SPRITE_PALETTE_SHIFT |
+                                    ((attr & ATTR_BEHIND_BG) ? SPRITE_BEHIND : 0));
+        // The column counts down from its value at the span start, one step earlier if
+        // the slot was already being drawn.
+        uint8_t column = uint8_t(sprite_columns[i] - (active ? 1 : 0));
+        for (int j = run.begin; j < run.end; ++j, --column) {
+            int const bit = (attr & ATTR_FLIP_X) ? 7 - column : column;
+            int const value = ((hi >> bit) & 1) << 1 | ((lo >> bit) & 1);
+            if (value) pixels[j] = uint8_t(tag | value);
+        }
+    }
+}
+
+// count_sprite_columns over n dots: every counter drops by n; a column steps at every
+// dot that starts with its slot active (the first dot if it was, then each dot after a
+// drawn one, which includes the dot that deactivates it).
+void PPU::advance_sprite_counters(int n) {
+    for (int i = 0; i < line_count; ++i) {
+        uint8_t const bit = uint8_t(1 << i);
+        bool const active = active_mask & bit;
+        ActiveRun const run = active_run(x_counters[i], active, n);
+        int steps = active ? 1 : 0;
+        if (!run.empty()) steps += std::min(run.end + 1, n) - (run.begin + 1);
+        sprite_columns[i] = uint8_t(sprite_columns[i] - steps);
+        bool const active_at_end = !run.empty() && run.end == n;
+        active_mask = uint8_t(active_at_end ? active_mask | bit : active_mask & ~bit);
+        x_counters[i] = int32_t(int64_t(x_counters[i]) - n);
+    }
+}
+
+// evaluation_step at dots first..last (129 or later). Once eight sprites are found and
+// the overflow scan reached the end of OAM, the rest of the line does nothing.
+void PPU::evaluate_span(int first, int last) {
+    int const height = (*ppuctrl & CTRL_TALL_SPRITES) ? 16 : 8;
+    for (int d = first; d <= last; ++d) {
+        if (next_count < 8) {
+            if ((d & 1) == 0 && d >= 130) evaluate_sprite(height);
+        } else if (!eval_done) {
+            scan_overflow(height);
+        } else {
+            break;
+        }
+    }
+}
+
+// The background fetches, scroll steps and draw_pixel of the span's dots. The
+// attribute palette is taken once per fetch instead of once per pixel, and colours come
+// straight from palette memory: every address draw_pixel forms (0x3F00, 0x3F01-0x3F0F
+// with a nonzero value, 0x3F11-0x3F1F with a nonzero value) folds onto itself.
+void PPU::draw_span_pixels(int n, uint8_t const* sprite_pixels) {
+    uint8_t const mask = uint8_t(*ppumask);
+    bool const sprites_on = mask & MASK_SPRITES;
+    bool const background_on = mask & MASK_BG;
+    bool const hit_possible =
+        sprite0_line && (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES);
+    signed char const* const palette_memory = memory + 0x3F00;
+    int const first = dot;
+    int const row = scanline * SCREEN_WIDTH - 1; // pixel index of dot 0
+    int palette = attribute_palette(*this);
+    uint16_t lo = pattern_lo, hi = pattern_hi;
+    int fine = fine_pos;
+    bool hit = false;
+    for (int d = first; d < first + n; ++d) {
+        if (rendering && ((d - 1) & 7) == 0) {
+            fetch_tile(v);
+            fine = x & 7;
+            palette = attribute_palette(*this);
+            lo = pattern_lo, hi = pattern_hi;
+        }
+        int const shift = 7 - fine;
+        int const bg = ((hi >> shift) & 1) << 1 | ((lo >> shift) & 1);
+        uint8_t const sprite_pixel = sprite_pixels[d - first];
+        int const sprite = sprite_pixel & SPRITE_VALUE;
+        if (hit_possible && sprite && bg && (sprite_pixel & SPRITE_SLOT) == 0) hit = true;
+
+        int entry = 0; // palette memory 0x3F00 + entry
+        if (sprite && (!bg || !(sprite_pixel & SPRITE_BEHIND))) {
+            int const value = sprites_on ? sprite : bg;
+            if ((d > 8 || (mask & MASK_SPRITES_LEFT)) && value)
+                entry = 0x10 + 4 * (sprite_pixel >> SPRITE_PALETTE_SHIFT & 3) + value;
+        } else if (background_on && (d > 8 || (mask & MASK_BG_LEFT)) && bg) {
+            entry = 4 * palette + bg;
+        }
+        uint8_t const colour = uint8_t(palette_memory[entry]);
+        int const p = row + d;
+        if (color_index[p] != colour) {
+            color_index[p] = colour;
+            std::memcpy(work_image + 3 * p, NTSC_TO_RGB + 3 * (colour & 0x3F), 3);
+        }
+
+        if (++fine == 8) {
+            // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
+            fine = 0;
+            fetch_tile(coarse_x_incremented(v));
+            palette = attribute_palette(*this);
+            lo = pattern_lo, hi = pattern_hi;
+        }
+        if (rendering && (d & 7) == 0) v = coarse_x_incremented(v); // v_horiz
+    }
+    fine_pos = uint8_t(fine);
+    if (hit) *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
+}
+
+} // namespace NES
