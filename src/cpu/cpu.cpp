@@ -66,16 +66,6 @@ void CPU::step_through_tables() {
     take_interrupts(line);
 }
 
-// `line` is PPUCTRL bit 7 AND the NMI sample as the instruction found them: the NMI
-// starts on its rising edge.
-void CPU::take_interrupts(bool line) {
-    if (line && !nmi_line)
-        start_nmi();
-    else if (irq_pending)
-        start_irq();
-    nmi_line = line;
-}
-
 // Interrupt entry pushes the address of the next instruction and P exactly as it stands
 // (B and bit 5 included), sets I and jumps through the vector. It costs no cycles here.
 void CPU::enter_interrupt(uint16_t vector) {

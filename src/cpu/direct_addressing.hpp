@@ -1,8 +1,8 @@
 // Addressing for the compiled steps: the same operand addresses, lengths and page-cross
 // tests as the addressing modes of addressing.cpp, as 16-bit addresses. The steps run
 // only when the instruction bytes can be fetched directly, so the operand bytes come
-// from peek(); zero-page pointers are read straight from page 0, which is what the bus
-// reads there too.
+// straight from the image (direct_code); zero-page pointers are read straight from page
+// 0, which is what the bus reads there too.
 #pragma once
 
 #include "cpu/cpu.hpp"
@@ -23,12 +23,13 @@ inline constexpr uint8_t MODE_LENGTH =
 // The operand address. Implied and mode-less opcodes take the byte after the opcode as
 // their operand (the extra opcodes such as 1A and 12 work on it), and so does an
 // immediate operand; the branch offset is the rel mode's business (branch_direct).
-template <Mode M> uint16_t CPU::effective_address(uint16_t pc, uint8_t b) {
+template <Mode M> uint16_t CPU::effective_address(Step const& s) {
     static_assert(M != Mode::ind, "JMP (ind) takes the table step");
     auto const zero_page_word = [this](uint8_t z) {
         return uint16_t(uint8_t(memory[z]) | uint8_t(memory[uint8_t(z + 1)]) << 8);
     };
-    auto const absolute = [&] { return uint16_t(b | peek(uint16_t(pc + 2)) << 8); };
+    uint8_t const b = s.b;
+    auto const absolute = [&] { return uint16_t(b | uint8_t(s.code[2]) << 8); };
     switch (M) {
     case Mode::zpg: return b;
     case Mode::zpgx: return uint8_t(b + X);
@@ -38,7 +39,7 @@ template <Mode M> uint16_t CPU::effective_address(uint16_t pc, uint8_t b) {
     case Mode::absy: return uint16_t(absolute() + Y);
     case Mode::xind: return zero_page_word(uint8_t(b + X));
     case Mode::indy: return uint16_t(zero_page_word(b) + Y);
-    default: return uint16_t(pc + 1);
+    default: return uint16_t(s.pc + 1);
     }
 }
 

@@ -14,12 +14,18 @@
 
 namespace NES {
 
-// The opcode and the two bytes after it lie in internal RAM or its mirrors
-// ($0000-$1FFD) or in cartridge space ($4020-$FFFD): no register among them and no
-// wrap at $FFFF, so the fetch and the dummy read of the second byte have no effect
-// beyond returning image bytes.
-inline bool CPU::fetch_is_direct(uint16_t pc) {
-    return pc < 0x1FFE || (pc >= 0x4020 && pc < 0xFFFE);
+// Where the opcode and the two bytes after it lie together in the image, when they lie
+// in internal RAM ($0000-$07FD) or in cartridge space ($4020-$FFFD): no register among
+// them, so the fetch and the dummy read of the second byte do nothing but return image
+// bytes. A 16 KiB PRG folds $C000-$FFFD onto $8000-$BFFD as a whole. Null elsewhere
+// (registers, RAM mirrors, the fold's edge at $BFFE-$BFFF, the wrap at $FFFF): the
+// table step reads such bytes one by one through the bus.
+inline signed char const* CPU::direct_code(uint16_t pc) const {
+    if (pc < 0x07FE) return memory + pc;
+    if (pc < 0x4020 || pc >= 0xFFFE) return nullptr;
+    if (pc < 0xBFFE) return memory + pc;
+    if (pc < 0xC000) return nullptr;
+    return memory + (prg_fold_16k ? pc - 0x4000 : pc);
 }
 
 // The byte the bus would read at an address outside $2000-$401F: RAM mirrors fold onto

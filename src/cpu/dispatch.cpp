@@ -16,23 +16,28 @@
 
 namespace NES {
 
-template <uint8_t OPCODE> void CPU::execute(uint16_t pc, int64_t start) {
+template <uint8_t OPCODE> void CPU::execute(uint16_t pc, signed char const* code, int64_t start) {
     constexpr Mode M = mode_of(OPCODE);
     constexpr Mnemonic O = mnemonic_of(OPCODE);
     Step s;
+    s.code = code;
     s.pc = pc;
-    s.b = peek(uint16_t(pc + 1));
-    s.ea = effective_address<M>(pc, s.b);
+    s.b = uint8_t(code[1]);
+    s.ea = effective_address<M>(s);
     s.next = uint16_t(pc + MODE_LENGTH<M>);
-    s.cycles = start + (crosses_page<M>(s.b) ? cross_cycles[OPCODE] : base_cycles[OPCODE]);
+    // The cycle counts of the grid, as the tables hold them.
+    constexpr int BASE = BASE_CYCLES[OPCODE] - '0';
+    constexpr int CROSS = CROSS_CYCLES[OPCODE] - '0';
+    s.cycles = start + (crosses_page<M>(s.b) ? CROSS : BASE);
     perform<O, M>(s);
     instr_length = O == Mnemonic::BRK ? 3 : MODE_LENGTH<M>; // BRK sets 3, as its table step
     PC = memory + s.next;
     cycles.store(s.cycles, std::memory_order_relaxed);
 }
 
-template <uint8_t OPCODE> void CPU::direct_step(CPU& cpu, uint16_t pc, int64_t start) {
-    cpu.execute<OPCODE>(pc, start);
+template <uint8_t OPCODE>
+void CPU::direct_step(CPU& cpu, uint16_t pc, signed char const* code, int64_t start) {
+    cpu.execute<OPCODE>(pc, code, start);
 }
 
 // The compiled step of an opcode, or none for JMP ($xxxx): its pointer may lie anywhere,
@@ -49,18 +54,19 @@ void CPU::clock() {
     int64_t const start = cycles.load(std::memory_order_relaxed);
     instruction_start = start;
     uint16_t const pc = uint16_t(PC - memory);
-    if (debug || !fetch_is_direct(pc)) return step_through_tables();
+    signed char const* const code = direct_code(pc);
+    if (debug || !code) return step_through_tables();
     static constexpr auto steps = []<size_t... OPCODES>(std::index_sequence<OPCODES...>) {
         return std::array<DirectStep, 256>{direct_step_of<uint8_t(OPCODES)>()...};
     }(std::make_index_sequence<256>());
-    DirectStep const step = steps[peek(pc)];
+    DirectStep const step = steps[uint8_t(code[0])];
     if (!step) return step_through_tables();
 
     // The table step samples after the addressing mode's reads; here those reads touch
     // nothing, so the PPU stands where it stood when the instruction began either way.
     bool const line = (memory[0x2000] & 0x80) && nmi_sample;
     nmi_sample = ppu->nmi_occurred;
-    step(*this, pc, start);
+    step(*this, pc, code, start);
     take_interrupts(line);
 }
 
