@@ -163,6 +163,9 @@ public:
     uint8_t read_status() const { return length[0] != 0; }
 
     void func_frame_counter();
+    // The steps from the current one to the next on which func_frame_counter clocks a
+    // unit (0 when it does on this one).
+    int64_t steps_to_sequencer_action() const;
     void pulse(bool second);
     void triangle();
     void noise();
@@ -181,6 +184,15 @@ public:
         if (apu_clock > 0 && int64_t(samples + 1) * apu_clock <= int64_t(cycles) * sample_rate)
             take_sample();
     }
+    // The first step, from the current one on, whose sampling rule takes a sample: the
+    // smallest c >= cycles with (samples + 1) * apu_clock <= c * sample_rate, while
+    // samples stays as it is; UINT64_MAX when the rule can never hold.
+    uint64_t next_sample_step() const {
+        if (apu_clock <= 0 || sample_rate <= 0) return UINT64_MAX;
+        int64_t const due = int64_t(samples + 1) * apu_clock;
+        uint64_t const step = uint64_t((due + sample_rate - 1) / sample_rate);
+        return step > cycles ? step : cycles;
+    }
     // The host side of the published block: claims it if one is ready (clearing the
     // flag), and copies one stream of it out as 2048 little-endian bytes.
     bool claim_block();
@@ -193,6 +205,14 @@ private:
     void write_pulse_period_high(int n, uint8_t value);
     void write_status(uint8_t value);
     void write_frame_counter(uint8_t value);
+    int32_t sequencer_period() const;
+    void step_channels();
+    void shift_noise(uint8_t mode_period);
+    void skip_quiet_steps(int64_t steps);
+    void skip_pulse(int n, int64_t steps);
+    void skip_triangle(int64_t steps);
+    void skip_noise(int64_t steps);
+    void skip_dmc(int64_t steps);
     void fetch_dmc_byte();
     void run_dmc_output();
     void take_sample();

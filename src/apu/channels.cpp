@@ -7,22 +7,16 @@
 #include <array>
 #include <cstddef>
 
+#include "apu/timers.hpp"
 #include "cpu/cpu.hpp"
 
 namespace NES {
 
 namespace {
 
-// Timer moduli in APU steps: the tables count CPU cycles, two to a step.
-template <typename T, size_t N> constexpr std::array<int32_t, N> halved(T const (&cpu_cycles)[N]) {
-    std::array<int32_t, N> steps{};
-    for (size_t i = 0; i < N; ++i)
-        steps[i] = int32_t(cpu_cycles[i]) / 2;
-    return steps;
-}
-
-constexpr auto NOISE_MODULI = halved(APU::noise_periods);
-constexpr auto DMC_MODULI = halved(APU::dmc_rates);
+using timers::advance_timer;
+using timers::DMC_MODULI;
+using timers::NOISE_MODULI;
 
 // The triangle's output for each sequence position: 2 x (level - 7.5).
 constexpr std::array<float, 32> triangle_levels() {
@@ -33,15 +27,6 @@ constexpr std::array<float, 32> triangle_levels() {
 }
 
 constexpr auto TRIANGLE_LEVELS = triangle_levels();
-
-// timer := (timer + 1) mod modulus; true when it wraps to 0. A period written below the
-// running count keeps the exact remainder; only that rare case divides.
-template <typename Counter> bool advance_timer(Counter& timer, int32_t modulus) {
-    int32_t next = int32_t(timer) + 1;
-    if (next >= modulus) next = next == modulus ? 0 : next % modulus;
-    timer = Counter(next);
-    return next == 0;
-}
 
 } // namespace
 
@@ -74,11 +59,7 @@ void APU::triangle() {
 // mode ($400E bit 7), else from bit 1. Bit 0 set silences the output.
 void APU::noise() {
     uint8_t const mode_period = reg(0x400E);
-    if (noise_timer == 0) {
-        int const tap = (mode_period & 0x80) ? 6 : 1;
-        int const feedback = (noise_shift ^ (noise_shift >> tap)) & 1;
-        noise_shift = uint16_t((noise_shift >> 1) | (feedback << 14));
-    }
+    if (noise_timer == 0) shift_noise(mode_period);
     if (length[3] == 0 || (noise_shift & 1)) {
         noise_out = 0;
     } else {
@@ -86,6 +67,12 @@ void APU::noise() {
         noise_out = int8_t((control & 0x10) ? control & 15 : envelopes[2].decay);
     }
     advance_timer(noise_timer, NOISE_MODULI[mode_period & 15]);
+}
+
+void APU::shift_noise(uint8_t mode_period) {
+    int const tap = (mode_period & 0x80) ? 6 : 1;
+    int const feedback = (noise_shift ^ (noise_shift >> tap)) & 1;
+    noise_shift = uint16_t((noise_shift >> 1) | (feedback << 14));
 }
 
 void APU::dmc() {

@@ -14,6 +14,10 @@ namespace {
 
 constexpr int32_t FOUR_STEP_PERIOD = 14916;
 constexpr int32_t FIVE_STEP_PERIOD = 18640;
+// The acting phases besides 0, in order.
+constexpr int32_t QUARTER_1 = 3729;
+constexpr int32_t HALF = 7458;
+constexpr int32_t QUARTER_3 = 11187;
 
 void clock_envelope(Envelope& e, uint8_t control) {
     uint8_t const period = control & 15;
@@ -42,16 +46,19 @@ int16_t sweep_target(int n, uint16_t period, uint8_t control) {
 
 } // namespace
 
+int32_t APU::sequencer_period() const {
+    return (reg(0x4017) & 0x80) ? FIVE_STEP_PERIOD : FOUR_STEP_PERIOD;
+}
+
 void APU::func_frame_counter() {
-    int32_t const period = (reg(0x4017) & 0x80) ? FIVE_STEP_PERIOD : FOUR_STEP_PERIOD;
-    switch (sequencer.phase(int64_t(cycles) - frame_start, period)) {
-    case 3729:
-    case 11187:
+    switch (sequencer.phase(int64_t(cycles) - frame_start, sequencer_period())) {
+    case QUARTER_1:
+    case QUARTER_3:
         clock_envs();
         clock_linear();
         break;
     case 0:
-    case 7458:
+    case HALF:
         clock_envs();
         clock_linear();
         clock_length();
@@ -59,6 +66,20 @@ void APU::func_frame_counter() {
         break;
     default: break;
     }
+}
+
+// The phase func_frame_counter switches on is (cycles - frame_start) % period, with C++'s
+// remainder (SequencerPhase only saves the division). From a non-negative offset the
+// next acting phase is the first of 0, 3729, 7458, 11187 and the next period's 0 at or
+// past the remainder. A negative offset has a remainder in (-period, 0], which matches a
+// clocking phase only at 0: the next multiple of the period.
+int64_t APU::steps_to_sequencer_action() const {
+    int32_t const period = sequencer_period();
+    int64_t const phase = (int64_t(cycles) - frame_start) % period;
+    if (phase <= 0) return -phase;
+    for (int32_t acting : {QUARTER_1, HALF, QUARTER_3})
+        if (phase <= acting) return acting - phase;
+    return period - phase;
 }
 
 void APU::clock_envs() {

@@ -41,8 +41,8 @@ void CPU::reset() {
     PC = abs(at(reset_vector));
 }
 
-void CPU::clock() {
-    instruction_start = cycles.load(std::memory_order_relaxed);
+// The step through the tables: every byte goes through the general bus.
+void CPU::step_through_tables() {
     instr_length = 1;
     signed char* const o = PC;
     uint8_t const opcode = read(o, true);
@@ -63,12 +63,7 @@ void CPU::clock() {
     // Opcodes without an operation run as no-ops of their table length and cycles.
     if (Operation const op = instructions[opcode]) (this->*op)(operand);
     PC = at(get_addr(PC) + instr_length);
-
-    if (line && !nmi_line)
-        start_nmi();
-    else if (irq_pending)
-        start_irq();
-    nmi_line = line;
+    take_interrupts(line);
 }
 
 // Interrupt entry pushes the address of the next instruction and P exactly as it stands

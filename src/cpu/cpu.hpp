@@ -22,6 +22,8 @@ namespace NES {
 class PPU;
 class APU;
 class ROM;
+enum class Mode : uint8_t;     // opcode_grid.hpp
+enum class Mnemonic : uint8_t; // opcode_grid.hpp
 
 class CPU {
 public:
@@ -214,6 +216,49 @@ private:
     void add_cycles(int n) {
         cycles.store(cycles.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
     }
+    // The instruction step through the member-function tables above, where every access
+    // goes through the general bus (cpu.cpp). It serves the trace, instructions fetched
+    // from register addresses or across the end of the address space, and JMP (ind).
+    void step_through_tables();
+    // The end of every step: a new NMI edge, else a pending IRQ, enters its handler.
+    // `line` is PPUCTRL bit 7 AND the NMI sample as the instruction found them.
+    void take_interrupts(bool line) {
+        if (line && !nmi_line)
+            start_nmi();
+        else if (irq_pending)
+            start_irq();
+        nmi_line = line;
+    }
+
+    // The direct step (dispatch.cpp): one compiled step per opcode for the instructions
+    // whose bytes lie in RAM or cartridge space, with direct access to the memory image
+    // where the bus would do nothing else (direct_bus.hpp). It behaves exactly as the
+    // table step.
+    struct Step {
+        signed char const* code; // the opcode's byte in the image, the operand bytes after it
+        uint16_t pc;             // the opcode's address
+        uint8_t b;               // the byte after the opcode
+        uint16_t ea;             // the operand address (unused for the accumulator)
+        uint16_t next;           // the address of the next instruction
+        int64_t cycles;          // the cycle count at the end of the instruction
+    };
+    signed char const* direct_code(uint16_t pc) const;
+    uint8_t peek(uint16_t addr) const;
+    uint8_t load(uint16_t addr);
+    void store(uint16_t addr, uint8_t value);
+    using DirectStep = void (*)(CPU& cpu, uint16_t pc, signed char const* code, int64_t start);
+    template <uint8_t OPCODE>
+    static void direct_step(CPU& cpu, uint16_t pc, signed char const* code, int64_t start);
+    template <uint8_t OPCODE> static constexpr DirectStep direct_step_of();
+    template <uint8_t OPCODE> void execute(uint16_t pc, signed char const* code, int64_t start);
+    template <Mode M> uint16_t effective_address(Step const& s);
+    template <Mode M> bool crosses_page(uint8_t b) const;
+    template <Mode M> uint8_t operand(Step const& s);
+    template <Mode M> void set_operand(Step const& s, uint8_t value);
+    template <Mnemonic O, Mode M> void perform(Step& s);
+    void branch_direct(Step& s, bool taken);
+    void compare_direct(uint8_t reg, uint8_t value);
+
     void branch(signed char* target, bool taken);
     void compare(uint8_t reg, signed char* m);
     void enter_interrupt(uint16_t vector);

@@ -1,0 +1,62 @@
+// Direct access to the memory image for the compiled steps, where the general bus
+// (bus.cpp) would do nothing but fold the address and touch the image.
+//
+// Outside $2000-$401F no address has a register or a device behind it: a read there
+// is map_memory's fold and the image byte, with no catch-up of the PPU or the APU. The
+// bus also tells the mapper about every read, but Mapper::map_read does nothing and no
+// board overrides it (no board watches reads), so leaving the call out changes nothing.
+// Writes always tell the mapper, as the bus does: boards see every write, RAM included.
+#pragma once
+
+#include "cartridge/mapper.hpp"
+#include "cartridge/rom.hpp"
+#include "cpu/cpu.hpp"
+
+namespace NES {
+
+// Where the opcode and the two bytes after it lie together in the image, when they lie
+// in internal RAM ($0000-$07FD) or in cartridge space ($4020-$FFFD): no register among
+// them, so the fetch and the dummy read of the second byte do nothing but return image
+// bytes. A 16 KiB PRG folds $C000-$FFFD onto $8000-$BFFD as a whole. Null elsewhere
+// (registers, RAM mirrors, the fold's edge at $BFFE-$BFFF, the wrap at $FFFF): the
+// table step reads such bytes one by one through the bus.
+inline signed char const* CPU::direct_code(uint16_t pc) const {
+    if (pc < 0x07FE) return memory + pc;
+    if (pc < 0x4020 || pc >= 0xFFFE) return nullptr;
+    if (pc < 0xBFFE) return memory + pc;
+    if (pc < 0xC000) return nullptr;
+    return memory + (prg_fold_16k ? pc - 0x4000 : pc);
+}
+
+// The byte the bus would read at an address outside $2000-$401F: RAM mirrors fold onto
+// $0000-$07FF, and a 16 KiB PRG appears again at $C000.
+inline uint8_t CPU::peek(uint16_t addr) const {
+    if (addr < 0x2000) return uint8_t(memory[addr & 0x07FF]);
+    if (prg_fold_16k && addr >= 0xC000) addr -= 0x4000;
+    return uint8_t(memory[addr]);
+}
+
+// A data read: registers ($2000-$401F) go through the bus with their side effects and
+// the catch-up, every other address reads the image directly.
+inline uint8_t CPU::load(uint16_t addr) {
+    if (uint16_t(addr - 0x2000) < 0x2020) return read(memory + addr, true);
+    return peek(addr);
+}
+
+// A data write: internal RAM and $4020-$7FFF are stored directly once the mapper has
+// seen the write (it may replace the byte); registers and $8000-$FFFF (mapper registers,
+// which need the catch-up before and the new plan after) go through the bus.
+inline void CPU::store(uint16_t addr, uint8_t value) {
+    bool const ram = addr < 0x2000;
+    if (!ram && (addr < 0x4020 || addr >= 0x8000)) {
+        write(memory + addr, static_cast<signed char>(value));
+        return;
+    }
+    signed char* const p = memory + (ram ? (addr & 0x07FF) : addr);
+    signed char d = static_cast<signed char>(value);
+    void* args[3] = {this, ppu, apu};
+    rom->mapper->map_write(args, p, &d);
+    *p = d;
+}
+
+} // namespace NES
