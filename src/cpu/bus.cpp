@@ -29,24 +29,37 @@ void CPU::map_memory(signed char** p) const {
 
 namespace {
 
-// The PPU registers and the sound and I/O registers, but the controller ports: reading
-// or writing them involves the PPU or the APU. $4016 and $4017 read only the
-// controllers, and a $4016 write only strobes them.
-bool device_read(int64_t a) {
-    return a >= 0x2000 && a < 0x4020 && a != 0x4016 && a != 0x4017;
+// Which devices an access must find caught up, by folded address.
+constexpr uint8_t SEEN_BY_PPU = 1, SEEN_BY_APU = 2;
+
+// The PPU registers, and the sound registers but the controller ports:
+// $4016 and $4017 read only the controllers.
+uint8_t devices_reading(int64_t a) {
+    if (a >= 0x2000 && a < 0x4000) return SEEN_BY_PPU;
+    if (a >= 0x4000 && a < 0x4020 && a != 0x4016 && a != 0x4017) return SEEN_BY_APU;
+    return 0;
 }
 
-// Writes also reach the APU's frame counter at $4017, and the mapper's registers at
-// $8000-$FFFF, which switch the banks the PPU draws and the DMC reads.
-bool device_write(int64_t a) {
-    return (a >= 0x2000 && a < 0x4020 && a != 0x4016) || a >= 0x8000;
+// Writes: OAM DMA fills the PPU's OAM (its source reads catch up by themselves), a
+// $4016 write only strobes the controllers, $4017 is the APU's frame counter, and the
+// mapper's registers at $8000-$FFFF switch the banks the PPU draws and the DMC reads.
+uint8_t devices_writing(int64_t a) {
+    if (a == 0x4014) return SEEN_BY_PPU;
+    if (a == 0x4016) return 0;
+    if (a == 0x4017) return SEEN_BY_APU;
+    if (a >= 0x8000) return SEEN_BY_PPU | SEEN_BY_APU;
+    return devices_reading(a);
 }
 
 } // namespace
 
 void CPU::catch_up_devices() {
-    apu->catch_up(instruction_start);
-    ppu->run_until(3 * uint64_t(instruction_start));
+    catch_up(SEEN_BY_PPU | SEEN_BY_APU);
+}
+
+void CPU::catch_up(uint8_t devices) {
+    if (devices & SEEN_BY_APU) apu->catch_up(instruction_start);
+    if (devices & SEEN_BY_PPU) ppu->run_until(3 * uint64_t(instruction_start));
 }
 
 void CPU::plan_catch_up() {
@@ -57,7 +70,7 @@ void CPU::plan_catch_up() {
 uint8_t CPU::read(signed char* p, bool notify_mapper) {
     if (p == accumulator()) return A;
     map_memory(&p);
-    if (device_read(get_addr(p))) catch_up_devices();
+    if (uint8_t const devices = devices_reading(get_addr(p))) catch_up(devices);
     uint8_t result;
     switch (get_addr(p)) {
     case 0x2002:
@@ -82,8 +95,8 @@ void CPU::write(signed char* p, signed char d) {
     }
     map_memory(&p);
     int64_t const a = get_addr(p);
-    bool const device = device_write(a);
-    if (device) catch_up_devices();
+    uint8_t const devices = devices_writing(a);
+    if (devices) catch_up(devices);
     bool store = true;
     if (a >= 0x2000 && a <= 0x2007) {
         if (a == 0x2002)
@@ -102,7 +115,7 @@ void CPU::write(signed char* p, signed char d) {
     void* args[3] = {this, ppu, apu};
     rom->mapper->map_write(args, p, &d);
     if (store) *p = d;
-    if (device) plan_catch_up();
+    if (devices) plan_catch_up();
 }
 
 // Writing 1 to $4016 latches both ports at once; while the strobe bit stays 1 the

@@ -103,6 +103,8 @@ public:
     // Brings the APU and the PPU to `instruction_start`; they never pass the end of a
     // frame here, since the console catches them up whenever that is due.
     void catch_up_devices();
+    // The same for the devices named by a mask of SEEN_BY_* bits (bus.cpp).
+    void catch_up(uint8_t devices);
     // Sets the deadline and the every-step flag from where the devices stand now; after
     // every catch-up and after every write that may move them.
     void plan_catch_up();
