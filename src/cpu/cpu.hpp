@@ -246,6 +246,7 @@ private:
     uint8_t peek(uint16_t addr) const;
     uint8_t load(uint16_t addr);
     void store(uint16_t addr, uint8_t value);
+    void store_plain(signed char* p, uint8_t value);
     using DirectStep = void (*)(CPU& cpu, uint16_t pc, signed char const* code, int64_t start);
     template <uint8_t OPCODE>
     static void direct_step(CPU& cpu, uint16_t pc, signed char const* code, int64_t start);
