@@ -217,8 +217,9 @@ private:
         cycles.store(cycles.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
     }
     // The instruction step through the member-function tables above, where every access
-    // goes through the general bus (cpu.cpp). It serves the trace, instructions fetched
-    // from register addresses or across the end of the address space, and JMP (ind).
+    // goes through the general bus (cpu.cpp). It serves the trace, JMP (ind), and the
+    // instructions whose bytes the direct step does not fetch (see direct_code): from
+    // register addresses, RAM mirrors, the 16 KiB fold's edge or across $FFFF.
     void step_through_tables();
     // The end of every step: a new NMI edge, else a pending IRQ, enters its handler.
     // `line` is PPUCTRL bit 7 AND the NMI sample as the instruction found them.
