@@ -37,10 +37,12 @@ void APU::step_channels() {
 // fields, as cycle() leaves them). The catch-up runs those steps with the channels'
 // own per-step code and jumps the quiet steps between them (skip_quiet_steps). The
 // sequencer's steps run as cycle(); the others leave out func_frame_counter, which does
-// nothing there.
+// nothing there (its SequencerPhase then divides at the next cycle(): the value it keeps
+// is always offset % period, so the phases come out the same).
 void APU::catch_up(int64_t cpu_cycles) {
     if (2 * int64_t(cycles) >= cpu_cycles) return;
-    uint64_t const last = uint64_t((cpu_cycles + 1) / 2) - 1; // the last step of the call
+    // The last step of the call: the one that covers CPU cycle cpu_cycles - 1.
+    uint64_t const last = uint64_t(cpu_cycles / 2 + (cpu_cycles & 1)) - 1;
     uint64_t acting = cycles + uint64_t(steps_to_sequencer_action());
     while (cycles <= last) {
         uint64_t const full = std::min({acting, next_sample_step(), last});

@@ -11,6 +11,10 @@
 // Each step ends with the sampling rule: at 44100 samples per emulated second the five
 // channel outputs are mixed linearly into a 16-bit sample, and every 1024 samples the
 // block is published for the host (getAudio).
+//
+// cycle() is one step and the reference for every other path; catch_up() gives the
+// results of as many cycle() calls while computing only the steps whose outputs are
+// looked at (apu.cpp, quiet_steps.cpp).
 #pragma once
 
 #include <array>

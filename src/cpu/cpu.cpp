@@ -1,4 +1,4 @@
-// Construction, reset, the instruction step and interrupt entry.
+// Construction, reset, the instruction step through the tables and interrupt entry.
 #include "cpu/cpu.hpp"
 
 #include <chrono>

@@ -219,8 +219,9 @@ private:
         cycles.store(cycles.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
     }
     // The instruction step through the member-function tables above, where every access
-    // goes through the general bus (cpu.cpp). It serves the trace, instructions fetched
-    // from register addresses or across the end of the address space, and JMP (ind).
+    // goes through the general bus (cpu.cpp). It serves the trace, JMP (ind), and the
+    // instructions whose bytes the direct step does not fetch (see direct_code): from
+    // register addresses, RAM mirrors, the 16 KiB fold's edge or across $FFFF.
     void step_through_tables();
     // The end of every step: a new NMI edge, else a pending IRQ, enters its handler.
     // `line` is PPUCTRL bit 7 AND the NMI sample as the instruction found them.
@@ -248,6 +249,7 @@ private:
     uint8_t peek(uint16_t addr) const;
     uint8_t load(uint16_t addr);
     void store(uint16_t addr, uint8_t value);
+    void store_plain(signed char* p, uint8_t value);
     using DirectStep = void (*)(CPU& cpu, uint16_t pc, signed char const* code, int64_t start);
     template <uint8_t OPCODE>
     static void direct_step(CPU& cpu, uint16_t pc, signed char const* code, int64_t start);

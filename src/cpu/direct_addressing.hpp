@@ -20,6 +20,10 @@ inline constexpr uint8_t MODE_LENGTH =
         ? 2
         : 1;
 
+// The modes whose operand address lies in page 0.
+template <Mode M>
+inline constexpr bool ZERO_PAGE = M == Mode::zpg || M == Mode::zpgx || M == Mode::zpgy;
+
 // The operand address. Implied and mode-less opcodes take the byte after the opcode as
 // their operand (the extra opcodes such as 1A and 12 work on it), and so does an
 // immediate operand; the branch offset is the rel mode's business (branch_direct).
@@ -55,15 +59,20 @@ template <Mode M> bool CPU::crosses_page(uint8_t b) const {
 // The operand value. An immediate operand is the byte after the opcode, already
 // fetched: reading it again through the bus would return the same byte and do nothing
 // else, since the fetch was direct.
+// A zero-page operand is internal RAM, unfolded: the bus would read and write exactly
+// that image byte.
 template <Mode M> uint8_t CPU::operand(Step const& s) {
     if constexpr (M == Mode::acc) return A;
     if constexpr (M == Mode::imm) return s.b;
+    if constexpr (ZERO_PAGE<M>) return uint8_t(memory[s.ea]);
     return load(s.ea);
 }
 
 template <Mode M> void CPU::set_operand(Step const& s, uint8_t value) {
     if constexpr (M == Mode::acc)
         A = value;
+    else if constexpr (ZERO_PAGE<M>)
+        store_plain(memory + s.ea, value);
     else
         store(s.ea, value);
 }

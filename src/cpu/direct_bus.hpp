@@ -21,11 +21,10 @@ namespace NES {
 // (registers, RAM mirrors, the fold's edge at $BFFE-$BFFF, the wrap at $FFFF): the
 // table step reads such bytes one by one through the bus.
 inline signed char const* CPU::direct_code(uint16_t pc) const {
+    if (uint16_t(pc - 0xC000) < 0x3FFE) return memory + (prg_fold_16k ? pc - 0x4000 : pc);
+    if (uint16_t(pc - 0x4020) < 0xBFFE - 0x4020) return memory + pc;
     if (pc < 0x07FE) return memory + pc;
-    if (pc < 0x4020 || pc >= 0xFFFE) return nullptr;
-    if (pc < 0xBFFE) return memory + pc;
-    if (pc < 0xC000) return nullptr;
-    return memory + (prg_fold_16k ? pc - 0x4000 : pc);
+    return nullptr;
 }
 
 // The byte the bus would read at an address outside $2000-$401F: RAM mirrors fold onto
@@ -52,7 +51,12 @@ inline void CPU::store(uint16_t addr, uint8_t value) {
         write(memory + addr, static_cast<signed char>(value));
         return;
     }
-    signed char* const p = memory + (ram ? (addr & 0x07FF) : addr);
+    store_plain(memory + (ram ? (addr & 0x07FF) : addr), value);
+}
+
+// A write to a location with nothing behind it but the image (folded RAM, $4020-$7FFF):
+// the mapper sees it, as it sees every write, then the image keeps what the mapper left.
+inline void CPU::store_plain(signed char* p, uint8_t value) {
     signed char d = static_cast<signed char>(value);
     void* args[3] = {this, ppu, apu};
     rom->mapper->map_write(args, p, &d);

@@ -25,7 +25,8 @@ inline void CPU::branch_direct(Step& s, bool taken) {
     if ((s.pc >> 8) != (landing >> 8)) s.cycles += 1;
 }
 
-template <Mnemonic O, Mode M> void CPU::perform(Step& s) {
+// Inlined into each step: a call per operation would cost as much as the operation.
+template <Mnemonic O, Mode M> [[gnu::always_inline]] inline void CPU::perform(Step& s) {
     switch (O) {
     case Mnemonic::none:
     case Mnemonic::NOP: break;

@@ -11,6 +11,7 @@
 // - dot 256 (vertical scroll step), dot 257 (sprite load) and the dots where vertical
 //   blank starts and ends go through cycle(), the per-dot reference path.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "cartridge/mapper.hpp"
@@ -63,6 +64,19 @@ ActiveRun active_run(int32_t counter, bool active, int n) {
     if (end < begin) end = begin;
     return ActiveRun{int(begin), int(end)};
 }
+
+// A pattern byte as eight pixel bytes of 0 or 1, leftmost pixel (bit 7) in the lowest
+// byte: the background pass builds a tile row's pixels from its two planes at once.
+struct PixelRows {
+    uint64_t of[256] = {};
+    constexpr PixelRows() {
+        for (int b = 0; b < 256; ++b)
+            for (int i = 0; i < 8; ++i)
+                of[b] |= uint64_t((b >> (7 - i)) & 1) << (8 * i);
+    }
+};
+constexpr PixelRows PIXEL_ROWS{};
+static_assert(std::endian::native == std::endian::little, "pixel bytes are stored in memory order");
 
 // The background palette (0-3) of the tile last fetched: the quadrant of its attribute
 // byte, as draw_pixel reads it.
@@ -183,7 +197,7 @@ void PPU::draw_span(int n) {
     int const last = dot + n - 1;
     if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
     if (rendering && last >= 129) evaluate_span(std::max(dot, 129), last);
-    uint8_t background_pixels[SCREEN_WIDTH];
+    uint8_t background_pixels[SCREEN_WIDTH + 8]; // room for a run's full eight bytes
     draw_span_background(n, background_pixels);
     draw_span_pixels(n, background_pixels, sprite_pixels);
     advance_dots(uint64_t(n));
@@ -278,12 +292,14 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         }
         int run = std::min(first + n - d, 8 - fine);
         if (rendering) run = std::min(run, 8 - ((d - 1) & 7)); // up to the next tile start
-        uint8_t const lo = uint8_t(pattern_lo), hi = uint8_t(pattern_hi);
-        for (int i = 0; i < run; ++i, ++fine) {
-            int const shift = 7 - fine;
-            pixels[d - first + i] =
-                uint8_t(palette << 2 | ((hi >> shift) & 1) << 1 | ((lo >> shift) & 1));
-        }
+        // The tile row's eight pixels from fine position `fine` on; all eight bytes are
+        // stored, and the ones past the run are overwritten by the next run.
+        uint64_t const row =
+            (PIXEL_ROWS.of[pattern_lo & 0xFF] | PIXEL_ROWS.of[pattern_hi & 0xFF] << 1 |
+             uint64_t(palette << 2) * 0x0101010101010101) >>
+            (8 * fine);
+        std::memcpy(pixels + (d - first), &row, sizeof row);
+        fine += run;
         d += run;
         int const last_drawn = d - 1;
         if (fine == 8) {
