@@ -132,6 +132,7 @@ private:
     void clear_evaluation();
     void evaluation_step();
     void evaluate_sprite(int sprite_height);
+    void evaluate_sprite_for(int next_line, int sprite_height);
     void scan_overflow(int sprite_height);
     void reload_horizontal();
     void load_line_sprites();
@@ -146,12 +147,14 @@ private:
     void advance_dots(uint64_t n);
     void move_counters(uint64_t n);
     void draw_span(int n);
-    void draw_span_sprites(int n, uint8_t* pixels) const;
+    bool draw_span_sprites(int n, uint8_t* pixels) const;
     void advance_sprite_counters(int n);
     void evaluate_span(int first, int last);
     void draw_span_background(int n, uint8_t* pixels);
     void draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites);
     void combine_pixels(int from, int to, uint8_t const* background, uint8_t const* sprites);
+    void combine_background(int from, int to, uint8_t const* background);
+    void store_colours(int from, int to, uint8_t const* colours);
 };
 
 // Video memory accesses run several times per dot, so they are inline.

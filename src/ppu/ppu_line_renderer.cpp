@@ -192,22 +192,23 @@ void PPU::move_counters(uint64_t n) {
 // byte, which they only OR bits into, so each runs over the whole span in turn.
 void PPU::draw_span(int n) {
     uint8_t sprite_pixels[SCREEN_WIDTH];
-    draw_span_sprites(n, sprite_pixels);
+    bool const any_sprite = draw_span_sprites(n, sprite_pixels);
     advance_sprite_counters(n);
     int const last = dot + n - 1;
     if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
     if (rendering && last >= 129) evaluate_span(std::max(dot, 129), last);
     uint8_t background_pixels[SCREEN_WIDTH + 8]; // room for a run's full eight bytes
     draw_span_background(n, background_pixels);
-    draw_span_pixels(n, background_pixels, sprite_pixels);
+    draw_span_pixels(n, background_pixels, any_sprite ? sprite_pixels : nullptr);
     advance_dots(uint64_t(n));
 }
 
 // The line buffer: per dot of the span, the pixel of the lowest-numbered slot with an
 // opaque pixel there, as draw_pixel's slot loop finds it from the counters that
-// count_sprite_columns would leave at that dot.
-void PPU::draw_span_sprites(int n, uint8_t* pixels) const {
+// count_sprite_columns would leave at that dot. False when no dot has one.
+bool PPU::draw_span_sprites(int n, uint8_t* pixels) const {
     std::memset(pixels, 0, size_t(n));
+    bool any = false;
     uint8_t const ctrl = uint8_t(*ppuctrl);
     bool const tall = ctrl & CTRL_TALL_SPRITES;
     for (int i = line_count - 1; i >= 0; --i) {
@@ -236,9 +237,13 @@ void PPU::draw_span_sprites(int n, uint8_t* pixels) const {
         for (int j = run.begin; j < run.end; ++j, --column) {
             int const bit = (attr & ATTR_FLIP_X) ? 7 - column : column;
             int const value = ((hi >> bit) & 1) << 1 | ((lo >> bit) & 1);
-            if (value) pixels[j] = uint8_t(tag | value);
+            if (value) {
+                pixels[j] = uint8_t(tag | value);
+                any = true;
+            }
         }
     }
+    return any;
 }
 
 // count_sprite_columns over n dots: every counter drops by n; a column steps at every
@@ -260,17 +265,22 @@ void PPU::advance_sprite_counters(int n) {
 
 // evaluation_step at dots first..last (129 or later). Once eight sprites are found and
 // the overflow scan reached the end of OAM, the rest of the line does nothing.
+// While fewer than eight are found, only the even dots from 130 on evaluate (one OAM
+// sprite each); from the dot after the eighth is found, every dot scans for overflow.
 void PPU::evaluate_span(int first, int last) {
     int const height = (*ppuctrl & CTRL_TALL_SPRITES) ? 16 : 8;
-    for (int d = first; d <= last; ++d) {
-        if (next_count < 8) {
-            if ((d & 1) == 0 && d >= 130) evaluate_sprite(height);
-        } else if (!eval_done) {
-            scan_overflow(height);
-        } else {
-            break;
-        }
+    int d = first;
+    if (next_count < 8) {
+        int even = std::max(d, 130);
+        even += even & 1;
+        int const next_line = (scanline + 1) % 240;
+        for (; even <= last && next_count < 8; even += 2)
+            evaluate_sprite_for(next_line, height);
+        if (next_count < 8) return;
+        d = even - 1; // the dot after the one that found the eighth
     }
+    for (; d <= last && !eval_done; ++d)
+        scan_overflow(height);
 }
 
 // The background fetches and scroll steps of the span's dots, and each dot's
@@ -279,16 +289,27 @@ void PPU::evaluate_span(int first, int last) {
 // visible_dot fetches at dot 8k + 1 when rendering, fetches ahead when the fine position
 // wraps to 0 and steps `v` after dot 8k when rendering: between those events the
 // pixels only walk the fetched tile's pattern bits, so they are emitted in runs.
+//
+// A tile fetched ahead is fetched again at the next tile start from the same `v` (the
+// scroll step between them forms the same address as the fetch ahead), the same fine Y
+// and, within a span, the same video memory and PPUCTRL: the fetch would leave every
+// field as it is, so it is skipped.
 void PPU::draw_span_background(int n, uint8_t* pixels) {
     int const first = dot;
     int palette = attribute_palette(*this);
     int fine = fine_pos;
     int d = first;
+    int32_t fetched_from = -1; // the address of the span's last fetch
+    auto fetch = [&](uint16_t from) {
+        if (from == fetched_from) return;
+        fetch_tile(from);
+        palette = attribute_palette(*this);
+        fetched_from = from;
+    };
     while (d < first + n) {
         if (rendering && ((d - 1) & 7) == 0) {
-            fetch_tile(v);
+            fetch(v);
             fine = x & 7;
-            palette = attribute_palette(*this);
         }
         int run = std::min(first + n - d, 8 - fine);
         if (rendering) run = std::min(run, 8 - ((d - 1) & 7)); // up to the next tile start
@@ -305,8 +326,7 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         if (fine == 8) {
             // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
             fine = 0;
-            fetch_tile(coarse_x_incremented(v));
-            palette = attribute_palette(*this);
+            fetch(coarse_x_incremented(v));
         }
         if (rendering && (last_drawn & 7) == 0) v = coarse_x_incremented(v); // v_horiz
     }
@@ -320,9 +340,52 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
 void PPU::draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites) {
     int const first = dot;
     int const left_end = std::min(first + n, 9); // first dot past the left columns
-    if (first < left_end) combine_pixels(first, left_end, background, sprites);
     int const from = std::max(first, 9);
-    if (from < first + n) combine_pixels(from, first + n, background, sprites);
+    if (sprites) {
+        if (first < left_end) combine_pixels(first, left_end, background, sprites);
+        if (from < first + n) combine_pixels(from, first + n, background, sprites);
+    } else {
+        if (first < left_end) combine_background(first, left_end, background);
+        if (from < first + n) combine_background(from, first + n, background);
+    }
+}
+
+// combine_pixels where no sprite pixel is opaque: the background pixel when it is
+// shown and not transparent, else the backdrop 0x3F00 (no sprite 0 hit without a
+// sprite pixel).
+void PPU::combine_background(int from, int to, uint8_t const* background) {
+    uint8_t const mask = uint8_t(*ppumask);
+    bool const left = from <= 8;
+    bool const background_shown = (mask & MASK_BG) && (!left || (mask & MASK_BG_LEFT));
+    signed char const* const palette_memory = memory + 0x3F00;
+    uint8_t colours[SCREEN_WIDTH];
+    uint8_t const* const pixels = background + (from - dot);
+    int const count = to - from;
+    if (background_shown) {
+        for (int j = 0; j < count; ++j)
+            colours[j] = uint8_t(palette_memory[(pixels[j] & 3) ? pixels[j] : 0]);
+    } else {
+        std::memset(colours, uint8_t(palette_memory[0]), size_t(count));
+    }
+    store_colours(from, to, colours);
+}
+
+// Dots from..to-1 take colours[0..]: a pixel's RGB bytes are written only when its
+// palette value changes, so runs of eight unchanged pixels are passed over whole.
+void PPU::store_colours(int from, int to, uint8_t const* colours) {
+    int const first_pixel = scanline * SCREEN_WIDTH + from - 1;
+    uint8_t* const index = color_index + first_pixel;
+    int const count = to - from;
+    for (int j = 0; j < count; j += 8) {
+        int const k = std::min(8, count - j);
+        if (k == 8 && std::memcmp(index + j, colours + j, 8) == 0) continue;
+        for (int i = j; i < j + k; ++i) {
+            if (index[i] == colours[i]) continue;
+            index[i] = colours[i];
+            std::memcpy(work_image + 3 * (first_pixel + i), NTSC_TO_RGB + 3 * (colours[i] & 0x3F),
+                        3);
+        }
+    }
 }
 
 // Dots from..to-1, all within the left columns (1-8) or all right of them.
@@ -335,7 +398,7 @@ void PPU::combine_pixels(int from, int to, uint8_t const* background, uint8_t co
     bool const hit_possible =
         sprite0_line && (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES);
     signed char const* const palette_memory = memory + 0x3F00;
-    int const row = scanline * SCREEN_WIDTH - 1; // pixel index of dot 0
+    uint8_t colours[SCREEN_WIDTH];
     bool hit = false;
     for (int d = from; d < to; ++d) {
         int const j = d - dot;
@@ -356,13 +419,9 @@ void PPU::combine_pixels(int from, int to, uint8_t const* background, uint8_t co
                 entry = bg_pixel;
             }
         }
-        uint8_t const colour = uint8_t(palette_memory[entry]);
-        int const p = row + d;
-        if (color_index[p] != colour) {
-            color_index[p] = colour;
-            std::memcpy(work_image + 3 * p, NTSC_TO_RGB + 3 * (colour & 0x3F), 3);
-        }
+        colours[d - from] = uint8_t(palette_memory[entry]);
     }
+    store_colours(from, to, colours);
     if (hit) *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
 }
 

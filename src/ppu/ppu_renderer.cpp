@@ -116,11 +116,16 @@ void PPU::evaluation_step() {
 // One OAM sprite per even dot: is it on the next line? Line 239 evaluates for line 0,
 // which therefore never has sprites (their Y + 1 is at least 1).
 void PPU::evaluate_sprite(int height) {
+    evaluate_sprite_for((scanline + 1) % 240, height);
+}
+
+// The sprite at eval_n, for the line `next_line`.
+void PPU::evaluate_sprite_for(int next_line, int height) {
     uint8_t const y1 = uint8_t(oam[eval_n] + 1);
     if (!eval_done && y1 != 0) {
         uint8_t* slot = secondary_oam + next_count * 4;
         slot[0] = y1;
-        int const row = (scanline + 1) % 240 - y1;
+        int const row = next_line - y1;
         if (unsigned(row) < unsigned(height) && y1 <= 239) {
             std::memcpy(slot + 1, oam + eval_n + 1, 3);
             next_x[next_count] = slot[3];
