@@ -131,8 +131,7 @@ private:
     void count_sprite_columns();
     void clear_evaluation();
     void evaluation_step();
-    void evaluate_sprite(int sprite_height);
-    void evaluate_sprite_for(int next_line, int sprite_height);
+    int evaluate_sprites(int even, int last, int sprite_height);
     void scan_overflow(int sprite_height);
     void reload_horizontal();
     void load_line_sprites();

@@ -273,9 +273,7 @@ void PPU::evaluate_span(int first, int last) {
     if (next_count < 8) {
         int even = std::max(d, 130);
         even += even & 1;
-        int const next_line = (scanline + 1) % 240;
-        for (; even <= last && next_count < 8; even += 2)
-            evaluate_sprite_for(next_line, height);
+        even = evaluate_sprites(even, last, height);
         if (next_count < 8) return;
         d = even - 1; // the dot after the one that found the eighth
     }
@@ -362,8 +360,12 @@ void PPU::combine_background(int from, int to, uint8_t const* background) {
     uint8_t const* const pixels = background + (from - dot);
     int const count = to - from;
     if (background_shown) {
+        // A background pixel is palette * 4 + value: sixteen possible colours.
+        uint8_t colour_of[16];
+        for (int pixel = 0; pixel < 16; ++pixel)
+            colour_of[pixel] = uint8_t(palette_memory[(pixel & 3) ? pixel : 0]);
         for (int j = 0; j < count; ++j)
-            colours[j] = uint8_t(palette_memory[(pixels[j] & 3) ? pixels[j] : 0]);
+            colours[j] = colour_of[pixels[j] & 15];
     } else {
         std::memset(colours, uint8_t(palette_memory[0]), size_t(count));
     }

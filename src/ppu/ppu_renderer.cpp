@@ -107,34 +107,41 @@ void PPU::clear_evaluation() {
 void PPU::evaluation_step() {
     int const height = (*ppuctrl & CTRL_TALL_SPRITES) ? 16 : 8;
     if (next_count < 8) {
-        if ((dot & 1) == 0 && dot >= 130) evaluate_sprite(height);
+        if ((dot & 1) == 0 && dot >= 130) evaluate_sprites(dot, dot, height);
     } else if (!eval_done) {
         scan_overflow(height);
     }
 }
 
-// One OAM sprite per even dot: is it on the next line? Line 239 evaluates for line 0,
-// which therefore never has sprites (their Y + 1 is at least 1).
-void PPU::evaluate_sprite(int height) {
-    evaluate_sprite_for((scanline + 1) % 240, height);
-}
-
-// The sprite at eval_n, for the line `next_line`.
-void PPU::evaluate_sprite_for(int next_line, int height) {
-    uint8_t const y1 = uint8_t(oam[eval_n] + 1);
-    if (!eval_done && y1 != 0) {
-        uint8_t* slot = secondary_oam + next_count * 4;
-        slot[0] = y1;
-        int const row = next_line - y1;
-        if (unsigned(row) < unsigned(height) && y1 <= 239) {
-            std::memcpy(slot + 1, oam + eval_n + 1, 3);
-            next_x[next_count] = slot[3];
-            if (eval_n == 0) sprite0_next = true;
-            ++next_count;
+// One OAM sprite per even dot, at the even dots from `even` to `last` while fewer than
+// eight are found: is it on the next line? Line 239 evaluates for line 0, which
+// therefore never has sprites (their Y + 1 is at least 1). The state is held in locals
+// (the secondary OAM stores could otherwise alias every field). Returns the even dot
+// after the last one evaluated.
+int PPU::evaluate_sprites(int even, int last, int height) {
+    int const next_line = (scanline + 1) % 240;
+    uint8_t n = eval_n;
+    uint8_t count = next_count;
+    bool done = eval_done;
+    for (; even <= last && count < 8; even += 2) {
+        uint8_t const y1 = uint8_t(oam[n] + 1);
+        if (!done && y1 != 0) {
+            uint8_t* slot = secondary_oam + count * 4;
+            slot[0] = y1;
+            if (unsigned(next_line - y1) < unsigned(height) && y1 <= 239) {
+                std::memcpy(slot + 1, oam + n + 1, 3);
+                next_x[count] = slot[3];
+                if (n == 0) sprite0_next = true;
+                ++count;
+            }
         }
+        n = uint8_t(n + 4);
+        if (n == 0) done = true;
     }
-    eval_n = uint8_t(eval_n + 4);
-    if (eval_n == 0) eval_done = true;
+    eval_n = n;
+    next_count = count;
+    eval_done = done;
+    return even;
 }
 
 // With eight sprites found, the hardware keeps scanning but steps its byte offset on
