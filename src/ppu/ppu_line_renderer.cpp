@@ -78,12 +78,38 @@ struct PixelRows {
 constexpr PixelRows PIXEL_ROWS{};
 static_assert(std::endian::native == std::endian::little, "pixel bytes are stored in memory order");
 
-// The background palette (0-3) of the tile last fetched: the quadrant of its attribute
-// byte, as draw_pixel reads it.
-int attribute_palette(PPU& ppu) {
-    uint8_t const attribute = ppu.read(int16_t(ppu.at_addr));
-    return (attribute >> (((ppu.nt_addr >> 1) & 1) * 2 + ((ppu.nt_addr >> 6) & 1) * 4)) & 3;
+// The background palette (0-3) of a tile: the quadrant of its attribute byte, as
+// draw_pixel reads it.
+int attribute_palette(uint8_t attribute, uint16_t nt_addr) {
+    return (attribute >> (((nt_addr >> 1) & 1) * 2 + ((nt_addr >> 6) & 1) * 4)) & 3;
 }
+
+// map_memory on nametable addresses ($2000-$2FFF) as one AND and one OR for the
+// mirroring in effect.
+struct NametableFold {
+    int and_mask = 0xFFFF;
+    int or_mask = 0;
+    explicit NametableFold(int32_t mirroring) {
+        switch (mirroring) {
+        case 0: and_mask = 0xFBFF; break;
+        case 1: and_mask = 0xF7FF; break;
+        case 3: and_mask = 0x03FF, or_mask = 0x2000; break;
+        default: break;
+        }
+    }
+    int operator()(int address) const { return (address & and_mask) | or_mask; }
+};
+
+// What fetch_tile leaves in the PPU, and the tile's background palette.
+struct TileFetch {
+    uint16_t nt_addr;
+    uint16_t at_addr;
+    uint16_t pattern_addr;
+    uint8_t tile_index;
+    uint8_t pattern_lo;
+    uint8_t pattern_hi;
+    uint8_t palette;
+};
 
 } // namespace
 
@@ -292,17 +318,32 @@ void PPU::evaluate_span(int first, int last) {
 // scroll step between them forms the same address as the fetch ahead), the same fine Y
 // and, within a span, the same video memory and PPUCTRL: the fetch would leave every
 // field as it is, so it is skipped.
+//
+// The fetches are made into locals and the PPU's fetch fields written once at the end:
+// fetch_tile's reads then depend on nothing stored on the way (its pattern table bit and
+// the fine Y of `v` hold still within a span), so consecutive tiles' reads overlap.
 void PPU::draw_span_background(int n, uint8_t* pixels) {
     int const first = dot;
-    int palette = attribute_palette(*this);
+    NametableFold const fold(mirroring);
+    signed char const* const video = memory;
+    int const pattern_base = ((*ppuctrl & CTRL_BG_TABLE) ? 0x1000 : 0) | ((v >> 12) & 7);
+    TileFetch tile{
+        nt_addr, at_addr, pattern_addr, tile_index, uint8_t(pattern_lo), uint8_t(pattern_hi), 0};
+    tile.palette = uint8_t(attribute_palette(uint8_t(memory[fold(at_addr)]), nt_addr));
     int fine = fine_pos;
     int d = first;
     int32_t fetched_from = -1; // the address of the span's last fetch
     auto fetch = [&](uint16_t from) {
         if (from == fetched_from) return;
-        fetch_tile(from);
-        palette = attribute_palette(*this);
         fetched_from = from;
+        tile.nt_addr = uint16_t(0x2000 | (from & 0x0FFF));
+        tile.at_addr =
+            uint16_t(0x23C0 | (from & 0x0C00) | ((from >> 4) & 0x38) | ((from >> 2) & 0x07));
+        tile.tile_index = uint8_t(video[fold(tile.nt_addr)]);
+        tile.pattern_addr = uint16_t(tile.tile_index << 4 | pattern_base);
+        tile.pattern_lo = uint8_t(video[tile.pattern_addr]);
+        tile.pattern_hi = uint8_t(video[tile.pattern_addr + 8]);
+        tile.palette = uint8_t(attribute_palette(uint8_t(video[fold(tile.at_addr)]), tile.nt_addr));
     };
     while (d < first + n) {
         if (rendering && ((d - 1) & 7) == 0) {
@@ -313,10 +354,9 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         if (rendering) run = std::min(run, 8 - ((d - 1) & 7)); // up to the next tile start
         // The tile row's eight pixels from fine position `fine` on; all eight bytes are
         // stored, and the ones past the run are overwritten by the next run.
-        uint64_t const row =
-            (PIXEL_ROWS.of[pattern_lo & 0xFF] | PIXEL_ROWS.of[pattern_hi & 0xFF] << 1 |
-             uint64_t(palette << 2) * 0x0101010101010101) >>
-            (8 * fine);
+        uint64_t const row = (PIXEL_ROWS.of[tile.pattern_lo] | PIXEL_ROWS.of[tile.pattern_hi] << 1 |
+                              uint64_t(tile.palette << 2) * 0x0101010101010101) >>
+                             (8 * fine);
         std::memcpy(pixels + (d - first), &row, sizeof row);
         fine += run;
         d += run;
@@ -329,6 +369,14 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         if (rendering && (last_drawn & 7) == 0) v = coarse_x_incremented(v); // v_horiz
     }
     fine_pos = uint8_t(fine);
+    if (fetched_from >= 0) {
+        nt_addr = tile.nt_addr;
+        at_addr = tile.at_addr;
+        tile_index = tile.tile_index;
+        pattern_addr = tile.pattern_addr;
+        pattern_lo = tile.pattern_lo;
+        pattern_hi = tile.pattern_hi;
+    }
 }
 
 // draw_pixel for the span's dots, from the background and sprite line buffers. Colours
