@@ -136,6 +136,7 @@ private:
     void reload_horizontal();
     void load_line_sprites();
     void draw_pixel();
+    int sprite_row_address(uint8_t const* sprite, uint8_t ctrl) const;
     void publish_frame();
     void vertical_blank_dot();
     void advance_dot();

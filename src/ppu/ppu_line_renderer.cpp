@@ -236,23 +236,13 @@ bool PPU::draw_span_sprites(int n, uint8_t* pixels) const {
     std::memset(pixels, 0, size_t(n));
     bool any = false;
     uint8_t const ctrl = uint8_t(*ppuctrl);
-    bool const tall = ctrl & CTRL_TALL_SPRITES;
     for (int i = line_count - 1; i >= 0; --i) {
         bool const active = active_mask & (1 << i);
         ActiveRun const run = active_run(x_counters[i], active, n);
         if (run.empty()) continue;
         uint8_t const* s = line_sprites + i * 4;
-        uint8_t tile = s[1];
         uint8_t const attr = s[2];
-        int table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
-        if (tall) {
-            table = tile & 1;
-            tile &= 0xFE;
-        }
-        uint8_t row = uint8_t(scanline - s[0]);
-        if (attr & ATTR_FLIP_Y) row = uint8_t((tall ? 15 : 7) - (scanline - s[0]));
-        tile = uint8_t(tile + (row >> 3));
-        int const address = tile << 4 | table << 12 | (row & 7);
+        int const address = sprite_row_address(s, ctrl);
         uint8_t const lo = uint8_t(memory[address]);
         uint8_t const hi = uint8_t(memory[address | 8]);
         uint8_t const tag = uint8_t(i << SPRITE_SLOT_SHIFT | (attr & 3) << SPRITE_PALETTE_SHIFT |

@@ -178,6 +178,23 @@ void PPU::load_line_sprites() {
         sprite_columns[i] = 7;
 }
 
+// The pattern address of the current line's row of a sprite (Y + 1, tile, attributes,
+// X). 8x16 sprites take their table from tile bit 0 and stack two tiles; a vertical flip
+// counts the rows from the bottom.
+int PPU::sprite_row_address(uint8_t const* sprite, uint8_t ctrl) const {
+    bool const tall = ctrl & CTRL_TALL_SPRITES;
+    uint8_t tile = sprite[1];
+    int table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
+    if (tall) {
+        table = tile & 1;
+        tile &= 0xFE;
+    }
+    uint8_t row = uint8_t(scanline - sprite[0]);
+    if (sprite[2] & ATTR_FLIP_Y) row = uint8_t((tall ? 15 : 7) - (scanline - sprite[0]));
+    tile = uint8_t(tile + (row >> 3));
+    return tile << 4 | table << 12 | (row & 7);
+}
+
 void PPU::draw_pixel() {
     uint8_t const mask = uint8_t(*ppumask);
     uint8_t const ctrl = uint8_t(*ppuctrl);
@@ -190,21 +207,11 @@ void PPU::draw_pixel() {
     // The lowest-numbered opaque sprite slot wins.
     int sprite = 0, sprite_slot = 0, sprite_palette = 0;
     bool behind = true;
-    bool const tall = ctrl & CTRL_TALL_SPRITES;
     for (int i = line_count - 1; i >= 0; --i) {
         if (!(active_mask & (1 << i))) continue;
         uint8_t const* s = line_sprites + i * 4;
-        uint8_t tile = s[1];
         uint8_t const attr = s[2];
-        int table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
-        if (tall) {
-            table = tile & 1;
-            tile &= 0xFE;
-        }
-        uint8_t row = uint8_t(scanline - s[0]);
-        if (attr & ATTR_FLIP_Y) row = uint8_t((tall ? 15 : 7) - (scanline - s[0]));
-        tile = uint8_t(tile + (row >> 3));
-        int const address = tile << 4 | table << 12 | (row & 7);
+        int const address = sprite_row_address(s, ctrl);
         int const bit = (attr & ATTR_FLIP_X) ? 7 - sprite_columns[i] : sprite_columns[i];
         int const value = ((uint8_t(memory[address | 8]) >> bit) & 1) << 1 |
                           ((uint8_t(memory[address]) >> bit) & 1);
