@@ -81,7 +81,12 @@ public:
     // The current line's sprites: 8 x (Y + 1, tile, attributes, X).
     uint8_t line_sprites[32] = {};
     int8_t line_count = 0;
-    int32_t x_counters[8] = {};           // per-slot X down-counters
+    int32_t x_counters[8] = {}; // per-slot X down-counters
+    // Where an X counter stops: a slot whose counter has gone below -7 is drawn no more,
+    // and the counter only runs on while rendering stays off (nothing reloads it), so it
+    // is held here instead of running down for minutes until it wraps round to a
+    // positive count and draws the sprite again.
+    static constexpr int32_t X_COUNTER_SPENT = -9;
     int32_t next_x[8] = {};               // X of each sprite chosen for the next line
     uint8_t active_mask = 0;              // bit i: slot i is being drawn
     uint8_t sprite_columns[8] = {};       // per-slot pattern bit position, 7 down to 0

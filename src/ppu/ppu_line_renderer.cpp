@@ -275,7 +275,8 @@ void PPU::advance_sprite_counters(int n) {
         sprite_columns[i] = uint8_t(sprite_columns[i] - steps);
         bool const active_at_end = !run.empty() && run.end == n;
         active_mask = uint8_t(active_at_end ? active_mask | bit : active_mask & ~bit);
-        x_counters[i] = int32_t(int64_t(x_counters[i]) - n);
+        if (x_counters[i] > X_COUNTER_SPENT)
+            x_counters[i] = int32_t(std::max<int64_t>(X_COUNTER_SPENT, int64_t(x_counters[i]) - n));
     }
 }
 

@@ -92,7 +92,7 @@ void PPU::count_sprite_columns() {
             active_mask |= bit;
         else if (x_counters[i] < -7)
             active_mask &= uint8_t(~bit);
-        --x_counters[i];
+        if (x_counters[i] > X_COUNTER_SPENT) --x_counters[i];
     }
 }
 

@@ -437,3 +437,40 @@ TEST_F(PpuPicture, LineZeroStartsAtTheNewHorizontalScroll) {
 }
 
 } // namespace
+
+// With rendering off nothing reloads the sprite X counters, so a slot's counter keeps
+// running for as long as the screen stays blank. It must stop short of wrapping round
+// (after some ten minutes of emulated time it would turn positive and, reaching 0 again,
+// draw a long-gone sprite): counted per dot or over a span, it stays spent.
+class PpuSpentCounter : public PpuPicture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PpuSpentCounter, StaysSpentThroughHoursOfBlankScreen) {
+    bool const spans = GetParam();
+    solid(0, 1, 3);
+    mask(0x00);
+    step_to(10, 300);
+    ppu.line_count = 1;
+    uint8_t const slot[4] = {5, 1, 0, 0}; // Y + 1, tile, attributes, X
+    std::memcpy(ppu.line_sprites, slot, sizeof slot);
+    ppu.active_mask = 0;
+    ppu.x_counters[0] = INT32_MIN + 300; // as left by hours of blank lines
+    uint64_t const end = ppu.dot_count + 4 * 341;
+    if (spans)
+        ppu.run_until(end);
+    else
+        while (ppu.dot_count < end)
+            ppu.cycle();
+    EXPECT_LT(ppu.x_counters[0], 0);
+    EXPECT_EQ(ppu.active_mask & 1, 0);
+    ppu.x_counters[0] = -5; // drawn until it reads below -7, then spent
+    ppu.active_mask = 1;
+    uint64_t const later = ppu.dot_count + 2 * 341;
+    if (spans)
+        ppu.run_until(later);
+    else
+        while (ppu.dot_count < later)
+            ppu.cycle();
+    EXPECT_EQ(ppu.x_counters[0], NES::PPU::X_COUNTER_SPENT);
+}
+
+INSTANTIATE_TEST_SUITE_P(PerDotAndSpans, PpuSpentCounter, ::testing::Bool());
