@@ -462,7 +462,8 @@ TEST_P(PpuSpentCounter, StaysSpentThroughHoursOfBlankScreen) {
             ppu.cycle();
     EXPECT_LT(ppu.x_counters[0], 0);
     EXPECT_EQ(ppu.active_mask & 1, 0);
-    ppu.x_counters[0] = -5; // drawn until it reads below -7, then spent
+    ppu.x_counters[0] = -5; // five dots into the sprite: drawn until it reads below -7
+    ppu.sprite_columns[0] = 3;
     ppu.active_mask = 1;
     uint64_t const later = ppu.dot_count + 2 * 341;
     if (spans)
