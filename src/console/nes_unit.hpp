@@ -1,7 +1,10 @@
 // NESUnit is one console: it owns the cartridge, the CPU, the PPU, the APU and two
 // built-in controllers, wires them together and steps them. The step is the unit of
 // time of the whole emulator: one CPU instruction, then the APU (one step per two CPU
-// cycles) and the PPU (three dots per CPU cycle) catch up with it.
+// cycles) and the PPU (three dots per CPU cycle) catch up with it. They catch up lazily,
+// in long runs: only when the CPU is about to touch them, or when they are due to
+// change something the CPU sees unasked (NMI, IRQ, the end of a frame); the results are
+// those of catching up after every instruction.
 //
 // A console is stepped either by its caller (runFrame) or by its own run thread, which
 // paces the emulated clock against the host's clock. Between the two threads only the
