@@ -454,23 +454,21 @@ TEST_P(PpuSpentCounter, StaysSpentThroughHoursOfBlankScreen) {
     std::memcpy(ppu.line_sprites, slot, sizeof slot);
     ppu.active_mask = 0;
     ppu.x_counters[0] = INT32_MIN + 300; // as left by hours of blank lines
-    uint64_t const end = ppu.dot_count + 4 * 341;
-    if (spans)
-        ppu.run_until(end);
-    else
-        while (ppu.dot_count < end)
-            ppu.cycle();
+    auto run_lines = [&](int lines) {
+        uint64_t const end = ppu.dot_count + uint64_t(lines) * 341;
+        if (spans)
+            ppu.run_until(end);
+        else
+            while (ppu.dot_count < end)
+                ppu.cycle();
+    };
+    run_lines(4);
     EXPECT_LT(ppu.x_counters[0], 0);
     EXPECT_EQ(ppu.active_mask & 1, 0);
     ppu.x_counters[0] = -5; // five dots into the sprite: drawn until it reads below -7
     ppu.sprite_columns[0] = 3;
     ppu.active_mask = 1;
-    uint64_t const later = ppu.dot_count + 2 * 341;
-    if (spans)
-        ppu.run_until(later);
-    else
-        while (ppu.dot_count < later)
-            ppu.cycle();
+    run_lines(2);
     EXPECT_EQ(ppu.x_counters[0], NES::PPU::X_COUNTER_SPENT);
 }
 
