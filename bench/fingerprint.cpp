@@ -95,14 +95,8 @@ void press(NES::Controller& pad, uint8_t mask) {
 }
 
 std::vector<unsigned char> state_record(NESUnit& nes) {
-    std::vector<unsigned char> record(82189 + 1, 0);
-    FILE* f = fmemopen(record.data(), record.size(), "wb");
-    if (!f || !nes.cpu->save_state(f)) {
-        std::fprintf(stderr, "fingerprint: the save-state record could not be taken\n");
-        std::exit(2);
-    }
-    std::fclose(f);
-    record.resize(82189);
+    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
+    nes.cpu->save_state(record.data());
     return record;
 }
 

@@ -117,8 +117,14 @@ public:
     bool save_ram(FILE* f) const; // false when not every byte was written
     void load_ram(FILE* f);
 
-    // Save states (layout with the save-state code). save_state reports whether every
-    // byte was written; load_state changes nothing unless the file is a whole, valid state.
+    // Save states: a record of STATE_SIZE bytes (layout with the save-state code).
+    // Files and in-memory records go through the same two functions: load_state changes
+    // nothing unless it is given exactly one whole record whose PC lies in the address
+    // space. The FILE forms report whether every byte was written, or whether the file
+    // held one usable record.
+    static constexpr size_t STATE_SIZE = 82189;
+    void save_state(unsigned char* record);
+    bool load_state(unsigned char const* record, size_t size);
     bool save_state(FILE* f);
     bool load_state(FILE* f);
 

@@ -33,9 +33,8 @@ constexpr size_t REGISTERS_SIZE = 13;
 constexpr size_t CPU_MEMORY_SIZE = 0x10000;
 constexpr size_t PPU_MEMORY_SIZE = 0x4000;
 constexpr size_t MAPPER_RECORD_SIZE = 256;
-constexpr size_t STATE_SIZE =
-    REGISTERS_SIZE + CPU_MEMORY_SIZE + PPU_MEMORY_SIZE + MAPPER_RECORD_SIZE;
-static_assert(STATE_SIZE == 82189);
+static_assert(CPU::STATE_SIZE ==
+              REGISTERS_SIZE + CPU_MEMORY_SIZE + PPU_MEMORY_SIZE + MAPPER_RECORD_SIZE);
 
 void put_le64(unsigned char* out, int64_t value) {
     for (int i = 0; i < 8; ++i)
@@ -51,9 +50,8 @@ int64_t get_le64(unsigned char const* in) {
 
 } // namespace
 
-bool CPU::save_state(FILE* f) {
-    std::vector<unsigned char> state(STATE_SIZE, 0);
-    unsigned char* out = state.data();
+void CPU::save_state(unsigned char* out) {
+    std::memset(out, 0, STATE_SIZE);
     out[0] = P;
     out[1] = A;
     out[2] = X;
@@ -64,16 +62,18 @@ bool CPU::save_state(FILE* f) {
     std::memcpy(out + REGISTERS_SIZE + CPU_MEMORY_SIZE, ppu->memory, PPU_MEMORY_SIZE);
     void* args[3] = {this, ppu, apu};
     rom->mapper->serialize(args, reinterpret_cast<char*>(out + STATE_SIZE - MAPPER_RECORD_SIZE));
-    return std::fwrite(out, 1, STATE_SIZE, f) == STATE_SIZE;
 }
 
-// The whole file is read before anything changes: a state that is not exactly one
-// snapshot long, or whose PC lies outside the address space, is refused whole.
-bool CPU::load_state(FILE* f) {
-    std::vector<unsigned char> state(STATE_SIZE + 1);
-    size_t const got = std::fread(state.data(), 1, state.size(), f);
-    if (got != STATE_SIZE) return false;
-    unsigned char const* in = state.data();
+bool CPU::save_state(FILE* f) {
+    std::vector<unsigned char> state(STATE_SIZE);
+    save_state(state.data());
+    return std::fwrite(state.data(), 1, STATE_SIZE, f) == STATE_SIZE;
+}
+
+// A record that is not exactly one snapshot long, or whose PC lies outside the address
+// space, is refused whole before anything changes.
+bool CPU::load_state(unsigned char const* in, size_t size) {
+    if (size != STATE_SIZE) return false;
     int64_t const pc = get_le64(in + 5);
     if (pc < 0 || pc > 0xFFFF) return false;
     P = in[0];
@@ -89,6 +89,13 @@ bool CPU::load_state(FILE* f) {
     void* args[3] = {this, ppu, apu};
     rom->mapper->deserialize(args, record);
     return true;
+}
+
+// One byte more than a record is asked for, so that a longer file is seen as such.
+bool CPU::load_state(FILE* f) {
+    std::vector<unsigned char> state(STATE_SIZE + 1);
+    size_t const got = std::fread(state.data(), 1, state.size(), f);
+    return load_state(state.data(), got);
 }
 
 } // namespace NES
