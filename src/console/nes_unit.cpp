@@ -14,9 +14,9 @@ int32_t clamp_clock_speed(int speed) {
     return speed > 0 ? speed : INT32_MAX;
 }
 
-void check_cartridge(std::string const& name, std::vector<unsigned char> const& image) {
+void check_cartridge(std::string const& name, unsigned char const* image, size_t size) {
     try {
-        NES::ROM::check_image(long(image.size()), image.data());
+        NES::ROM::check_image(long(size), image);
     } catch (std::invalid_argument const& e) {
         throw std::invalid_argument(name + ": " + e.what());
     }
@@ -45,11 +45,22 @@ void NESUnit::attach_cartridge() {
 }
 
 NESUnit::NESUnit(char const* rom_name, int speed) {
-    std::vector<unsigned char> image = NES::read_whole_file(rom_name);
-    check_cartridge(rom_name, image);
-    detectOS(rom_name);
+    std::vector<unsigned char> const image = NES::read_whole_file(rom_name);
+    build_from_image(rom_name, image.data(), image.size(), speed);
+}
+
+NESUnit::NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed) {
+    build_from_image(name, image, size, speed);
+}
+
+// The image is checked before the save folder is made, so a malformed cartridge leaves
+// nothing behind.
+void NESUnit::build_from_image(std::string const& name, unsigned char const* image, size_t size,
+                               int speed) {
+    check_cartridge(name, image, size);
+    detectOS(name.c_str());
     build_parts(speed);
-    rom = std::make_unique<NES::ROM>(long(image.size()), image.data());
+    rom = std::make_unique<NES::ROM>(long(size), image);
     attach_cartridge();
 }
 

@@ -44,6 +44,9 @@ public:
     // A console built from the bytes that a Python file object's read() returns; its
     // "name" attribute names the save folder. Defined with the Python bindings.
     NESUnit(pybind11::object rom_file, int speed);
+    // A console built from an iNES image in memory; `name` names the save folder as a
+    // cartridge path would. Refuses a malformed image as the file constructor does.
+    NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed);
     ~NESUnit();
     NESUnit(NESUnit const&) = delete;
     NESUnit& operator=(NESUnit const&) = delete;
@@ -123,6 +126,8 @@ public:
     void write_battery_ram();
 
 private:
+    void build_from_image(std::string const& name, unsigned char const* image, size_t size,
+                          int speed);
     void build_parts(int speed);
     void attach_cartridge();
     void refuse_while_stepping(char const* what);
