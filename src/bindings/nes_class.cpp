@@ -2,6 +2,10 @@
 #include "bindings/nes_class.hpp"
 
 #include <pybind11/functional.h>
+#include <pybind11/stl.h>
+
+#include <optional>
+#include <string>
 
 #include "bindings/array_views.hpp"
 #include "bindings/audio_blocks.hpp"
@@ -16,10 +20,22 @@ namespace {
 
 constexpr int DEFAULT_CLOCK_SPEED = 1789773;
 
-std::unique_ptr<PythonConsole> from_path(char const* rom_name, int speed) {
+// A path goes to the file system as a C string, so a NUL would cut it short.
+void refuse_nul(std::string const& path, char const* what) {
+    if (path.find('\0') != std::string::npos)
+        throw py::value_error(std::string(what) + " contains a NUL character");
+}
+
+PythonConsole::Holder from_path(std::optional<std::string> const& rom_name, int speed) {
     if (!rom_name)
         throw py::type_error("rom_name must be a path (str, bytes or bytearray), not None");
-    return std::make_unique<PythonConsole>(rom_name, speed);
+    refuse_nul(*rom_name, "rom_name");
+    return PythonConsole::Holder(new PythonConsole(rom_name->c_str(), speed));
+}
+
+bool set_save_dir(PythonConsole& self, std::string path) {
+    refuse_nul(path, "the save folder path");
+    return self.setSaveDir(std::move(path));
 }
 
 py::array cpu_mem(py::object self) {
@@ -58,19 +74,21 @@ void set_controller(PythonConsole& self, ControllerWrapper& controller, int port
 }
 
 // Run threads step without the interpreter lock; end them all while the interpreter
-// can still serve their per-frame callables.
+// can still serve their per-frame callables, and let the threads that destroy consoles
+// handed over to them finish with it.
 void halt_all_run_threads() {
     auto consoles = PythonConsole::live_consoles();
     py::gil_scoped_release release;
     for (PythonConsole* console : consoles)
         console->halt();
+    NESUnit::wait_for_handed_over_threads();
 }
 
 } // namespace
 
 void register_nes(py::module_& m) {
     using Release = py::call_guard<py::gil_scoped_release>;
-    py::class_<PythonConsole>(m, "NES")
+    py::class_<PythonConsole, PythonConsole::Holder>(m, "NES")
         .def(py::init(&from_path), py::arg("rom_name"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
         .def(py::init<int>(), py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
@@ -82,13 +100,14 @@ void register_nes(py::module_& m) {
         .def("getImg", &get_img)
         .def("colorLookup", &color_lookup)
         .def("getAudio", &get_audio, py::arg("split_channels") = false)
-        .def("start", &NESUnit::start)
-        // Waiting for the run thread must not hold the lock its callable may need.
+        // Waiting for the run thread or for a stepping caller must not hold the lock
+        // their per-frame callables may need.
+        .def("start", &NESUnit::start, Release())
         .def("stop", &NESUnit::stop, Release())
         .def("saveState", &NESUnit::save)
         .def("loadState", &NESUnit::load)
         .def("setPaused", &NESUnit::set_pause, Release())
-        .def("setSaveDir", &NESUnit::setSaveDir)
+        .def("setSaveDir", &set_save_dir)
         .def("getSaveDir", &NESUnit::getSaveDir)
         .def("setController", &set_controller)
         .def("frameCount", &NESUnit::frame_count)

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstring>
+#include <memory>
 #include <unordered_set>
 
 #include "console/nes_unit.hpp"
@@ -20,12 +21,34 @@ public:
     }
 
     // Deallocation runs with the interpreter lock held, and the run thread may need
-    // that lock for a per-frame callable: release it while the thread ends.
-    ~PythonConsole() {
+    // that lock for a per-frame callable: release it while the thread ends. A console
+    // handed to its run thread is destroyed there, without the lock: take it first.
+    // The plugged controllers go last, once no thread steps.
+    ~PythonConsole() override {
+        pybind11::gil_scoped_acquire acquire;
         live_consoles().erase(this);
-        pybind11::gil_scoped_release release;
-        halt();
+        {
+            pybind11::gil_scoped_release release;
+            halt();
+        }
+        for (pybind11::object& controller : plugged)
+            controller = pybind11::object();
     }
+
+    // The owner's deleter: the last reference may be dropped on the console's own run
+    // thread (by its per-frame callable, or a view the callable took), which cannot wait
+    // for itself to end; the thread then finishes its step and destroys the console.
+    struct Deleter {
+        void operator()(PythonConsole* console) const {
+            if (console->on_run_thread()) {
+                live_consoles().erase(console);
+                console->hand_over_to_run_thread();
+            } else {
+                delete console;
+            }
+        }
+    };
+    using Holder = std::unique_ptr<PythonConsole, Deleter>;
 
     // References to the Python controllers plugged into the ports, so that a plugged
     // Controller lives as long as it is plugged in.

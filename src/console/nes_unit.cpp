@@ -57,6 +57,9 @@ NESUnit::NESUnit(std::string const& name, unsigned char const* image, size_t siz
 // nothing behind.
 void NESUnit::build_from_image(std::string const& name, unsigned char const* image, size_t size,
                                int speed) {
+    // The name becomes a folder name, and a path is cut at its first NUL.
+    if (name.find('\0') != std::string::npos)
+        throw std::invalid_argument("the cartridge name contains a NUL character");
     check_cartridge(name, image, size);
     detectOS(name.c_str());
     build_parts(speed);
@@ -121,7 +124,7 @@ void NESUnit::step_lazily() {
 }
 
 void NESUnit::runFrame() {
-    refuse_while_stepping("runFrame");
+    CallerClaim const claim(*this, "runFrame", Reentry::refuse);
     // The caller may have changed anything since the last step.
     cpu->plan_catch_up();
     uint64_t const frame = ppu->frame_count;

@@ -6,12 +6,19 @@
 // change something the CPU sees unasked (NMI, IRQ, the end of a frame); the results are
 // those of catching up after every instruction.
 //
-// A console is stepped either by its caller (runFrame) or by its own run thread, which
-// paces the emulated clock against the host's clock. Between the two threads only the
-// run-thread flags and times below, the controller buttons, the published picture and
-// the published sound block are shared; everything else belongs to whichever thread
-// steps, and the members that step or replace state refuse to run while the run thread
-// is stepping.
+// A console is stepped either by a caller (runFrame) or by its own run thread, which
+// paces the emulated clock against the host's. Stepping is an exclusive claim: one
+// stepper at a time holds it, and whoever cannot take it is refused with
+// std::runtime_error and changes nothing. The run thread holds it while it steps and
+// gives it back whenever it parks; resumed, it waits for a caller that holds the claim
+// to finish. Saving and loading a state and writing battery RAM take the claim too, so
+// they never overlap a step. The per-frame callable runs on the stepping thread with the
+// claim held: the methods it calls on its own console act between frames and never wait
+// for themselves (see start, stop, set_pause).
+//
+// Between the threads only the run-thread flags and times below, the claim, the
+// controller buttons, the published picture and the published sound block are shared;
+// everything else belongs to the claim's holder.
 #pragma once
 
 #include <atomic>
@@ -47,7 +54,9 @@ public:
     // A console built from an iNES image in memory; `name` names the save folder as a
     // cartridge path would. Refuses a malformed image as the file constructor does.
     NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed);
-    ~NESUnit();
+    // Virtual so that a console handed to its run thread (hand_over_to_run_thread) is
+    // destroyed whole, as whatever class it was built as.
+    virtual ~NESUnit();
     NESUnit(NESUnit const&) = delete;
     NESUnit& operator=(NESUnit const&) = delete;
 
@@ -96,7 +105,11 @@ public:
 
     // The run thread. start() refuses a second thread; stop() ends the thread, waits
     // for it, writes battery RAM, and refuses (after writing) when there was no thread.
-    // set_pause(true) returns once the thread has finished the step it was in.
+    // set_pause(true) returns once the thread has finished the step it was in. The
+    // three are serialised per console. Called from this console's per-frame callable
+    // they never wait for the thread that calls them: start refuses, stop and
+    // set_pause(true) take effect when the callable returns (stop then writes battery
+    // RAM from the run thread as it ends).
     void start();
     void stop();
     void set_pause(bool pause);
@@ -105,10 +118,43 @@ public:
     // When (host clock, ns) the run thread is due to have run `cycles` since its start.
     static int64_t pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t start_ns,
                                   int64_t paused_ns);
-    // Ends the run thread if there is one and waits for it; nothing else.
+    // Ends the run thread if there is one and waits for it; nothing else. On the run
+    // thread itself it only asks the thread to end.
     void halt();
-    // True while the run thread exists and is stepping (started, not paused, not ended).
+    // True while the run thread exists and is meant to step (started, not paused, not
+    // ended): other steppers are refused then, whether or not it holds the claim yet.
     bool stepping();
+    // True on the run thread of this console.
+    bool on_run_thread() const { return run_thread_id.load() == std::this_thread::get_id(); }
+    // For an owner that lets go of the console on its own run thread (a per-frame
+    // callable that drops the last reference): the thread finishes its step, ends, and
+    // then destroys the console itself.
+    void hand_over_to_run_thread();
+    // Run threads of consoles handed over and not yet destroyed, in this process.
+    static int handed_over_threads();
+    // Waits until every handed-over console is destroyed.
+    static void wait_for_handed_over_threads();
+
+    // The stepping claim.
+    enum class Stepper : uint8_t { nobody, caller, run_thread };
+    // True when this thread holds the claim, which on any thread but the run thread
+    // means inside a per-frame callable called by runFrame.
+    bool claim_held_here() const { return claim_thread.load() == std::this_thread::get_id(); }
+    // Takes the claim for a caller or refuses with std::runtime_error naming `what`.
+    // Sharing allows a method called from the per-frame callable (this thread holds the
+    // claim already) to go on; otherwise that is refused too.
+    enum class Reentry : bool { refuse, share };
+    class CallerClaim {
+    public:
+        CallerClaim(NESUnit& unit, char const* what, Reentry reentry);
+        ~CallerClaim();
+        CallerClaim(CallerClaim const&) = delete;
+        CallerClaim& operator=(CallerClaim const&) = delete;
+
+    private:
+        NESUnit& unit;
+        bool taken = false;
+    };
 
     // Save states in the save folder, one file per slot.
     void save(int slot);
@@ -130,9 +176,31 @@ private:
                           int speed);
     void build_parts(int speed);
     void attach_cartridge();
-    void refuse_while_stepping(char const* what);
-    void park();
+    bool try_claim(Stepper who);
+    void give_back_claim();
+    // Waits (without a time limit) until the claim is free and takes it; for stop and
+    // start, which must not overlap a step but need not refuse one.
+    void wait_for_claim();
+    // Gives back a claim already taken when it goes out of scope.
+    class HeldClaim {
+    public:
+        explicit HeldClaim(NESUnit& unit) : unit(unit) {}
+        ~HeldClaim() { unit.give_back_claim(); }
+        HeldClaim(HeldClaim const&) = delete;
+        HeldClaim& operator=(HeldClaim const&) = delete;
+
+    private:
+        NESUnit& unit;
+    };
+    // The run thread's life (operation_thread): wait for its turn, step while it may, end.
+    bool wait_for_turn();
+    void step_while_running();
+    void finish_run_thread();
+    void park(std::unique_lock<std::mutex>& lock);
     void throttle();
+    void join_run_thread();
+    void set_pause_flags(bool pause);
+    void stop_from_callable();
 
     std::shared_ptr<FrameCallback const> frame_callback();
     std::mutex callback_mutex;
@@ -143,4 +211,20 @@ private:
     bool parked = false;        // the run thread is waiting in a pause
     bool thread_active = false; // the run thread has not returned yet
     int64_t start_cycles = 0;   // CPU cycles when the run thread was started
+    std::atomic<std::thread::id> run_thread_id{};
+    // Set by stop from the per-frame callable: the run thread writes battery RAM as it ends.
+    std::atomic<bool> battery_write_at_end{false};
+    // Set when the owner handed the console to its run thread, which destroys it.
+    std::atomic<bool> handed_over{false};
+
+    // Serialises start, stop, set_pause and halt called from outside the stepping.
+    std::mutex control_mutex;
+
+    // The claim: who holds it, and on which thread (cleared before the claim is given
+    // back, so a thread never mistakes another's claim for its own).
+    std::atomic<Stepper> stepper{Stepper::nobody};
+    std::atomic<std::thread::id> claim_thread{};
+    // Threads waiting for the claim (stop, start, a resumed run thread); callers are
+    // refused while there are any. Changed under run_mutex.
+    std::atomic<int> claim_waiters{0};
 };

@@ -27,12 +27,75 @@ int64_t wall_clock_ns() {
         .count();
 }
 
+// The consoles handed to their run threads and not yet destroyed. Never destroyed
+// itself: a run thread may finish after static destruction has begun.
+class HandedOver {
+public:
+    void add() {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++count;
+    }
+    void finished() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            --count;
+        }
+        done.notify_all();
+    }
+    int size() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return count;
+    }
+    void wait_for_all() {
+        std::unique_lock<std::mutex> lock(mutex);
+        done.wait(lock, [&] { return count == 0; });
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable done;
+    int count = 0;
+};
+
+HandedOver& handed_over_consoles() {
+    static HandedOver* const consoles = new HandedOver;
+    return *consoles;
+}
+
 } // namespace
 
+void NESUnit::hand_over_to_run_thread() {
+    handed_over_consoles().add();
+    handed_over = true;
+    {
+        std::lock_guard<std::mutex> lock(run_mutex);
+        running = false;
+    }
+    run_signal.notify_all();
+}
+
+int NESUnit::handed_over_threads() {
+    return handed_over_consoles().size();
+}
+
+void NESUnit::wait_for_handed_over_threads() {
+    handed_over_consoles().wait_for_all();
+}
+
 void NESUnit::start() {
-    if (run_thread.joinable())
-        throw std::runtime_error("start: the console already has a run thread; call stop() first");
-    running = true;
+    if (claim_held_here())
+        throw std::runtime_error("start: called from this console's per-frame callable, while "
+                                 "the console is stepping; the run thread can start once it "
+                                 "returns");
+    std::lock_guard<std::mutex> control(control_mutex);
+    if (run_thread.joinable()) {
+        if (running)
+            throw std::runtime_error(
+                "start: the console already has a run thread; call stop() first");
+        join_run_thread(); // stopped from its callable: ending or ended
+    }
+    // The pacing fields are set under the claim: a caller may be stepping right now.
+    wait_for_claim();
     int64_t const now = now_ns();
     start_time = now;
     cpu->start_time = wall_clock_ns();
@@ -42,32 +105,77 @@ void NESUnit::start() {
     start_cycles = cpu->cycles;
     {
         std::lock_guard<std::mutex> lock(run_mutex);
+        running = true;
         thread_active = true;
     }
+    give_back_claim();
     try {
         run_thread = std::thread(&NESUnit::operation_thread, this);
     } catch (...) {
-        running = false;
         std::lock_guard<std::mutex> lock(run_mutex);
+        running = false;
         thread_active = false;
         throw;
     }
 }
 
-// The flags change under the mutex so that a thread about to wait cannot miss them.
+void NESUnit::join_run_thread() {
+    if (run_thread.joinable()) run_thread.join();
+}
+
+// The flag changes under the mutex so that a thread about to wait cannot miss it.
 void NESUnit::halt() {
     {
         std::lock_guard<std::mutex> lock(run_mutex);
         running = false;
     }
     run_signal.notify_all();
-    if (run_thread.joinable()) run_thread.join();
+    if (on_run_thread()) return; // it ends when the callable that called this returns
+    std::lock_guard<std::mutex> control(control_mutex);
+    join_run_thread();
 }
 
+// "Had a thread" means a thread started and not stopped since, whether or not it is
+// still stepping (a failing callable ends it early).
 void NESUnit::stop() {
-    bool const had_thread = run_thread.joinable();
-    halt();
-    // Written once the thread no longer changes memory, so it is the RAM as it left it.
+    if (claim_held_here()) {
+        stop_from_callable();
+        return;
+    }
+    std::lock_guard<std::mutex> control(control_mutex);
+    bool had_thread;
+    {
+        std::lock_guard<std::mutex> lock(run_mutex);
+        had_thread = running.exchange(false);
+    }
+    run_signal.notify_all();
+    join_run_thread();
+    // Written under the claim, once no thread changes memory, so it is the RAM as the
+    // last step left it.
+    wait_for_claim();
+    {
+        HeldClaim const held(*this);
+        write_battery_ram();
+    }
+    if (!had_thread)
+        throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                                "stop: the console has no run thread");
+}
+
+// The caller holds the claim. On the run thread, the thread ends when the callable
+// returns and writes battery RAM then; under runFrame, a run thread is parked or
+// waiting for the claim, so it steps no more and the RAM can be written now.
+void NESUnit::stop_from_callable() {
+    bool had_thread;
+    {
+        std::lock_guard<std::mutex> lock(run_mutex);
+        had_thread = running.exchange(false);
+    }
+    run_signal.notify_all();
+    if (had_thread && on_run_thread()) {
+        battery_write_at_end = true;
+        return;
+    }
     write_battery_ram();
     if (!had_thread)
         throw std::system_error(std::make_error_code(std::errc::invalid_argument),
@@ -75,14 +183,28 @@ void NESUnit::stop() {
 }
 
 void NESUnit::set_pause(bool pause) {
+    if (claim_held_here()) {
+        // The thread that steps is this one: the pause begins when the callable returns.
+        set_pause_flags(pause);
+        return;
+    }
+    std::lock_guard<std::mutex> control(control_mutex);
+    set_pause_flags(pause);
+    if (!pause) return;
+    // Wait for the thread to finish its step, so that the caller may save, load or
+    // step by itself as soon as this returns (unless someone resumed it meanwhile).
+    std::unique_lock<std::mutex> lock(run_mutex);
+    run_signal.wait(lock, [&] { return parked || !thread_active || !paused; });
+}
+
+void NESUnit::set_pause_flags(bool pause) {
     if (pause && !paused) {
         pause_start = now_ns();
-        std::unique_lock<std::mutex> lock(run_mutex);
-        paused = true;
+        {
+            std::lock_guard<std::mutex> lock(run_mutex);
+            paused = true;
+        }
         run_signal.notify_all(); // cut a pacing sleep short
-        // Wait for the thread to finish its step, so that the caller may save, load or
-        // step by itself as soon as this returns.
-        run_signal.wait(lock, [&] { return parked || !thread_active; });
     } else if (!pause && paused) {
         pause_offset += now_ns() - pause_start;
         {
@@ -107,21 +229,12 @@ std::shared_ptr<NESUnit::FrameCallback const> NESUnit::frame_callback() {
 }
 
 bool NESUnit::stepping() {
-    if (!run_thread.joinable() || !running || paused) return false;
     std::lock_guard<std::mutex> lock(run_mutex);
-    return thread_active;
-}
-
-void NESUnit::refuse_while_stepping(char const* what) {
-    if (stepping())
-        throw std::runtime_error(std::string(what) +
-                                 ": the console is running on its own thread; pause or stop it "
-                                 "first");
+    return running && !paused && thread_active;
 }
 
 // A paused thread blocks (it does not spin) until it is resumed or stopped.
-void NESUnit::park() {
-    std::unique_lock<std::mutex> lock(run_mutex);
+void NESUnit::park(std::unique_lock<std::mutex>& lock) {
     parked = true;
     run_signal.notify_all();
     run_signal.wait(lock, [&] { return !paused || !running; });
@@ -146,28 +259,86 @@ void NESUnit::throttle() {
                           [&] { return !running || paused; });
 }
 
-// The devices are caught up before the thread parks or ends, so that whoever takes the
-// console over finds it whole, and the plan is made again after a pause, in which the
-// caller may have changed anything.
 void NESUnit::operation_thread() {
+    run_thread_id = std::this_thread::get_id();
     try {
-        cpu->plan_catch_up();
-        while (running) {
-            if (paused) {
-                catch_up(cpu->cycles);
-                park();
-                cpu->plan_catch_up();
-                continue;
-            }
-            step_lazily();
-            throttle();
-        }
-        catch_up(cpu->cycles);
+        while (wait_for_turn())
+            step_while_running();
     } catch (std::exception const& e) {
         // Nobody is waiting for this thread's result: report and end it cleanly.
         std::fprintf(stderr, "vandrel: the run thread stopped: %s\n", e.what());
     }
-    std::lock_guard<std::mutex> lock(run_mutex);
-    thread_active = false;
+    finish_run_thread();
+}
+
+// Parks while paused and waits while a caller holds the claim; true once the thread
+// holds it, false when it is to end. Time spent waiting for a caller counts as paused
+// time, so the thread does not rush to make it up.
+bool NESUnit::wait_for_turn() {
+    std::unique_lock<std::mutex> lock(run_mutex);
+    int64_t waiting_since = 0;
+    auto stop_waiting = [&] {
+        if (!waiting_since) return;
+        pause_offset += now_ns() - waiting_since;
+        waiting_since = 0;
+        --claim_waiters;
+    };
+    for (;;) {
+        if (!running) break;
+        if (paused) {
+            stop_waiting();
+            park(lock);
+            continue;
+        }
+        if (try_claim(Stepper::run_thread)) {
+            stop_waiting();
+            return true;
+        }
+        if (!waiting_since) {
+            waiting_since = now_ns();
+            ++claim_waiters;
+        }
+        run_signal.wait(lock,
+                        [&] { return stepper.load() == Stepper::nobody || paused || !running; });
+    }
+    stop_waiting();
+    return false;
+}
+
+// The devices are caught up before the claim is given back, so that whoever takes the
+// console over finds it whole, and the plan is made anew after every wait, in which a
+// caller may have changed anything.
+void NESUnit::step_while_running() {
+    HeldClaim const held(*this);
+    cpu->plan_catch_up();
+    while (running && !paused) {
+        step_lazily();
+        throttle();
+    }
+    catch_up(cpu->cycles);
+}
+
+// A console handed over by its owner is destroyed here, by the last code that uses it.
+void NESUnit::finish_run_thread() {
+    if (battery_write_at_end.exchange(false)) {
+        try {
+            wait_for_claim();
+            HeldClaim const held(*this);
+            write_battery_ram();
+        } catch (std::exception const& e) {
+            std::fprintf(stderr, "vandrel: the run thread could not write battery RAM: %s\n",
+                         e.what());
+        }
+    }
+    bool const destroy = handed_over;
+    run_thread_id = std::thread::id();
+    {
+        std::lock_guard<std::mutex> lock(run_mutex);
+        thread_active = false;
+    }
     run_signal.notify_all();
+    if (!destroy) return;
+    run_thread.detach();
+    delete this;
+    handed_over_consoles().finished();
 }

@@ -106,7 +106,7 @@ std::string NESUnit::state_path(int slot) const {
 
 // Written whole or not at all, so a failed write never costs the previous save of the slot.
 void NESUnit::save(int slot) {
-    refuse_while_stepping("saveState");
+    CallerClaim const claim(*this, "saveState", Reentry::share);
     if (save_dir.empty())
         throw std::runtime_error("saveState: this console has no save folder; call setSaveDir() "
                                  "first");
@@ -115,7 +115,7 @@ void NESUnit::save(int slot) {
 }
 
 bool NESUnit::load(int slot) {
-    refuse_while_stepping("loadState");
+    CallerClaim const claim(*this, "loadState", Reentry::share);
     if (save_dir.empty()) return false;
     std::string const path = state_path(slot);
     FILE* f = std::fopen(path.c_str(), "rb");

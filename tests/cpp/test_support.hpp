@@ -45,9 +45,10 @@ private:
 std::string write_temp_file(std::string const& dir, std::string const& name,
                             std::vector<unsigned char> const& bytes);
 
-// A console built from the image, written to `dir`/`name`.
+// A console built from the image, written to `dir`/`name`; a speed of 0 runs the run
+// thread as fast as it can.
 std::unique_ptr<NESUnit> console(std::string const& dir, Image const& image,
-                                 std::string const& name = "test.nes");
+                                 std::string const& name = "test.nes", int speed = 1789773);
 
 // Copies a program into CPU memory at `addr` and points PC at it.
 void load_program(NES::CPU& cpu, uint16_t addr, std::initializer_list<uint8_t> code);
