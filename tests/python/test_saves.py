@@ -1,6 +1,7 @@
 """Save folders under $HOME/.config/Tamberlo, battery RAM loading, and the
 rejection of cartridge files that cannot be used."""
 import os
+import pathlib
 
 import pytest
 import vandrel
@@ -14,11 +15,32 @@ from conftest import CHR_BANK, PRG_BANK, Reader, c_stdout, header, in_order, ine
     ("a.b.c", "a.b"),
     ("x.y/game", "game"),             # a dot in a directory name is not an extension
     ("C:\\roms\\a.nes", "a"),         # backslashes also separate path components
+    ("....nes", "..."),               # only "", "." and ".." are names to mend
+    (".hidden.nes", ".hidden"),
 ])
 def test_save_folder_name(file_name, folder, make_rom, tamberlo):
     nes = vandrel.NES(make_rom(file_name, ines()))
     assert nes.getSaveDir() == str(tamberlo / folder)
     assert [p.name for p in tamberlo.iterdir()] == [folder]
+
+
+@pytest.mark.parametrize("via", ["path", "reader"])
+@pytest.mark.parametrize("file_name, folder", [
+    ("...", "_.."), ("...nes", "_.."), ("..nes", "_."), (".nes", "_"),
+])
+def test_odd_names_keep_their_files_in_their_own_folder(file_name, folder, via,
+                                                       make_rom, home, tamberlo):
+    data = ines(flags6=0x02)
+    path = make_rom(f"x/{file_name}", data)
+    nes = vandrel.NES(path if via == "path" else Reader(path, data))
+    assert nes.getSaveDir() == str(tamberlo / folder)
+    nes.saveState(1)
+    nes.runFrame()
+    with pytest.raises(RuntimeError):
+        nes.stop()                       # writes the battery RAM, then refuses
+    written = sorted(p.relative_to(home) for p in home.rglob("*") if not p.is_dir())
+    assert written == [pathlib.Path(".config", "Tamberlo", folder, name)
+                       for name in ("1", "ram")]
 
 
 @pytest.mark.parametrize("size", [None, 100, 8192, 9000])
