@@ -176,3 +176,22 @@ class BadRead(Reader):
 def test_file_object_errors(obj, error):
     with pytest.raises(error):
         vandrel.NES(obj)
+
+
+def test_saving_clears_only_abandoned_temporaries(make_rom, tamberlo):
+    """A save state or battery RAM write removes the `<file>.XXXXXX` files that a
+    killed writer left more than a minute ago, and leaves everything else."""
+    nes = vandrel.NES(make_rom("game.nes", ines(flags6=0x02)))
+    folder = tamberlo / "game"
+    old = os.stat(folder).st_mtime - 120
+    for name in ("1.Ab3xY9", "ram.000000", "1.Fresh1", "1.Ab3xY9z", "2.Ab3xY9", "notes"):
+        (folder / name).write_bytes(b"left")
+        if name != "1.Fresh1":
+            os.utime(folder / name, (old, old))
+    nes.saveState(1)
+    nes.runFrame()
+    with pytest.raises(RuntimeError):
+        nes.stop()
+    assert sorted(os.listdir(folder)) == ["1", "1.Ab3xY9z", "1.Fresh1", "2.Ab3xY9",
+                                          "notes", "ram"]
+    assert os.path.getsize(folder / "1") == 82189
