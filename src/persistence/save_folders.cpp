@@ -16,6 +16,15 @@ namespace fs = std::filesystem;
 
 namespace NES {
 
+namespace {
+
+// "", "." and ".." would make the folder the Tamberlo folder itself or its parent.
+bool names_a_folder_link(std::string const& name) {
+    return name.empty() || name == "." || name == "..";
+}
+
+} // namespace
+
 std::string save_name(char const* path) {
     std::string name(path);
     size_t const slash = name.find_last_of("/\\");
@@ -24,6 +33,8 @@ std::string save_name(char const* path) {
     if (slash != std::string::npos) name.erase(0, slash + 1);
     for (char& c : name)
         if (c == ' ') c = '_';
+    // Only these three change: every other name keeps the folder it has always had.
+    if (names_a_folder_link(name)) name.insert(0, 1, '_');
     return name;
 }
 

@@ -1,6 +1,7 @@
 // Save folders, the cartridge attach with battery RAM, and the battery RAM file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -17,6 +18,10 @@ struct NameCase {
     char const* name;
 };
 
+void PrintTo(NameCase const& c, std::ostream* os) {
+    *os << '"' << c.path << '"';
+}
+
 class SaveName : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(SaveName, IsTheBaseNameCutAtItsLastDot) {
@@ -27,7 +32,21 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, SaveName,
     ::testing::Values(NameCase{"/roms/Super Game (U).rev.nes", "Super_Game_(U).rev"},
                       NameCase{"game", "game"}, NameCase{"C:\\roms\\a.nes", "a"},
-                      NameCase{"/a.b/game", "game"}, NameCase{"rel/dir/x y.nes", "x_y"}));
+                      NameCase{"/a.b/game", "game"}, NameCase{"rel/dir/x y.nes", "x_y"},
+                      // Names that look like folder links are kept as they were.
+                      NameCase{"/roms/....nes", "..."}, NameCase{"/roms/....", "..."},
+                      NameCase{"/roms/.hidden.nes", ".hidden"}, NameCase{"_...nes", "_.."}));
+
+// A name that would be the Tamberlo folder itself or its parent gets a '_' in front, so
+// that such a cartridge still has a folder of its own.
+INSTANTIATE_TEST_SUITE_P(FolderLinks, SaveName,
+                         ::testing::Values(NameCase{"/roms/...", "_.."}, NameCase{"...", "_.."},
+                                           NameCase{"/roms/...nes", "_.."},
+                                           NameCase{"C:\\roms\\...", "_.."},
+                                           NameCase{"/roms/..nes", "_."},
+                                           NameCase{"/roms/..", "_."}, NameCase{"/roms/.nes", "_"},
+                                           NameCase{"/roms/.", "_"}, NameCase{"/roms/", "_"},
+                                           NameCase{"", "_"}));
 
 test::Image battery_image() {
     test::Image im;
@@ -55,6 +74,38 @@ TEST(SaveFolders, AreCreatedWithEveryMissingLevel) {
                   "Folder already exists. Checking for save...\n"),
               std::string::npos);
 }
+
+// Every file a console writes (battery RAM, a save state) lands in its own folder, also
+// for cartridge names that would otherwise be "..", "." or nothing.
+class OddCartridgeName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(OddCartridgeName, KeepsEveryFileInsideItsOwnFolder) {
+    test::TempHome home;
+    std::vector<unsigned char> const image = battery_image().bytes();
+    testing::internal::CaptureStdout();
+    NESUnit nes(GetParam().path, image.data(), image.size(), 1789773);
+    testing::internal::GetCapturedStdout();
+    nes.write_battery_ram();
+    nes.save(1);
+    std::string const tamberlo = home.path() + "/.config/Tamberlo";
+    std::string const folder = tamberlo + "/" + GetParam().name;
+    EXPECT_EQ(nes.getSaveDir(), folder);
+    std::vector<std::string> files;
+    for (auto const& entry : fs::recursive_directory_iterator(home.path()))
+        if (!entry.is_directory()) files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{folder + "/1", folder + "/ram"}));
+    std::vector<std::string> folders;
+    for (auto const& entry : fs::directory_iterator(tamberlo))
+        folders.push_back(entry.path().filename().string());
+    EXPECT_EQ(folders, std::vector<std::string>{GetParam().name});
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, OddCartridgeName,
+                         ::testing::Values(NameCase{"/roms/...", "_.."},
+                                           NameCase{"/roms/..nes", "_."},
+                                           NameCase{"/roms/.nes", "_"}, NameCase{"", "_"},
+                                           NameCase{"/roms/....nes", "..."}));
 
 TEST(SaveFolders, UnsetHomeIsRefusedWithoutCreatingAnything) {
     test::TempHome home;

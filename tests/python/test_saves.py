@@ -1,6 +1,7 @@
 """Save folders under $HOME/.config/Tamberlo, battery RAM loading, and the
 rejection of cartridge files that cannot be used."""
 import os
+import pathlib
 
 import pytest
 import vandrel
@@ -14,11 +15,32 @@ from conftest import CHR_BANK, PRG_BANK, Reader, c_stdout, header, in_order, ine
     ("a.b.c", "a.b"),
     ("x.y/game", "game"),             # a dot in a directory name is not an extension
     ("C:\\roms\\a.nes", "a"),         # backslashes also separate path components
+    ("....nes", "..."),               # only "", "." and ".." are names to mend
+    (".hidden.nes", ".hidden"),
 ])
 def test_save_folder_name(file_name, folder, make_rom, tamberlo):
     nes = vandrel.NES(make_rom(file_name, ines()))
     assert nes.getSaveDir() == str(tamberlo / folder)
     assert [p.name for p in tamberlo.iterdir()] == [folder]
+
+
+@pytest.mark.parametrize("via", ["path", "reader"])
+@pytest.mark.parametrize("file_name, folder", [
+    ("...", "_.."), ("...nes", "_.."), ("..nes", "_."), (".nes", "_"),
+])
+def test_odd_names_keep_their_files_in_their_own_folder(file_name, folder, via,
+                                                       make_rom, home, tamberlo):
+    data = ines(flags6=0x02)
+    path = make_rom(f"x/{file_name}", data)
+    nes = vandrel.NES(path if via == "path" else Reader(path, data))
+    assert nes.getSaveDir() == str(tamberlo / folder)
+    nes.saveState(1)
+    nes.runFrame()
+    with pytest.raises(RuntimeError):
+        nes.stop()                       # writes the battery RAM, then refuses
+    written = sorted(p.relative_to(home) for p in home.rglob("*") if not p.is_dir())
+    assert written == [pathlib.Path(".config", "Tamberlo", folder, name)
+                       for name in ("1", "ram")]
 
 
 @pytest.mark.parametrize("size", [None, 100, 8192, 9000])
@@ -154,3 +176,22 @@ class BadRead(Reader):
 def test_file_object_errors(obj, error):
     with pytest.raises(error):
         vandrel.NES(obj)
+
+
+def test_saving_clears_only_abandoned_temporaries(make_rom, tamberlo):
+    """A save state or battery RAM write removes the `<file>.XXXXXX` files that a
+    killed writer left more than a minute ago, and leaves everything else."""
+    nes = vandrel.NES(make_rom("game.nes", ines(flags6=0x02)))
+    folder = tamberlo / "game"
+    old = os.stat(folder).st_mtime - 120
+    for name in ("1.Ab3xY9", "ram.000000", "1.Fresh1", "1.Ab3xY9z", "2.Ab3xY9", "notes"):
+        (folder / name).write_bytes(b"left")
+        if name != "1.Fresh1":
+            os.utime(folder / name, (old, old))
+    nes.saveState(1)
+    nes.runFrame()
+    with pytest.raises(RuntimeError):
+        nes.stop()
+    assert sorted(os.listdir(folder)) == ["1", "1.Ab3xY9z", "1.Fresh1", "2.Ab3xY9",
+                                          "notes", "ram"]
+    assert os.path.getsize(folder / "1") == 82189
