@@ -6,16 +6,19 @@
 //
 // On Linux the temporary starts out unnamed (O_TMPFILE): the kernel drops a nameless file
 // with its last descriptor, so a process killed while writing leaves nothing behind. It
-// gets a name `path.XXXXXX` only once complete, because linkat cannot replace an existing
-// file and rename needs a name to move; that name lives only until the rename right after.
+// gets a name `path.vandrel-tmp-XXXXXX` only once complete, because linkat cannot replace
+// an existing file and rename needs a name to move; that name lives only until the rename
+// right after.
 // Where the folder's file system has no unnamed files, or /proc is missing so that the
 // descriptor cannot be linked, the temporary is a named mkstemp file from the start.
 //
 // A writer killed between link and rename, or while writing a named temporary, still
-// leaves its `path.XXXXXX`, as every writer before unnamed files did. The next write of
-// `path` removes those, but only ones clearly abandoned: regular files named exactly
-// `<file name>.` and six letters or digits, untouched for more than a minute. Another
-// process may be writing the same file at that moment, and its temporary is younger.
+// leaves its temporary. The next write of `path` removes those, but only ones clearly
+// abandoned: regular files named exactly `<file name>.vandrel-tmp-` and six letters or
+// digits, untouched for more than a minute. Another process may be writing the same file
+// at that moment, and its temporary is younger. The marker in the name keeps a user's
+// own files (`ram.backup`) out of reach; the plain `path.XXXXXX` temporaries of earlier
+// versions are left alone for the same reason.
 #include "persistence/whole_file.hpp"
 
 #include <cerrno>
@@ -32,6 +35,8 @@ namespace NES {
 
 namespace {
 
+constexpr char MARKER[] = ".vandrel-tmp-";
+constexpr size_t MARKER_LENGTH = sizeof(MARKER) - 1;
 constexpr size_t SUFFIX_LENGTH = 6; // as mkstemp's XXXXXX
 constexpr char SUFFIX_CHARACTERS[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -53,11 +58,13 @@ bool is_suffix_character(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-// `<name>.XXXXXX` exactly, as mkstemp or temporary_name() make them for `name`.
+// `<name>.vandrel-tmp-XXXXXX` exactly, as mkstemp or temporary_name() make them for `name`.
 bool is_temporary_name_of(std::string const& entry, std::string const& name) {
-    if (name.empty() || entry.size() != name.size() + 1 + SUFFIX_LENGTH) return false;
-    if (entry.compare(0, name.size(), name) != 0 || entry[name.size()] != '.') return false;
-    for (size_t i = name.size() + 1; i < entry.size(); ++i)
+    if (name.empty() || entry.size() != name.size() + MARKER_LENGTH + SUFFIX_LENGTH) return false;
+    if (entry.compare(0, name.size(), name) != 0 ||
+        entry.compare(name.size(), MARKER_LENGTH, MARKER) != 0)
+        return false;
+    for (size_t i = name.size() + MARKER_LENGTH; i < entry.size(); ++i)
         if (!is_suffix_character(entry[i])) return false;
     return true;
 }
@@ -87,7 +94,7 @@ std::string temporary_name(std::string const& path) {
     // retries on EEXIST absorb.
     thread_local std::mt19937 engine{std::random_device{}()};
     std::uniform_int_distribution<size_t> pick(0, sizeof(SUFFIX_CHARACTERS) - 2);
-    std::string name = path + '.';
+    std::string name = path + MARKER;
     for (size_t i = 0; i < SUFFIX_LENGTH; ++i)
         name += SUFFIX_CHARACTERS[pick(engine)];
     return name;
@@ -192,7 +199,7 @@ void PendingFile::discard() {
 PendingFile open_temporary(std::string const& path, char const* what, Temporary temporary) {
     if (temporary == Temporary::unnamed_when_possible)
         if (int const fd = open_unnamed(locate(path).folder); fd >= 0) return PendingFile(fd, "");
-    std::string name = path + ".XXXXXX";
+    std::string name = path + MARKER + "XXXXXX";
     int const fd = mkstemp(name.data());
     if (fd < 0) throw FileError(errno, path, what);
     return PendingFile(fd, std::move(name));

@@ -109,28 +109,39 @@ TEST_P(WholeFile, RemovesOnlyItsOwnAbandonedTemporaries) {
     using std::chrono::minutes;
     std::string const dir = folder.path() + "/";
     put(path, "old");
-    for (char const* name : {"ram.Ab3xY9", "ram.000000", "ram.zzzzzz"}) {
+    for (char const* name :
+         {"ram.vandrel-tmp-Ab3xY9", "ram.vandrel-tmp-000000", "ram.vandrel-tmp-zzzzzz"}) {
         put(dir + name, "abandoned");
         age(dir + name, minutes(2));
     }
-    put(dir + "ram.Fresh1", "another writer's, still in progress");
-    // Not of our naming for this file: other lengths, other characters, another file.
-    for (char const* name : {"ram.Ab3xY", "ram.Ab3xY9z", "ram.Ab-xY9", "ram_Ab3xY9", "rom.Ab3xY9",
-                             "xram.Ab3xY9", "ram.ram.Ab3xY9"}) {
+    put(dir + "ram.vandrel-tmp-Fresh1", "another writer's, still in progress");
+    // Not of our naming for this file: other lengths, other characters, another file, no
+    // marker (a user's own copy, or a temporary of an earlier version).
+    std::vector<std::string> const foreign = {"ram.Ab3xY9",
+                                              "ram.backup",
+                                              "ram.vandrel-tmp-Ab3xY",
+                                              "ram.vandrel-tmp-Ab3xY9z",
+                                              "ram.vandrel-tmp-Ab-xY9",
+                                              "ram_vandrel-tmp-Ab3xY9",
+                                              "rom.vandrel-tmp-Ab3xY9",
+                                              "xram.vandrel-tmp-Ab3xY9"};
+    for (std::string const& name : foreign) {
         put(dir + name, "someone else's");
         age(dir + name, minutes(2));
     }
-    fs::create_directory(dir + "ram.Dir123");
-    age(dir + "ram.Dir123", minutes(2));
+    fs::create_directory(dir + "ram.vandrel-tmp-Dir123");
+    age(dir + "ram.vandrel-tmp-Dir123", minutes(2));
     Folder outside;
     put(outside.path() + "/ram", "not ours");
-    fs::create_symlink(outside.path() + "/ram", dir + "ram.Link12");
+    fs::create_symlink(outside.path() + "/ram", dir + "ram.vandrel-tmp-Link12");
     write_text(path, "new", GetParam());
     EXPECT_EQ(contents(path), "new");
-    EXPECT_EQ(entries(folder.path()),
-              (std::vector<std::string>{"ram", "ram.Ab-xY9", "ram.Ab3xY", "ram.Ab3xY9z",
-                                        "ram.Dir123", "ram.Fresh1", "ram.Link12", "ram.ram.Ab3xY9",
-                                        "ram_Ab3xY9", "rom.Ab3xY9", "xram.Ab3xY9"}));
+    std::vector<std::string> kept = foreign;
+    for (char const* name :
+         {"ram", "ram.vandrel-tmp-Fresh1", "ram.vandrel-tmp-Dir123", "ram.vandrel-tmp-Link12"})
+        kept.push_back(name);
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(entries(folder.path()), kept);
     EXPECT_EQ(contents(outside.path() + "/ram"), "not ours");
 }
 

@@ -179,19 +179,21 @@ def test_file_object_errors(obj, error):
 
 
 def test_saving_clears_only_abandoned_temporaries(make_rom, tamberlo):
-    """A save state or battery RAM write removes the `<file>.XXXXXX` files that a
-    killed writer left more than a minute ago, and leaves everything else."""
+    """A save state or battery RAM write removes the `<file>.vandrel-tmp-XXXXXX` files
+    that a killed writer left more than a minute ago, and leaves everything else."""
     nes = vandrel.NES(make_rom("game.nes", ines(flags6=0x02)))
     folder = tamberlo / "game"
     old = os.stat(folder).st_mtime - 120
-    for name in ("1.Ab3xY9", "ram.000000", "1.Fresh1", "1.Ab3xY9z", "2.Ab3xY9", "notes"):
+    mark = ".vandrel-tmp-"
+    for name in (f"1{mark}Ab3xY9", f"ram{mark}000000", f"1{mark}Fresh1", f"1{mark}Ab3xY9z",
+                 f"2{mark}Ab3xY9", "1.Ab3xY9", "notes"):
         (folder / name).write_bytes(b"left")
-        if name != "1.Fresh1":
+        if name != f"1{mark}Fresh1":
             os.utime(folder / name, (old, old))
     nes.saveState(1)
     nes.runFrame()
     with pytest.raises(RuntimeError):
         nes.stop()
-    assert sorted(os.listdir(folder)) == ["1", "1.Ab3xY9z", "1.Fresh1", "2.Ab3xY9",
-                                          "notes", "ram"]
+    assert sorted(os.listdir(folder)) == sorted([
+        "1", "1.Ab3xY9", f"1{mark}Ab3xY9z", f"1{mark}Fresh1", f"2{mark}Ab3xY9", "notes", "ram"])
     assert os.path.getsize(folder / "1") == 82189
