@@ -43,25 +43,38 @@ class NES:
         """The latest block of 1024 16-bit little-endian samples at 44100 Hz, with
         split_channels also one block per channel; [b""] when no new block is ready."""
     def start(self) -> None:
-        """Runs the console in real time on its own thread."""
+        """Runs the console in real time on its own thread. RuntimeError when it has a
+        run thread already, or when called from its own per-frame callable; waits for a
+        runFrame in progress on another thread."""
     def stop(self) -> None:
         """Ends the run thread and writes battery RAM; RuntimeError when there was no
-        run thread (after writing battery RAM)."""
+        run thread (after writing battery RAM). From the console's own per-frame
+        callable, the thread ends (and writes battery RAM) when the callable returns.
+        Concurrent stops take turns; OSError when battery RAM cannot be written."""
     def saveState(self, slot: _Int, /) -> None:
-        """Writes save-state slot `slot` in the save folder."""
+        """Writes save-state slot `slot` in the save folder. RuntimeError while another
+        thread steps the console (allowed from its own per-frame callable); OSError
+        when the file cannot be written."""
     def loadState(self, slot: _Int, /) -> bool:
-        """Restores save-state slot `slot`; False when there is no usable state there."""
+        """Restores save-state slot `slot`; False when there is no usable state there.
+        RuntimeError while another thread steps the console (allowed from its own
+        per-frame callable)."""
     def setPaused(self, paused: bool, /) -> None:
-        """Holds or releases the run thread."""
+        """Holds or releases the run thread. Pausing returns once the thread has
+        finished its step (from the console's own per-frame callable: takes effect when
+        the callable returns)."""
     def setSaveDir(self, path: _Path, /) -> bool:
-        """Moves save states to an existing folder; False (and no change) otherwise."""
+        """Moves save states to an existing entry; False (and no change) otherwise.
+        ValueError for a path containing a NUL character."""
     def getSaveDir(self) -> str: ...
     def setController(self, controller: Controller, port: _Int, /) -> None:
         """Plugs a controller into port 0 ($4016) or 1 ($4017)."""
     def frameCount(self) -> int: ...
     def cycleCount(self) -> int: ...
     def runFrame(self) -> None:
-        """Steps until the next frame is complete."""
+        """Steps until the next frame is complete. RuntimeError, changing nothing,
+        while the run thread steps, while another thread steps the console, or from its
+        own per-frame callable."""
     def perFrame(self, callback: Callable[[], object] | None, /) -> None:
         """Calls `callback` once per completed frame, on the thread that steps."""
 
