@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bindings/array_views.hpp"
 #include "bindings/audio_blocks.hpp"
@@ -75,13 +76,22 @@ void set_controller(PythonConsole& self, ControllerWrapper& controller, int port
 
 // Run threads step without the interpreter lock; end them all while the interpreter
 // can still serve their per-frame callables, and let the threads that destroy consoles
-// handed over to them finish with it.
+// handed over to them finish with it. A reference to each console is held meanwhile, so
+// that no callable can hand its console over while it is being halted here.
 void halt_all_run_threads() {
-    auto consoles = PythonConsole::live_consoles();
-    py::gil_scoped_release release;
-    for (PythonConsole* console : consoles)
-        console->halt();
-    NESUnit::wait_for_handed_over_threads();
+    std::vector<py::object> held;
+    std::vector<PythonConsole*> consoles;
+    for (PythonConsole* console : PythonConsole::live_consoles()) {
+        held.push_back(py::cast(console, py::return_value_policy::reference));
+        consoles.push_back(console);
+    }
+    {
+        py::gil_scoped_release release;
+        for (PythonConsole* console : consoles)
+            console->halt();
+        NESUnit::wait_for_handed_over_threads();
+    }
+    held.clear();
 }
 
 } // namespace

@@ -19,6 +19,9 @@ public:
         std::memcpy(colour_table, NES::NTSC_TO_RGB, sizeof colour_table);
         live_consoles().insert(this);
     }
+    // Declared so that the forwarding constructor above is never taken for a copy.
+    PythonConsole(PythonConsole const&) = delete;
+    PythonConsole(PythonConsole&&) = delete;
 
     // Deallocation runs with the interpreter lock held, and the run thread may need
     // that lock for a per-frame callable: release it while the thread ends. A console

@@ -243,3 +243,22 @@ def test_run_frame_racing_a_resume_never_steps_beside_the_run_thread(rom):
 def test_paths_with_a_nul_character_are_refused(call, rom):
     with pytest.raises(ValueError, match="NUL"):
         call(rom)
+
+
+@pytest.mark.parametrize("linger", [0, 0.001, 0.01])
+def test_exit_while_callables_let_go_of_their_consoles(linger, rom, home):
+    """The interpreter ends while run threads may be handing their consoles over: the
+    exit waits for them and nothing is used after it is freed."""
+    out = run_child(f"""
+        def build():
+            nes = vandrel.NES(ROM, 0)
+            def once():
+                nes.perFrame(lambda: None)
+            nes.perFrame(once)
+            nes.start()
+        for _ in range(8):
+            build()
+        time.sleep({linger})
+        print("ok")
+    """, rom, home)
+    assert out.splitlines()[-1] == "ok"
