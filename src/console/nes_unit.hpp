@@ -130,8 +130,6 @@ public:
     // callable that drops the last reference): the thread finishes its step, ends, and
     // then destroys the console itself.
     void hand_over_to_run_thread();
-    // Run threads of consoles handed over and not yet destroyed, in this process.
-    static int handed_over_threads();
     // Waits until every handed-over console is destroyed.
     static void wait_for_handed_over_threads();
 

@@ -42,10 +42,6 @@ public:
         }
         done.notify_all();
     }
-    int size() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return count;
-    }
     void wait_for_all() {
         std::unique_lock<std::mutex> lock(mutex);
         done.wait(lock, [&] { return count == 0; });
@@ -72,10 +68,6 @@ void NESUnit::hand_over_to_run_thread() {
         running = false;
     }
     run_signal.notify_all();
-}
-
-int NESUnit::handed_over_threads() {
-    return handed_over_consoles().size();
 }
 
 void NESUnit::wait_for_handed_over_threads() {

@@ -234,4 +234,19 @@ TEST_F(SteppingClaim, ACallerIsRefusedWhileAnotherHoldsTheClaim) {
     EXPECT_NO_THROW(nes->runFrame());
 }
 
+// An owner letting go on the run thread itself (a callable dropping the last reference):
+// the thread finishes its step and destroys the console; ASan tells a leak or a use
+// after free.
+TEST_F(SteppingClaim, AConsoleHandedToItsRunThreadIsDestroyedThere) {
+    NESUnit* const nes = test::console(home.path(), idle_loop(), "test.nes", 0).release();
+    std::atomic<bool> handed{false};
+    nes->perFrame([nes, &handed] {
+        if (!handed.exchange(true)) nes->hand_over_to_run_thread();
+    });
+    nes->start();
+    while (!handed)
+        std::this_thread::sleep_for(1ms);
+    NESUnit::wait_for_handed_over_threads();
+}
+
 } // namespace
