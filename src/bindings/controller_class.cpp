@@ -1,5 +1,7 @@
 #include "bindings/controller_wrapper.hpp"
 
+#include <string>
+
 namespace py = pybind11;
 
 void ControllerWrapper::updateInputs(py::list buttons) {
@@ -14,12 +16,22 @@ void ControllerWrapper::updateInputs(py::list buttons) {
     controller.update_inputs(pressed);
 }
 
+void ControllerWrapper::setButtons(py::int_ mask) {
+    long const value = PyLong_AsLong(mask.ptr());
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (value < 0 || value > 0xFF)
+        throw py::value_error("setButtons: the mask holds eight buttons, 0-255, got " +
+                              std::to_string(value));
+    controller.set_buttons(static_cast<uint8_t>(value));
+}
+
 namespace vandrel {
 
 void register_controller(py::module_& m) {
     py::class_<ControllerWrapper>(m, "Controller")
         .def(py::init<>())
-        .def("updateInputs", &ControllerWrapper::updateInputs);
+        .def("updateInputs", &ControllerWrapper::updateInputs)
+        .def("setButtons", &ControllerWrapper::setButtons);
 }
 
 } // namespace vandrel

@@ -13,6 +13,9 @@ struct ControllerWrapper {
     // Takes elements 0-7 of the list as the buttons A, B, Select, Start, Up, Down,
     // Left, Right; nothing changes unless all eight convert to booleans.
     void updateInputs(pybind11::list buttons);
+    // All eight buttons from one integer, bit 0 A ... bit 7 Right; ValueError outside
+    // 0-255, TypeError for anything but an integer.
+    void setButtons(pybind11::int_ mask);
 };
 
 static_assert(offsetof(ControllerWrapper, controller) == 0);

@@ -69,6 +69,44 @@ py::list get_audio(PythonConsole& self, bool split_channels) {
     return audio_blocks(self, split_channels);
 }
 
+// The record is written straight into the bytes object that is returned.
+py::bytes get_state(PythonConsole& self) {
+    auto state = py::reinterpret_steal<py::bytes>(
+        PyBytes_FromStringAndSize(nullptr, Py_ssize_t(NES::CPU::STATE_SIZE)));
+    if (!state) throw py::error_already_set();
+    self.take_state(reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state.ptr())));
+    return state;
+}
+
+// A contiguous buffer of any bytes-like object, released when it goes out of scope.
+class ContiguousBytes {
+public:
+    explicit ContiguousBytes(py::handle object) {
+        if (PyObject_GetBuffer(object.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0)
+            throw py::error_already_set();
+    }
+    ~ContiguousBytes() { PyBuffer_Release(&view); }
+    ContiguousBytes(ContiguousBytes const&) = delete;
+    ContiguousBytes& operator=(ContiguousBytes const&) = delete;
+
+    unsigned char const* data() const { return static_cast<unsigned char const*>(view.buf); }
+    size_t size() const { return size_t(view.len); }
+
+private:
+    Py_buffer view{};
+};
+
+void set_state(PythonConsole& self, py::handle data) {
+    ContiguousBytes const record(data);
+    if (record.size() != NES::CPU::STATE_SIZE)
+        throw py::value_error("setState: a state record is " +
+                              std::to_string(NES::CPU::STATE_SIZE) + " bytes, got " +
+                              std::to_string(record.size()));
+    if (!self.restore_state(record.data(), record.size()))
+        throw py::value_error("setState: the record's program counter lies outside the "
+                              "address space; the console is unchanged");
+}
+
 void set_controller(PythonConsole& self, ControllerWrapper& controller, int port) {
     self.setController(controller.controller, port);
     self.plugged[static_cast<unsigned char>(port)] = py::cast(&controller);
@@ -123,6 +161,10 @@ void register_nes(py::module_& m) {
         .def("frameCount", &NESUnit::frame_count)
         .def("cycleCount", &NESUnit::cycle_count)
         .def("runFrame", &NESUnit::runFrame)
+        // Steps without the interpreter lock, which the per-frame callable takes back.
+        .def("runFrames", &NESUnit::runFrames, py::arg("count") = 1, Release())
+        .def("getState", &get_state)
+        .def("setState", &set_state, py::arg("data"))
         .def("perFrame", &NESUnit::perFrame);
 
     py::module_::import("atexit").attr("register")(py::cpp_function(&halt_all_run_threads));

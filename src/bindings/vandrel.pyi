@@ -75,6 +75,19 @@ class NES:
         """Steps until the next frame is complete. RuntimeError, changing nothing,
         while the run thread steps, while another thread steps the console, or from its
         own per-frame callable."""
+    def runFrames(self, count: _Int = 1) -> None:
+        """Steps `count` frames without holding the interpreter lock (the per-frame
+        callable takes it back for each call); returns when the last frame is complete.
+        The same frames as `count` runFrame calls. RuntimeError as runFrame; ValueError
+        for a negative count."""
+    def getState(self) -> bytes:
+        """The 82189-byte state record that saveState writes, taken now. RuntimeError
+        while another thread steps the console (allowed from its own per-frame
+        callable)."""
+    def setState(self, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
+        """Applies a state record from getState or a saveState file, validated as
+        loadState validates a file; ValueError (console unchanged) when it is not
+        usable, TypeError when `data` is not bytes-like, RuntimeError as getState."""
     def perFrame(self, callback: Callable[[], object] | None, /) -> None:
         """Calls `callback` once per completed frame, on the thread that steps."""
 
@@ -84,3 +97,6 @@ class Controller:
     def __init__(self) -> None: ...
     def updateInputs(self, buttons: list[object], /) -> None:
         """Sets A, B, Select, Start, Up, Down, Left, Right from the first eight elements."""
+    def setButtons(self, mask: int, /) -> None:
+        """Sets all eight buttons from one integer: bit 0 A, 1 B, 2 Select, 3 Start,
+        4 Up, 5 Down, 6 Left, 7 Right. ValueError outside 0-255."""

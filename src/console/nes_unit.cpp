@@ -125,11 +125,26 @@ void NESUnit::step_lazily() {
 
 void NESUnit::runFrame() {
     CallerClaim const claim(*this, "runFrame", Reentry::refuse);
-    // The caller may have changed anything since the last step.
+    step_frames(1);
+}
+
+void NESUnit::runFrames(int64_t count) {
+    if (count < 0)
+        throw std::invalid_argument("runFrames: count must be 0 or more, got " +
+                                    std::to_string(count));
+    CallerClaim const claim(*this, "runFrames", Reentry::refuse);
+    step_frames(count);
+}
+
+// The caller may have changed anything since the last step, so the catch-up is planned
+// anew first.
+void NESUnit::step_frames(int64_t count) {
     cpu->plan_catch_up();
-    uint64_t const frame = ppu->frame_count;
-    while (ppu->frame_count == frame)
-        step_lazily();
+    for (int64_t i = 0; i < count; ++i) {
+        uint64_t const frame = ppu->frame_count;
+        while (ppu->frame_count == frame)
+            step_lazily();
+    }
 }
 
 void NESUnit::setController(NES::Controller& controller, int port) {

@@ -96,6 +96,9 @@ public:
     // before they hand the console back.
     void step_lazily();
     void runFrame();
+    // `count` frames under one claim (runFrame's rules); the Python binding releases the
+    // interpreter lock meanwhile. std::invalid_argument for a negative count.
+    void runFrames(int64_t count);
     int64_t cycle_count() const { return cpu->cycles; }
     int64_t frame_count() const { return int64_t(ppu->frame_count); }
     // Plugs a controller into port 0 ($4016) or 1 ($4017); the port number is taken
@@ -154,9 +157,13 @@ public:
         bool taken = false;
     };
 
-    // Save states in the save folder, one file per slot.
+    // Save states in the save folder, one file per slot, and in memory: the same record
+    // of NES::CPU::STATE_SIZE bytes. restore_state changes nothing and returns false
+    // unless the record is usable, as load does for a file.
     void save(int slot);
     bool load(int slot);
+    void take_state(unsigned char* record);
+    bool restore_state(unsigned char const* record, size_t size);
     std::string state_path(int slot) const;
 
     // Save folders and battery RAM.
@@ -173,6 +180,7 @@ private:
     void build_from_image(std::string const& name, unsigned char const* image, size_t size,
                           int speed);
     void build_parts(int speed);
+    void step_frames(int64_t count);
     void attach_cartridge();
     bool try_claim(Stepper who);
     void give_back_claim();

@@ -24,6 +24,12 @@ public:
             buttons[i].store(b[i], std::memory_order_relaxed);
     }
 
+    // Button i from bit i of `mask` (bit 0 A ... bit 7 Right), the form agents use.
+    void set_buttons(uint8_t mask) {
+        for (int i = 0; i < 8; ++i)
+            buttons[i].store((mask >> i) & 1, std::memory_order_relaxed);
+    }
+
     // Button 0 in bit 7 down to button 7 in bit 0: the order a game shifts them out.
     uint8_t get_input_byte() const {
         uint8_t byte = 0;

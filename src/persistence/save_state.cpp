@@ -127,3 +127,13 @@ bool NESUnit::load(int slot) {
     std::fclose(f);
     return loaded;
 }
+
+void NESUnit::take_state(unsigned char* record) {
+    CallerClaim const claim(*this, "getState", Reentry::share);
+    cpu->save_state(record);
+}
+
+bool NESUnit::restore_state(unsigned char const* record, size_t size) {
+    CallerClaim const claim(*this, "setState", Reentry::share);
+    return cpu->load_state(record, size);
+}
