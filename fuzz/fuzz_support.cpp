@@ -57,8 +57,10 @@ void require(bool holds, char const* invariant) {
 }
 
 void step(NESUnit& unit, int instructions) {
+    unit.cpu->plan_catch_up();
     for (int i = 0; i < instructions; ++i)
-        unit.single_cycle();
+        unit.step_lazily();
+    unit.catch_up(unit.cpu->cycles);
 }
 
 std::vector<unsigned char> read_file(fs::path const& path) {

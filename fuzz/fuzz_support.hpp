@@ -27,7 +27,9 @@ std::filesystem::path quiet_console_home();
 // replay test both see as a failed input.
 void require(bool holds, char const* invariant);
 
-// Steps `instructions` CPU instructions, each with the PPU and the APU caught up.
+// Steps `instructions` CPU instructions as runFrame does, the PPU and the APU catching
+// up lazily, and catches them up at the end. The lazy path is the one games run on, and
+// it is much cheaper than catching up after every instruction.
 void step(NESUnit& unit, int instructions);
 
 std::vector<unsigned char> read_file(std::filesystem::path const& path);
