@@ -54,7 +54,7 @@ fi
 echo "== fuzzing $target for $seconds s"
 log=build/fuzz/$target.log
 status=0
-build/fuzz/fuzz/vandrel_fuzz_"$target" -max_total_time="$seconds" -print_final_stats=1 \
+build/fuzz/fuzz/vandrel_fuzz_"$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
     -artifact_prefix="$crashes/" "${inputs[@]}" >"$log" 2>&1 || status=$?
 executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
 speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
