@@ -123,6 +123,7 @@ void CPU::write(signed char* p, signed char d) {
 void CPU::write_strobe(uint8_t value) {
     strobe = value & 1;
     if (!strobe) return;
+    std::lock_guard<std::mutex> lock(controllers_mutex);
     for (int port = 0; port < 2; ++port)
         controller_shift[port] = controllers[port] ? controllers[port]->get_input_byte() : 0;
 }

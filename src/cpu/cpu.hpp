@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "cpu/controller.hpp"
@@ -71,6 +72,11 @@ public:
     bool catch_up_every_step = true;
     int32_t prg_bank = 0; // UxROM's PRG bank at $8000, in 1 KiB units
     Controller* controllers[2] = {nullptr, nullptr};
+    // Held while a strobe latches the controllers and while one is plugged in: the host
+    // may unplug (and free) a controller from another thread while this console steps,
+    // and a latch must never read one that is gone. A strobe is a rare I/O write, so
+    // the uncontended lock costs nothing per instruction.
+    std::mutex controllers_mutex;
     uint8_t SP = 0xFF; // the stack is page 1
     // Status register, bit by bit: 7 N negative, 6 V overflow, 5 always 1 after reset,
     // 4 B break (a real stored bit here: BRK sets it), 3 D decimal (stored, never used),
@@ -88,7 +94,10 @@ public:
     void clock();
     void start_nmi();
     void start_irq();
-    void set_controller(Controller* c, unsigned char port) { controllers[port] = c; }
+    void set_controller(Controller* c, unsigned char port) {
+        std::lock_guard<std::mutex> lock(controllers_mutex);
+        controllers[port] = c;
+    }
     bool get_flag(char letter) const;
     void set_flag(char letter, bool value);
     void stack_push(signed char b) { memory[0x100 + SP--] = b; }

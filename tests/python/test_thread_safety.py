@@ -13,7 +13,7 @@ import time
 import pytest
 import vandrel
 
-from conftest import Reader, ines, jmp
+from conftest import PAD_READER, Reader, ines, jmp
 
 LOOP = jmp(0x8000)
 
@@ -262,3 +262,19 @@ def test_exit_while_callables_let_go_of_their_consoles(linger, rom, home):
         print("ok")
     """, rom, home)
     assert out.splitlines()[-1] == "ok"
+
+
+def test_replugging_controllers_while_the_console_strobes_them(make_rom):
+    """Each setController lets go of the controller it replaces; a strobe on the
+    stepping thread must never latch one that is gone (ASan catches a slip)."""
+    nes = vandrel.NES(make_rom("pads.nes", ines(PAD_READER)), 0)
+    nes.start()
+    stop_at = time.monotonic() + 1.0
+    plugged = 0
+    while time.monotonic() < stop_at:
+        pad = vandrel.Controller()
+        pad.setButtons(plugged & 0xFF)
+        nes.setController(pad, plugged & 1)
+        plugged += 1
+    nes.stop()
+    assert plugged > 100
