@@ -55,6 +55,15 @@ def test_cartridge():
     return header + bytes(prg) + bytes(8192)
 
 
+def cartridge_path(cartridge, folder):
+    """`cartridge`, or the built-in test cartridge written into `folder`."""
+    if cartridge is not None:
+        return cartridge
+    path = os.path.join(folder, "bench.nes")
+    pathlib.Path(path).write_bytes(test_cartridge())
+    return path
+
+
 def cpu_model():
     try:
         for line in pathlib.Path("/proc/cpuinfo").read_text().splitlines():
@@ -74,10 +83,7 @@ def main():
 
     with tempfile.TemporaryDirectory() as home:
         os.environ["HOME"] = home  # keep the benchmark's save folders out of the user's
-        path = args.cartridge
-        if path is None:
-            path = os.path.join(home, "bench.nes")
-            pathlib.Path(path).write_bytes(test_cartridge())
+        path = cartridge_path(args.cartridge, home)
         rates = []
         for _ in range(args.repeat):
             nes = quiet_console(path)

@@ -11,13 +11,12 @@ Then the median time of getState() + setState() over many round trips.
 
 import argparse
 import os
-import pathlib
 import statistics
 import tempfile
 import threading
 import time
 
-from bench_frames import cpu_model, test_cartridge
+from bench_frames import cartridge_path, cpu_model
 from vandrel_tools.cartridge import quiet_console
 
 
@@ -51,10 +50,7 @@ def main():
 
     with tempfile.TemporaryDirectory() as home:
         os.environ["HOME"] = home
-        path = args.cartridge
-        if path is None:
-            path = os.path.join(home, "bench.nes")
-            pathlib.Path(path).write_bytes(test_cartridge())
+        path = cartridge_path(args.cartridge, home)
         one, two = [], []
         for _ in range(args.rounds):
             one.append(frames_per_second([quiet_console(path)], args.frames))

@@ -205,6 +205,8 @@ private:
     void park(std::unique_lock<std::mutex>& lock);
     void throttle();
     void join_run_thread();
+    // Tells the run thread to end; true when it was meant to run until now.
+    bool end_running();
     void set_pause_flags(bool pause);
     void stop_from_callable();
 

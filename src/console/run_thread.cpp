@@ -63,11 +63,7 @@ HandedOver& handed_over_consoles() {
 void NESUnit::hand_over_to_run_thread() {
     handed_over_consoles().add();
     handed_over = true;
-    {
-        std::lock_guard<std::mutex> lock(run_mutex);
-        running = false;
-    }
-    run_signal.notify_all();
+    end_running();
 }
 
 void NESUnit::wait_for_handed_over_threads() {
@@ -116,12 +112,18 @@ void NESUnit::join_run_thread() {
 }
 
 // The flag changes under the mutex so that a thread about to wait cannot miss it.
-void NESUnit::halt() {
+bool NESUnit::end_running() {
+    bool was_running;
     {
         std::lock_guard<std::mutex> lock(run_mutex);
-        running = false;
+        was_running = running.exchange(false);
     }
     run_signal.notify_all();
+    return was_running;
+}
+
+void NESUnit::halt() {
+    end_running();
     if (on_run_thread()) return; // it ends when the callable that called this returns
     std::lock_guard<std::mutex> control(control_mutex);
     join_run_thread();
@@ -135,12 +137,7 @@ void NESUnit::stop() {
         return;
     }
     std::lock_guard<std::mutex> control(control_mutex);
-    bool had_thread;
-    {
-        std::lock_guard<std::mutex> lock(run_mutex);
-        had_thread = running.exchange(false);
-    }
-    run_signal.notify_all();
+    bool const had_thread = end_running();
     join_run_thread();
     // Written under the claim, once no thread changes memory, so it is the RAM as the
     // last step left it.
@@ -158,12 +155,7 @@ void NESUnit::stop() {
 // returns and writes battery RAM then; under runFrame, a run thread is parked or
 // waiting for the claim, so it steps no more and the RAM can be written now.
 void NESUnit::stop_from_callable() {
-    bool had_thread;
-    {
-        std::lock_guard<std::mutex> lock(run_mutex);
-        had_thread = running.exchange(false);
-    }
-    run_signal.notify_all();
+    bool const had_thread = end_running();
     if (had_thread && on_run_thread()) {
         battery_write_at_end = true;
         return;
