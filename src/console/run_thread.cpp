@@ -322,7 +322,12 @@ void NESUnit::finish_run_thread() {
     }
     run_signal.notify_all();
     if (!destroy) return;
-    run_thread.detach();
+    // start() may still be storing this thread's handle (a first frame can end before the
+    // constructor of std::thread has returned there); it does so under the control mutex.
+    {
+        std::lock_guard<std::mutex> control(control_mutex);
+        run_thread.detach();
+    }
     delete this;
     handed_over_consoles().finished();
 }
