@@ -29,4 +29,4 @@ fi
 # CMake and Ninja for the C++ tests come from PyPI, like the module's own build.
 .venv/bin/python -m pip install -q "cmake>=3.18" ninja
 echo "== building and installing vandrel"
-.venv/bin/python -m pip install -q ".[tools,test]"
+.venv/bin/python -m pip install -q ".[tools,gym,test]"

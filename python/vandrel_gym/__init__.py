@@ -1,0 +1,1 @@
+"""Gymnasium environments and a native batch stepper for vandrel consoles."""
