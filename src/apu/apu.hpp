@@ -24,6 +24,7 @@
 namespace NES {
 
 class CPU;
+class Snapshot;
 
 // Envelope unit of pulse 1, pulse 2 and noise. Its register byte ($4000, $4004, $400C):
 // bit 5 loop (and length halt), bit 4 constant volume, bits 0-3 volume or period.
@@ -150,6 +151,8 @@ public:
     int32_t sample_rate = 0;               // samples per emulated second; the console sets 44100
 
     void setCPU(CPU* cpu);
+    // Every field of the state in a console snapshot (persistence/snapshot.hpp).
+    void snapshot(Snapshot& s);
     void cycle();
     // Steps until the APU has caught up with `cpu_cycles` CPU cycles (one step per two);
     // exactly what as many cycle() calls would do.

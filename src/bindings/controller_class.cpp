@@ -1,5 +1,6 @@
 #include "bindings/controller_wrapper.hpp"
 
+#include <memory>
 #include <string>
 
 namespace py = pybind11;
@@ -31,7 +32,17 @@ void register_controller(py::module_& m) {
     py::class_<ControllerWrapper>(m, "Controller")
         .def(py::init<>())
         .def("updateInputs", &ControllerWrapper::updateInputs)
-        .def("setButtons", &ControllerWrapper::setButtons);
+        .def("setButtons", &ControllerWrapper::setButtons)
+        .def("getButtons",
+             [](ControllerWrapper const& self) { return self.controller.buttons_mask(); })
+        // Copies and pickles keep the buttons held.
+        .def(
+            py::pickle([](ControllerWrapper const& self) { return self.controller.buttons_mask(); },
+                       [](uint8_t mask) {
+                           auto wrapper = std::make_unique<ControllerWrapper>();
+                           wrapper->controller.set_buttons(mask);
+                           return wrapper;
+                       }));
 }
 
 } // namespace vandrel

@@ -10,6 +10,8 @@
 
 #include "bindings/array_views.hpp"
 #include "bindings/audio_blocks.hpp"
+#include "bindings/console_pickle.hpp"
+#include "bindings/contiguous_bytes.hpp"
 #include "bindings/controller_wrapper.hpp"
 #include "bindings/python_console.hpp"
 
@@ -77,24 +79,6 @@ py::bytes get_state(PythonConsole& self) {
     self.take_state(reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state.ptr())));
     return state;
 }
-
-// A contiguous buffer of any bytes-like object, released when it goes out of scope.
-class ContiguousBytes {
-public:
-    explicit ContiguousBytes(py::handle object) {
-        if (PyObject_GetBuffer(object.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0)
-            throw py::error_already_set();
-    }
-    ~ContiguousBytes() { PyBuffer_Release(&view); }
-    ContiguousBytes(ContiguousBytes const&) = delete;
-    ContiguousBytes& operator=(ContiguousBytes const&) = delete;
-
-    unsigned char const* data() const { return static_cast<unsigned char const*>(view.buf); }
-    size_t size() const { return size_t(view.len); }
-
-private:
-    Py_buffer view{};
-};
 
 void set_state(PythonConsole& self, py::handle data) {
     ContiguousBytes const record(data);
@@ -165,7 +149,11 @@ void register_nes(py::module_& m) {
         .def("runFrames", &NESUnit::runFrames, py::arg("count") = 1, Release())
         .def("getState", &get_state)
         .def("setState", &set_state, py::arg("data"))
-        .def("perFrame", &NESUnit::perFrame);
+        .def("perFrame", &NESUnit::perFrame)
+        .def("getSnapshot", &get_snapshot)
+        .def("setSnapshot", &set_snapshot, py::arg("data"))
+        // Copies and pickles: a console of the same cartridge restored from a snapshot.
+        .def(py::pickle(&console_state, &console_from_state));
 
     py::module_::import("atexit").attr("register")(py::cpp_function(&halt_all_run_threads));
 }

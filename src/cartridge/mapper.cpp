@@ -4,6 +4,7 @@
 
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
 #include "ppu/ppu.hpp"
 
 namespace NES {
@@ -23,6 +24,7 @@ uint64_t Mapper::quiet_dots(PPU const&) const {
 }
 void Mapper::serialize(void**, char*) {}
 void Mapper::deserialize(void**, char*) {}
+void Mapper::snapshot(Snapshot&) {}
 
 int32_t Mapper::cpu_address(CPU const& cpu, signed char const* addr) {
     return int32_t(cpu.get_addr(addr) & 0xFFFF);

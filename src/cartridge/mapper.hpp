@@ -14,6 +14,7 @@ namespace NES {
 
 class CPU;
 class PPU;
+class Snapshot;
 
 // Every operation receives the mapper argument block: args[0] is the NES::CPU,
 // args[1] the NES::PPU and args[2] the NES::APU.
@@ -47,6 +48,9 @@ public:
     virtual void serialize(void** args, char* record);
     // Restores the registers from a record, after the memory images were restored.
     virtual void deserialize(void** args, char* record);
+    // The board's registers in a console snapshot (persistence/snapshot.hpp); boards
+    // without registers have nothing to add.
+    virtual void snapshot(Snapshot& s);
 
 protected:
     static CPU& cpu_of(void** args) { return *static_cast<CPU*>(args[0]); }

@@ -149,6 +149,14 @@ void ROM::load_arr(long size, unsigned char const* data) {
     chr.assign(data + offset + prg_size, data + offset + prg_size + chr_size);
 }
 
+std::vector<unsigned char> ROM::image() const {
+    std::vector<unsigned char> out(header, header + HEADER_SIZE);
+    if (header[6] & 0x04) out.insert(out.end(), trainer, trainer + TRAINER_SIZE);
+    out.insert(out.end(), prg.begin(), prg.end());
+    out.insert(out.end(), chr.begin(), chr.end());
+    return out;
+}
+
 void ROM::reset_mapper() {
     uint32_t number = mapper ? mapper->number : 0;
     mapper.reset();

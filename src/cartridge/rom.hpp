@@ -67,6 +67,9 @@ public:
     // what is wrong when it is too short, lacks the magic, or declares sizes that the
     // bank helpers cannot serve (no PRG ROM, less than 1 KiB, more than fits the image).
     static void check_image(long size, unsigned char const* data);
+    // An iNES image of this cartridge: the header, the trainer when it has one, PRG and
+    // CHR ROM; a console built from it is built like this one.
+    std::vector<unsigned char> image() const;
 };
 
 // Reads a whole file into memory; throws NES::FileError naming the path.

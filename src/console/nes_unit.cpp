@@ -61,6 +61,8 @@ void NESUnit::build_from_image(std::string const& name, unsigned char const* ima
     if (name.find('\0') != std::string::npos)
         throw std::invalid_argument("the cartridge name contains a NUL character");
     check_cartridge(name, image, size);
+    built_from = name;
+    built_from_image = true;
     detectOS(name.c_str());
     build_parts(speed);
     rom = std::make_unique<NES::ROM>(long(size), image);

@@ -29,11 +29,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "apu/apu.hpp"
 #include "cartridge/rom.hpp"
 #include "cpu/controller.hpp"
 #include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
 #include "ppu/ppu.hpp"
 
 namespace pybind11 {
@@ -166,6 +168,23 @@ public:
     bool restore_state(unsigned char const* record, size_t size);
     std::string state_path(int slot) const;
 
+    // Snapshots: the complete state of the console (persistence/snapshot.hpp), from which
+    // a console of the same cartridge continues exactly as this one would. Both take the
+    // claim as the state calls do; restore_snapshot changes nothing unless it restores.
+    enum class SnapshotVerdict {
+        restored,
+        not_a_snapshot,
+        other_version,
+        other_cartridge,
+        damaged
+    };
+    std::vector<unsigned char> take_snapshot();
+    SnapshotVerdict restore_snapshot(unsigned char const* data, size_t size);
+    // What the console was built from, to build another like it: the name that names the
+    // save folder (empty for the blank cartridge) and the cartridge's iNES image.
+    std::string const& cartridge_name() const { return built_from; }
+    bool blank_cartridge() const { return !built_from_image; }
+
     // Save folders and battery RAM.
     void detectOS(char const* path);
     bool setSaveDir(std::string dir);
@@ -177,6 +196,11 @@ public:
     void write_battery_ram();
 
 private:
+    void visit_chips(NES::Snapshot& s);
+    uint64_t cartridge_identity() const;
+    std::string built_from;
+    bool built_from_image = false;
+
     void build_from_image(std::string const& name, unsigned char const* image, size_t size,
                           int speed);
     void build_parts(int speed);

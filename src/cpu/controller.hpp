@@ -30,6 +30,14 @@ public:
             buttons[i].store((mask >> i) & 1, std::memory_order_relaxed);
     }
 
+    // The buttons as set_buttons takes them.
+    uint8_t buttons_mask() const {
+        uint8_t mask = 0;
+        for (int i = 0; i < 8; ++i)
+            mask |= uint8_t(buttons[i].load(std::memory_order_relaxed)) << i;
+        return mask;
+    }
+
     // Button 0 in bit 7 down to button 7 in bit 0: the order a game shifts them out.
     uint8_t get_input_byte() const {
         uint8_t byte = 0;

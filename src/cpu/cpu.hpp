@@ -23,6 +23,7 @@ namespace NES {
 class PPU;
 class APU;
 class ROM;
+class Snapshot;
 enum class Mode : uint8_t;     // opcode_grid.hpp
 enum class Mnemonic : uint8_t; // opcode_grid.hpp
 
@@ -136,6 +137,8 @@ public:
     bool load_state(unsigned char const* record, size_t size);
     bool save_state(FILE* f);
     bool load_state(FILE* f);
+    // Every field of the state in a console snapshot (persistence/snapshot.hpp).
+    void snapshot(Snapshot& s);
 
     // Trace text.
     void ins_str_mem(char* buf, int n, unsigned char* op, signed char* operand);

@@ -20,6 +20,7 @@ constexpr int FRAME_BYTES = SCREEN_WIDTH * SCREEN_HEIGHT * 3; // RGB, row-major
 class CPU;
 class ROM;
 class Mapper;
+class Snapshot;
 
 class PPU {
 public:
@@ -97,6 +98,8 @@ public:
     uint8_t color_index[SCREEN_WIDTH * SCREEN_HEIGHT] = {}; // palette value last drawn per pixel
 
     void loadRom(ROM* rom);
+    // Every field of the state in a console snapshot (persistence/snapshot.hpp).
+    void snapshot(Snapshot& s);
     uint8_t read(int16_t addr);
     void write(int16_t addr, signed char value);
     int16_t map_memory(int16_t& addr) const;

@@ -2,6 +2,7 @@
 
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
 #include "ppu/ppu.hpp"
 
 namespace NES {
@@ -28,6 +29,10 @@ void CNROM::serialize(void**, char* record) {
 
 void CNROM::deserialize(void** args, char* record) {
     select(ppu_of(args), get_le32(record));
+}
+
+void CNROM::snapshot(Snapshot& s) {
+    s.field(bank);
 }
 
 } // namespace NES

@@ -21,6 +21,7 @@ public:
     int32_t bank = 0; // the 8 KiB CHR bank at PPU $0000, in 1 KiB units (bank number x 8)
 
     void map_write(void** args, signed char* addr, signed char* value) override;
+    void snapshot(Snapshot& s) override;
     // Record: bytes 0-3 `bank`, little-endian.
     void serialize(void** args, char* record) override;
     void deserialize(void** args, char* record) override;

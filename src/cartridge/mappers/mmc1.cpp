@@ -2,6 +2,7 @@
 
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
 #include "ppu/ppu.hpp"
 
 namespace NES {
@@ -96,6 +97,13 @@ void MMC1::write_prg_bank(CPU& cpu) {
         copy_prg(cpu, 0xC000, last_16k_bank(cpu), KIB_16);
         break;
     }
+}
+
+void MMC1::snapshot(Snapshot& s) {
+    s.field(prg_mode);
+    s.field(chr_mode);
+    s.field(shift);
+    s.field(data);
 }
 
 } // namespace NES

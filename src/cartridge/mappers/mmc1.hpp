@@ -37,6 +37,7 @@ public:
     uint8_t data = 0; // the last completed 5-bit value
 
     void map_write(void** args, signed char* addr, signed char* value) override;
+    void snapshot(Snapshot& s) override;
     // Applies a 5-bit value to the control register.
     void control(CPU* cpu, PPU* ppu, unsigned char value);
 

@@ -4,6 +4,7 @@
 
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
 #include "ppu/ppu.hpp"
 
 namespace NES {
@@ -129,6 +130,16 @@ void MMC3::deserialize(void**, char* record) {
     irq_enable = record[4] != 0;
     irq_counter = get_le32(record + 7);
     irq_latch = uint8_t(record[11]);
+}
+
+void MMC3::snapshot(Snapshot& s) {
+    s.field(bank_select);
+    s.field(mode);
+    s.field(prg_ram_protect);
+    s.field(prg_ram_enable);
+    s.field(irq_enable);
+    s.field(irq_counter);
+    s.field(irq_latch);
 }
 
 } // namespace NES

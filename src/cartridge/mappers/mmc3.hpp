@@ -42,6 +42,7 @@ public:
     uint8_t irq_latch = 255;      // reload value of the counter
 
     void map_write(void** args, signed char* addr, signed char* value) override;
+    void snapshot(Snapshot& s) override;
     void clock(void** args) override;
     // The counter steps when a dot leaves the PPU at dot 256: after the PPU draws dot 255.
     uint64_t quiet_dots(PPU const& ppu) const override;

@@ -1,6 +1,7 @@
 #include "cartridge/mappers/ntdec2722.hpp"
 
 #include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
 
 namespace NES {
 
@@ -26,6 +27,11 @@ void NTDEC2722::clock(void** args) {
     if (--irq_counter > 0) return;
     cpu_of(args).irq_pending = true;
     irq_counter = TIMER_PERIOD;
+}
+
+void NTDEC2722::snapshot(Snapshot& s) {
+    s.field(irq_counter);
+    s.field(irq_enable);
 }
 
 } // namespace NES

@@ -27,6 +27,7 @@ public:
     bool irq_enable = true;              // the timer runs
 
     void map_write(void** args, signed char* addr, signed char* value) override;
+    void snapshot(Snapshot& s) override;
     void clock(void** args) override;
     // The IRQ comes on the dot that runs the counter down to 0.
     uint64_t quiet_dots(PPU const& ppu) const override;

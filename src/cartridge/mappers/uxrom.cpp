@@ -2,6 +2,7 @@
 
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
 
 namespace NES {
 
@@ -25,6 +26,10 @@ void UxROM::serialize(void**, char* record) {
 
 void UxROM::deserialize(void** args, char* record) {
     select(cpu_of(args), get_le32(record));
+}
+
+void UxROM::snapshot(Snapshot& s) {
+    s.field(bank);
 }
 
 } // namespace NES

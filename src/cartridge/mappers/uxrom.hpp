@@ -19,6 +19,7 @@ public:
     int32_t bank = 0; // the 16 KiB bank at $8000, in 1 KiB units (bank number x 16)
 
     void map_write(void** args, signed char* addr, signed char* value) override;
+    void snapshot(Snapshot& s) override;
     // Record: bytes 0-3 `bank`, little-endian.
     void serialize(void** args, char* record) override;
     void deserialize(void** args, char* record) override;

@@ -1,0 +1,24 @@
+// Snapshots, copies and pickles of a console.
+//
+// A snapshot (NES.getSnapshot) is the console's whole state as bytes, from which a
+// console of the same cartridge continues exactly as this one would: unlike the
+// save-state record it keeps the PPU and APU mid-frame and the sound not yet fetched.
+// A pickle holds what it takes to build the console again elsewhere (the cartridge's
+// iNES image, the name that names its save folder, its clock speed), its snapshot, its
+// save folder when that exists there too, its colour table and its controllers. The
+// per-frame callable and the run thread are not copied: a copy starts stopped, with
+// the default callable.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include "bindings/python_console.hpp"
+
+namespace vandrel {
+
+pybind11::bytes get_snapshot(PythonConsole& self);
+void set_snapshot(PythonConsole& self, pybind11::handle data);
+pybind11::tuple console_state(PythonConsole& self);
+PythonConsole::Holder console_from_state(pybind11::tuple const& state);
+
+} // namespace vandrel

@@ -1,0 +1,34 @@
+// The CPU's part of a console snapshot: registers, the whole memory image (RAM, I/O
+// bytes, PRG RAM and the mapped PRG banks), the interrupt lines and the lazy catch-up's
+// bookkeeping. The instruction tables and the controller pointers belong to the console
+// as built, not to its state.
+#include "cpu/cpu.hpp"
+#include "persistence/snapshot.hpp"
+
+namespace NES {
+
+void CPU::snapshot(Snapshot& s) {
+    s.field(clock_speed);
+    s.field(A);
+    s.field(X);
+    s.field(Y);
+    s.field(SP);
+    s.field(P);
+    uint16_t pc = uint16_t(get_addr(PC));
+    s.field(pc);
+    if (s.loading()) PC = memory + pc;
+    s.bounded(instr_length, uint8_t(1), uint8_t(3));
+    s.field(controller_shift);
+    s.field(memory);
+    s.field(cycles);
+    s.field(nmi_sample);
+    s.field(irq_pending);
+    s.field(nmi_line);
+    s.field(strobe);
+    s.field(instruction_start);
+    s.field(ppu_deadline);
+    s.field(catch_up_every_step);
+    s.field(prg_bank);
+}
+
+} // namespace NES

@@ -1,0 +1,94 @@
+// Console snapshots as byte strings:
+//
+//   magic "VNDLSNAP" (8) | format version (u32) | cartridge identity (u64) |
+//   the chips' fields: CPU, PPU, APU, mapper (see each chip's snapshot function) |
+//   check value over everything before it (u64)
+//
+// A snapshot is refused whole, before anything changes, when it is of another format
+// or another cartridge, when its check value does not match, when its length is not
+// exactly what this console's fields take, or when a field that indexes a table is out
+// of range.
+#include <cstring>
+
+#include "console/nes_unit.hpp"
+#include "persistence/snapshot.hpp"
+
+namespace {
+
+constexpr char MAGIC[8] = {'V', 'N', 'D', 'L', 'S', 'N', 'A', 'P'};
+constexpr uint32_t FORMAT_VERSION = 1;
+constexpr size_t HEADER_SIZE = sizeof MAGIC + sizeof(uint32_t) + sizeof(uint64_t);
+constexpr size_t CHECK_SIZE = sizeof(uint64_t);
+
+// A 64-bit multiply-xor hash over whole words: cheap enough to run over a whole snapshot
+// (half a megabyte) on every restore, and it catches any accidental change.
+uint64_t check_value(unsigned char const* data, size_t size) {
+    uint64_t h = 0xCBF29CE484222325ULL;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        h = (h ^ word) * 0x100000001B3ULL;
+        h ^= h >> 29;
+    }
+    for (; i < size; ++i)
+        h = (h ^ data[i]) * 0x100000001B3ULL;
+    return h;
+}
+
+void append(std::vector<unsigned char>& out, void const* data, size_t size) {
+    auto const* bytes = static_cast<unsigned char const*>(data);
+    out.insert(out.end(), bytes, bytes + size);
+}
+
+} // namespace
+
+uint64_t NESUnit::cartridge_identity() const {
+    std::vector<unsigned char> const image = rom->image();
+    return check_value(image.data(), image.size());
+}
+
+void NESUnit::visit_chips(NES::Snapshot& s) {
+    cpu->snapshot(s);
+    ppu->snapshot(s);
+    apu->snapshot(s);
+    rom->mapper->snapshot(s);
+}
+
+std::vector<unsigned char> NESUnit::take_snapshot() {
+    CallerClaim const claim(*this, "snapshot", Reentry::share);
+    std::vector<unsigned char> out;
+    out.reserve(HEADER_SIZE + 600 * 1024);
+    append(out, MAGIC, sizeof MAGIC);
+    append(out, &FORMAT_VERSION, sizeof FORMAT_VERSION);
+    uint64_t const identity = cartridge_identity();
+    append(out, &identity, sizeof identity);
+    NES::Snapshot s(out);
+    visit_chips(s);
+    uint64_t const check = check_value(out.data(), out.size());
+    append(out, &check, sizeof check);
+    return out;
+}
+
+NESUnit::SnapshotVerdict NESUnit::restore_snapshot(unsigned char const* data, size_t size) {
+    CallerClaim const claim(*this, "restoreSnapshot", Reentry::share);
+    if (size < HEADER_SIZE + CHECK_SIZE || std::memcmp(data, MAGIC, sizeof MAGIC) != 0)
+        return SnapshotVerdict::not_a_snapshot;
+    uint32_t version;
+    std::memcpy(&version, data + sizeof MAGIC, sizeof version);
+    if (version != FORMAT_VERSION) return SnapshotVerdict::other_version;
+    uint64_t identity;
+    std::memcpy(&identity, data + sizeof MAGIC + sizeof version, sizeof identity);
+    if (identity != cartridge_identity()) return SnapshotVerdict::other_cartridge;
+    uint64_t check;
+    std::memcpy(&check, data + size - CHECK_SIZE, CHECK_SIZE);
+    if (check != check_value(data, size - CHECK_SIZE)) return SnapshotVerdict::damaged;
+    unsigned char const* fields = data + HEADER_SIZE;
+    size_t const fields_size = size - HEADER_SIZE - CHECK_SIZE;
+    NES::Snapshot checking(NES::Snapshot::Mode::check, fields, fields_size);
+    visit_chips(checking);
+    if (!checking.usable()) return SnapshotVerdict::damaged;
+    NES::Snapshot loading(NES::Snapshot::Mode::load, fields, fields_size);
+    visit_chips(loading);
+    return SnapshotVerdict::restored;
+}
