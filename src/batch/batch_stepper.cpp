@@ -1,0 +1,231 @@
+#include "batch/batch_stepper.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "console/nes_unit.hpp"
+
+namespace NES {
+
+namespace {
+
+// The console's own clock speed: it sets the APU's sample rate, so the sound is the same
+// as any console's.
+constexpr int CLOCK_SPEED = 1789773;
+
+// SplitMix64: a tiny, well-mixed generator whose whole state is the seed, so a console's
+// sticky actions and no-op counts follow from its seed alone.
+uint64_t next_random(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+double next_uniform(uint64_t& state) {
+    return double(next_random(state) >> 11) * 0x1.0p-53;
+}
+
+int pool_size(BatchOptions const& options) {
+    int threads = options.threads;
+    if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    return std::max(1, std::min(threads, options.count));
+}
+
+void check_options(BatchOptions const& options) {
+    auto require = [](bool ok, std::string const& message) {
+        if (!ok) throw std::invalid_argument(message);
+    };
+    require(options.count >= 1 && options.count <= 4096,
+            "count must be 1-4096, got " + std::to_string(options.count));
+    require(options.threads >= 0,
+            "threads must be 0 (one per core) or more, got " + std::to_string(options.threads));
+    require(options.frame_skip >= 1 && options.frame_skip <= 1000,
+            "frame_skip must be 1-1000, got " + std::to_string(options.frame_skip));
+    require(options.start_frames >= 0,
+            "start_frames must be 0 or more, got " + std::to_string(options.start_frames));
+    require(options.noop_max >= 0,
+            "noop_max must be 0 or more, got " + std::to_string(options.noop_max));
+    require(options.repeat_action_probability >= 0.0 && options.repeat_action_probability <= 1.0,
+            "repeat_action_probability must be between 0 and 1, got " +
+                std::to_string(options.repeat_action_probability));
+}
+
+} // namespace
+
+struct BatchStepper::Console {
+    std::unique_ptr<NESUnit> unit;
+    uint64_t random = 0;
+    uint8_t previous[2] = {0, 0}; // the buttons of the last frame, for sticky actions
+    std::vector<uint8_t> pooled;  // the frame before the last (RGB or luma), for max-pooling
+    bool has_pooled = false;
+    std::vector<uint8_t> luma; // the last frame's luma, for gray84
+};
+
+class BatchStepper::Busy {
+public:
+    explicit Busy(std::mutex& busy) : lock(busy, std::try_to_lock) {
+        if (!lock.owns_lock())
+            throw std::runtime_error("Batch: another thread is stepping or resetting this batch");
+    }
+
+private:
+    std::unique_lock<std::mutex> lock;
+};
+
+BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> const& image,
+                           BatchOptions const& options)
+    : config((check_options(options), options)), pool(pool_size(options)) {
+    size_t const count = size_t(config.count);
+    size_t const pooled_bytes = !config.max_pool || config.frame_skip < 2 ? 0
+                                : config.observation == Observation::rgb  ? size_t(FRAME_BYTES)
+                                : config.observation == Observation::gray84
+                                    ? size_t(SCREEN_WIDTH * SCREEN_HEIGHT)
+                                    : 0;
+    for (size_t i = 0; i < count; ++i) {
+        auto console = std::make_unique<Console>();
+        console->unit = std::make_unique<NESUnit>(name, image.data(), image.size(), CLOCK_SPEED);
+        console->random = config.seed + i;
+        console->pooled.resize(pooled_bytes);
+        if (config.observation == Observation::gray84)
+            console->luma.resize(size_t(SCREEN_WIDTH * SCREEN_HEIGHT));
+        consoles.push_back(std::move(console));
+    }
+    NESUnit& first = *consoles[0]->unit;
+    first.runFrames(config.start_frames);
+    start_snapshot = first.take_snapshot();
+    observation_data.resize(count * observation_bytes(config.observation));
+    ram_data.resize(count * RAM_SIZE);
+    frame_data.resize(count);
+    std::vector<size_t> all(count);
+    for (size_t i = 0; i < count; ++i)
+        all[i] = i;
+    reset(std::move(all));
+}
+
+BatchStepper::~BatchStepper() = default;
+
+void BatchStepper::step(uint8_t const* actions, int ports, uint8_t const* reset_flags) {
+    Busy const busy_now(busy);
+    auto const began = std::chrono::steady_clock::now();
+    pool.run(consoles.size(), [&](size_t i) {
+        Console& console = *consoles[i];
+        if (reset_flags && reset_flags[i]) {
+            reset_console(console);
+            frame_data[i] = 0;
+        } else {
+            step_console(console, actions + i * size_t(ports), ports);
+            frame_data[i] += config.frame_skip;
+        }
+        write_observation(console, i);
+    });
+    call_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+// An index named twice is reset once: two threads never share a console.
+void BatchStepper::reset(std::vector<size_t> indices) {
+    Busy const busy_now(busy);
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    for (size_t i : indices)
+        if (i >= consoles.size())
+            throw std::out_of_range("Batch.reset: index " + std::to_string(i) +
+                                    " is out of range for " + std::to_string(consoles.size()) +
+                                    " consoles");
+    auto const began = std::chrono::steady_clock::now();
+    pool.run(indices.size(), [&](size_t k) {
+        size_t const i = indices[k];
+        reset_console(*consoles[i]);
+        frame_data[i] = 0;
+        write_observation(*consoles[i], i);
+    });
+    call_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+void BatchStepper::seed(std::vector<uint64_t> const& seeds, std::vector<size_t> const& indices) {
+    Busy const busy_now(busy);
+    if (seeds.size() != indices.size())
+        throw std::invalid_argument("Batch.seed: " + std::to_string(indices.size()) +
+                                    " seeds needed, got " + std::to_string(seeds.size()));
+    for (size_t i : indices)
+        if (i >= consoles.size())
+            throw std::out_of_range("Batch.seed: index " + std::to_string(i) +
+                                    " is out of range for " + std::to_string(consoles.size()) +
+                                    " consoles");
+    for (size_t k = 0; k < indices.size(); ++k)
+        consoles[indices[k]]->random = seeds[k];
+}
+
+void BatchStepper::picture(size_t index, uint8_t* out) {
+    Busy const busy_now(busy);
+    if (index >= consoles.size())
+        throw std::out_of_range("Batch.picture: index " + std::to_string(index) +
+                                " is out of range for " + std::to_string(consoles.size()) +
+                                " consoles");
+    std::memcpy(out, consoles[index]->unit->ppu->image, size_t(FRAME_BYTES));
+}
+
+// The frame before the last is kept for max-pooling as it completes.
+void BatchStepper::step_console(Console& console, uint8_t const* action, int ports) {
+    console.has_pooled = false;
+    for (int f = 0; f < config.frame_skip; ++f) {
+        run_frame(console, action, ports);
+        if (f == config.frame_skip - 2 && !console.pooled.empty()) {
+            uint8_t const* picture = console.unit->ppu->image;
+            if (config.observation == Observation::rgb)
+                std::memcpy(console.pooled.data(), picture, size_t(FRAME_BYTES));
+            else
+                picture_luma(picture, console.pooled.data());
+            console.has_pooled = true;
+        }
+    }
+}
+
+void BatchStepper::run_frame(Console& console, uint8_t const* action, int ports) {
+    NES::Controller* const pads[2] = {&console.unit->controller1, &console.unit->controller2};
+    for (int p = 0; p < ports; ++p) {
+        bool const sticky = config.repeat_action_probability > 0.0 &&
+                            next_uniform(console.random) < config.repeat_action_probability;
+        if (!sticky) console.previous[p] = action[p];
+        pads[p]->set_buttons(console.previous[p]);
+    }
+    console.unit->runFrames(1);
+}
+
+void BatchStepper::reset_console(Console& console) {
+    NESUnit& unit = *console.unit;
+    if (unit.restore_snapshot(start_snapshot.data(), start_snapshot.size()) !=
+        NESUnit::SnapshotVerdict::restored)
+        throw std::logic_error("Batch: the start state could not be restored");
+    console.previous[0] = console.previous[1] = 0;
+    unit.controller1.set_buttons(0);
+    unit.controller2.set_buttons(0);
+    console.has_pooled = false;
+    if (config.noop_max > 0)
+        unit.runFrames(int64_t(next_random(console.random) % uint64_t(config.noop_max + 1)));
+}
+
+void BatchStepper::write_observation(Console& console, size_t index) {
+    NESUnit& unit = *console.unit;
+    std::memcpy(ram_data.data() + index * RAM_SIZE, unit.cpu->memory, size_t(RAM_SIZE));
+    uint8_t* const out = observation_data.data() + index * observation_bytes(config.observation);
+    uint8_t const* const picture = unit.ppu->image;
+    switch (config.observation) {
+    case Observation::rgb:
+        std::memcpy(out, picture, size_t(FRAME_BYTES));
+        if (console.has_pooled) max_into(out, console.pooled.data(), size_t(FRAME_BYTES));
+        break;
+    case Observation::gray84:
+        picture_luma(picture, console.luma.data());
+        if (console.has_pooled)
+            max_into(console.luma.data(), console.pooled.data(), console.luma.size());
+        shrink_to_gray84(console.luma.data(), out);
+        break;
+    case Observation::ram: std::memcpy(out, unit.cpu->memory, size_t(RAM_SIZE)); break;
+    }
+}
+
+} // namespace NES

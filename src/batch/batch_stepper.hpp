@@ -1,0 +1,92 @@
+// The batch stepper: N consoles of one cartridge, stepped together by a pool of native
+// threads, for reinforcement learning. One call steps every console by one agent step
+// (frame_skip frames holding its action) and writes every observation into arrays the
+// stepper owns for its whole life, so a caller can keep views of them.
+//
+// Every console starts from one start state: power-on plus start_frames frames without
+// input, taken once as a snapshot. A reset restores that snapshot and then runs a
+// random number of no-input frames (0 to noop_max), drawn from the console's own random
+// generator, which also decides sticky actions: at every frame, with probability
+// repeat_action_probability, the console keeps the buttons of the previous frame instead
+// of the new action. Seeding the generators makes both reproducible.
+//
+// A stepper is used by one caller at a time: a second call while one runs is refused
+// with std::runtime_error.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "batch/observation.hpp"
+#include "batch/worker_pool.hpp"
+
+class NESUnit;
+
+namespace NES {
+
+struct BatchOptions {
+    int count = 1;
+    int threads = 0; // 0: one per host core, at most one per console
+    int frame_skip = 4;
+    bool max_pool = true;
+    Observation observation = Observation::rgb;
+    int start_frames = 0;
+    int noop_max = 0;
+    double repeat_action_probability = 0.0;
+    uint64_t seed = 0;
+};
+
+class BatchStepper {
+public:
+    // std::invalid_argument for options out of range or a malformed cartridge image;
+    // `name` names the consoles' save folder as a cartridge path would.
+    BatchStepper(std::string const& name, std::vector<unsigned char> const& image,
+                 BatchOptions const& options);
+    ~BatchStepper();
+    BatchStepper(BatchStepper const&) = delete;
+    BatchStepper& operator=(BatchStepper const&) = delete;
+
+    BatchOptions const& options() const { return config; }
+    int threads() const { return pool.threads(); }
+
+    // The arrays the stepper writes: count observations, count x 2048 bytes of RAM, and
+    // count frame counters (frames since each console's reset, its no-ops not counted).
+    uint8_t* observations() { return observation_data.data(); }
+    uint8_t* ram() { return ram_data.data(); }
+    int64_t* frames() { return frame_data.data(); }
+
+    // `actions` holds count x ports button masks (ports 1 or 2, console-major). Consoles
+    // whose entry in `reset` (count flags, or null) is set are reset instead of stepped.
+    void step(uint8_t const* actions, int ports, uint8_t const* reset);
+    void reset(std::vector<size_t> indices);
+    // Reseeds the consoles named in `indices` (in order) from `seeds`, one each.
+    void seed(std::vector<uint64_t> const& seeds, std::vector<size_t> const& indices);
+    // The last finished picture of one console, FRAME_BYTES of RGB.
+    void picture(size_t index, uint8_t* out);
+    // Host seconds the last step or reset took inside the stepper.
+    double last_call_seconds() const { return call_seconds; }
+
+private:
+    struct Console;
+
+    class Busy;
+    void step_console(Console& console, uint8_t const* action, int ports);
+    void reset_console(Console& console);
+    void run_frame(Console& console, uint8_t const* action, int ports);
+    void write_observation(Console& console, size_t index);
+
+    BatchOptions config;
+    std::vector<std::unique_ptr<Console>> consoles;
+    std::vector<unsigned char> start_snapshot;
+    std::vector<uint8_t> observation_data;
+    std::vector<uint8_t> ram_data;
+    std::vector<int64_t> frame_data;
+    WorkerPool pool;
+    std::mutex busy;
+    double call_seconds = 0.0;
+};
+
+} // namespace NES

@@ -1,0 +1,58 @@
+"""The native batch stepper: N consoles of one cartridge stepped by native threads."""
+
+import os
+
+import numpy as np
+import numpy.typing as npt
+
+class Batch:
+    """N consoles of one cartridge, stepped together without the interpreter lock.
+
+    Every console starts from one start state (power-on plus ``start_frames`` frames
+    without input); a reset restores it and runs 0 to ``noop_max`` more such frames,
+    drawn from the console's own random generator. That generator also decides sticky
+    actions: at every frame, with probability ``repeat_action_probability``, the console
+    keeps the previous frame's buttons. A step runs ``frame_skip`` frames per console;
+    with ``max_pool`` the observed picture is the pixelwise maximum of the last two.
+    Observations: "rgb" (N, 240, 256, 3), "gray84" (N, 84, 84): luma
+    (299 R + 587 G + 114 B) / 1000 shrunk by area averaging, or "ram" (N, 2048).
+    """
+
+    def __init__(self, rom: str | bytes | os.PathLike[str] | os.PathLike[bytes], count: int, *,
+                 threads: int = 0, frame_skip: int = 4, max_pool: bool = True,
+                 observation: str = "rgb", start_frames: int = 0, noop_max: int = 0,
+                 repeat_action_probability: float = 0.0, seed: int | None = None) -> None: ...
+    @property
+    def count(self) -> int: ...
+    @property
+    def threads(self) -> int:
+        """Native threads stepping the consoles, the caller's included."""
+    @property
+    def frame_skip(self) -> int: ...
+    @property
+    def max_pool(self) -> bool: ...
+    @property
+    def observation(self) -> str: ...
+    @property
+    def observations(self) -> npt.NDArray[np.uint8]:
+        """The observations, rewritten in place by every step and reset (same array)."""
+    @property
+    def ram(self) -> npt.NDArray[np.uint8]:
+        """(N, 2048): every console's RAM after the last step or reset (same array)."""
+    @property
+    def frames(self) -> npt.NDArray[np.int64]:
+        """(N,): frames since each console's reset, its no-op frames not counted."""
+    @property
+    def last_call_seconds(self) -> float:
+        """Host seconds the last step or reset took in native code."""
+    def step(self, actions: npt.ArrayLike, reset: npt.ArrayLike | None = None) -> None:
+        """Steps every console by one action: button masks (bit 0 A ... bit 7 Right) of
+        shape (N,) for controller 1 or (N, 2) for both. Consoles flagged in ``reset``
+        are reset instead (their action ignored)."""
+    def reset(self, indices: npt.ArrayLike | None = None) -> None:
+        """Resets the given consoles (all when None)."""
+    def seed(self, seeds: int | npt.ArrayLike, indices: npt.ArrayLike | None = None) -> None:
+        """Reseeds the generators of the given consoles (all when None): one seed each,
+        or an int s giving the k-th of them s + k."""
+    def picture(self, index: int) -> npt.NDArray[np.uint8]:
+        """A (240, 256, 3) copy of one console's last finished picture."""

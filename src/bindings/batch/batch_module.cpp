@@ -1,0 +1,214 @@
+// The extension module "vandrel_gym._batch": the class Batch, the batch stepper (see
+// batch/batch_stepper.hpp) seen from Python. Stepping, resetting and building run
+// without the interpreter lock; the observation, RAM and frame arrays are views of the
+// stepper's own memory that live as long as any of them does.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "batch/batch_stepper.hpp"
+#include "cartridge/rom.hpp"
+#include "persistence/file_error.hpp"
+#include "ppu/ppu.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+using NES::BatchStepper;
+
+std::string cartridge_path(py::handle rom) {
+    py::object const path = py::module_::import("os").attr("fsdecode")(rom);
+    std::string text = path.cast<std::string>();
+    if (text.find('\0') != std::string::npos) throw py::value_error("rom contains a NUL character");
+    return text;
+}
+
+std::vector<unsigned char> read_cartridge(std::string const& path) {
+    try {
+        return NES::read_whole_file(path.c_str());
+    } catch (NES::FileError const& e) {
+        errno = e.error_number;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
+        throw py::error_already_set();
+    }
+}
+
+std::unique_ptr<BatchStepper> make_batch(py::handle rom, int count, int threads, int frame_skip,
+                                         bool max_pool, std::string const& observation,
+                                         int start_frames, int noop_max,
+                                         double repeat_action_probability,
+                                         std::optional<uint64_t> seed) {
+    NES::BatchOptions options;
+    options.count = count;
+    options.threads = threads;
+    options.frame_skip = frame_skip;
+    options.max_pool = max_pool;
+    options.observation = NES::observation_from_name(observation);
+    options.start_frames = start_frames;
+    options.noop_max = noop_max;
+    options.repeat_action_probability = repeat_action_probability;
+    options.seed = seed ? *seed : (uint64_t(std::random_device{}()) << 32 | std::random_device{}());
+    std::string const path = cartridge_path(rom);
+    std::vector<unsigned char> const image = read_cartridge(path);
+    py::gil_scoped_release release;
+    return std::make_unique<BatchStepper>(path, image, options);
+}
+
+// A view of the stepper's memory that keeps the Python Batch (and so the stepper) alive.
+template <typename T> py::array view_of(py::handle owner, T* data, std::vector<py::ssize_t> shape) {
+    return py::array_t<T>(std::move(shape), data, owner);
+}
+
+py::array observations(py::object self) {
+    auto& batch = self.cast<BatchStepper&>();
+    py::ssize_t const n = batch.options().count;
+    switch (batch.options().observation) {
+    case NES::Observation::rgb:
+        return view_of(self, batch.observations(), {n, NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3});
+    case NES::Observation::gray84:
+        return view_of(self, batch.observations(), {n, NES::GRAY_SIZE, NES::GRAY_SIZE});
+    case NES::Observation::ram: break;
+    }
+    return view_of(self, batch.observations(), {n, NES::RAM_SIZE});
+}
+
+// Button masks as count x ports bytes: any integer (or boolean) array of shape (N,) or
+// (N, 2) with values 0-255.
+std::vector<uint8_t> action_masks(BatchStepper const& batch, py::handle actions, int& ports) {
+    py::array const array = py::array::ensure(actions);
+    if (!array) throw py::type_error("Batch.step: actions must be an array of button masks");
+    char const kind = array.dtype().kind();
+    if (kind != 'u' && kind != 'i' && kind != 'b')
+        throw py::type_error("Batch.step: actions must be integers (button masks), got dtype " +
+                             py::str(array.dtype()).cast<std::string>());
+    py::ssize_t const n = batch.options().count;
+    bool const one_port = array.ndim() == 1 && array.shape(0) == n;
+    bool const two_ports = array.ndim() == 2 && array.shape(0) == n && array.shape(1) == 2;
+    if (!one_port && !two_ports)
+        throw py::value_error("Batch.step: actions must have shape (" + std::to_string(n) +
+                              ",) or (" + std::to_string(n) + ", 2), got " +
+                              py::str(py::tuple(array.attr("shape"))).cast<std::string>());
+    ports = one_port ? 1 : 2;
+    auto const values = py::array_t<int64_t, py::array::c_style | py::array::forcecast>(array);
+    std::vector<uint8_t> masks(size_t(values.size()));
+    for (py::ssize_t i = 0; i < values.size(); ++i) {
+        int64_t const v = values.data()[i];
+        if (v < 0 || v > 255)
+            throw py::value_error("Batch.step: a button mask is 0-255, got " + std::to_string(v));
+        masks[size_t(i)] = uint8_t(v);
+    }
+    return masks;
+}
+
+std::vector<uint8_t> reset_flags(BatchStepper const& batch, py::handle reset) {
+    auto const flags = py::array_t<bool, py::array::c_style | py::array::forcecast>::ensure(reset);
+    if (!flags || flags.ndim() != 1 || flags.shape(0) != batch.options().count)
+        throw py::value_error("Batch.step: reset must be " + std::to_string(batch.options().count) +
+                              " flags");
+    return std::vector<uint8_t>(flags.data(), flags.data() + flags.size());
+}
+
+void step(BatchStepper& batch, py::handle actions, py::handle reset) {
+    int ports = 1;
+    std::vector<uint8_t> const masks = action_masks(batch, actions, ports);
+    std::vector<uint8_t> flags;
+    if (!reset.is_none()) flags = reset_flags(batch, reset);
+    py::gil_scoped_release release;
+    batch.step(masks.data(), ports, flags.empty() ? nullptr : flags.data());
+}
+
+// The consoles a call names: all of them for None, else any iterable of indices.
+std::vector<size_t> chosen_consoles(BatchStepper const& batch, py::handle indices,
+                                    char const* what) {
+    std::vector<size_t> chosen;
+    if (indices.is_none()) {
+        for (int i = 0; i < batch.options().count; ++i)
+            chosen.push_back(size_t(i));
+        return chosen;
+    }
+    for (py::handle index : py::iter(indices)) {
+        long long const i = py::int_(py::reinterpret_borrow<py::object>(index)).cast<long long>();
+        if (i < 0 || i >= batch.options().count)
+            throw py::index_error(std::string(what) + ": index " + std::to_string(i) +
+                                  " is out of range for " + std::to_string(batch.options().count) +
+                                  " consoles");
+        chosen.push_back(size_t(i));
+    }
+    return chosen;
+}
+
+void reset(BatchStepper& batch, py::handle indices) {
+    std::vector<size_t> chosen = chosen_consoles(batch, indices, "Batch.reset");
+    py::gil_scoped_release release;
+    batch.reset(std::move(chosen));
+}
+
+// An int s seeds the chosen consoles with s, s + 1, ...; a sequence gives one seed each.
+void seed(BatchStepper& batch, py::handle seeds, py::handle indices) {
+    std::vector<size_t> const chosen = chosen_consoles(batch, indices, "Batch.seed");
+    std::vector<uint64_t> values;
+    if (py::isinstance<py::int_>(seeds)) {
+        uint64_t const first = seeds.cast<uint64_t>();
+        for (size_t k = 0; k < chosen.size(); ++k)
+            values.push_back(first + k);
+    } else {
+        for (py::handle s : py::iter(seeds))
+            values.push_back(s.cast<uint64_t>());
+    }
+    batch.seed(values, chosen);
+}
+
+py::array picture(BatchStepper& batch, int index) {
+    if (index < 0 || index >= batch.options().count)
+        throw py::index_error("Batch.picture: index " + std::to_string(index) +
+                              " is out of range for " + std::to_string(batch.options().count) +
+                              " consoles");
+    py::array_t<uint8_t> out({NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3});
+    batch.picture(size_t(index), out.mutable_data());
+    return out;
+}
+
+} // namespace
+
+PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
+    m.doc() = "The native batch stepper of vandrel_gym: N consoles stepped by native threads.";
+    py::class_<BatchStepper>(m, "Batch")
+        .def(py::init(&make_batch), py::arg("rom"), py::arg("count"), py::kw_only(),
+             py::arg("threads") = 0, py::arg("frame_skip") = 4, py::arg("max_pool") = true,
+             py::arg("observation") = "rgb", py::arg("start_frames") = 0, py::arg("noop_max") = 0,
+             py::arg("repeat_action_probability") = 0.0, py::arg("seed") = py::none())
+        .def_property_readonly("count", [](BatchStepper const& b) { return b.options().count; })
+        .def_property_readonly("threads", &BatchStepper::threads)
+        .def_property_readonly("frame_skip",
+                               [](BatchStepper const& b) { return b.options().frame_skip; })
+        .def_property_readonly("max_pool",
+                               [](BatchStepper const& b) { return b.options().max_pool; })
+        .def_property_readonly(
+            "observation",
+            [](BatchStepper const& b) { return NES::observation_name(b.options().observation); })
+        .def_property_readonly("observations", &observations)
+        .def_property_readonly("ram",
+                               [](py::object self) {
+                                   auto& b = self.cast<BatchStepper&>();
+                                   return view_of(self, b.ram(),
+                                                  {b.options().count, NES::RAM_SIZE});
+                               })
+        .def_property_readonly("frames",
+                               [](py::object self) {
+                                   auto& b = self.cast<BatchStepper&>();
+                                   return view_of(self, b.frames(), {b.options().count});
+                               })
+        .def_property_readonly("last_call_seconds", &BatchStepper::last_call_seconds)
+        .def("step", &step, py::arg("actions"), py::arg("reset") = py::none())
+        .def("reset", &reset, py::arg("indices") = py::none())
+        .def("seed", &seed, py::arg("seeds"), py::arg("indices") = py::none())
+        .def("picture", &picture, py::arg("index"));
+}
