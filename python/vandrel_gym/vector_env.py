@@ -94,6 +94,8 @@ class NESVectorEnv(VectorEnv):
             if seed is not None:
                 raise ValueError("seed cannot be combined with options['reset_mask']: "
                                  "seeding reseeds every console")
+            if self._previous_ram is None:
+                raise ResetNeeded("reset every console once before resetting some of them")
         seeds = self._seeds(seed)
         if seed is not None:
             first = seeds if isinstance(seeds, int) else seeds[0]

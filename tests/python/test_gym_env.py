@@ -68,34 +68,20 @@ def test_observations_fit_their_space_and_are_copies(demo, obs_type, shape):
     assert np.array_equal(first, kept), "a later step changed an observation already returned"
 
 
-def test_ram_observation_is_the_consoles_ram(demo):
-    env = NESEnv(demo, obs_type="ram", start_frames=30, repeat_action_probability=0.0, noop_max=0)
-    before, _ = env.reset(seed=0)
-    after, *_ = env.step(RIGHT)
-    assert after[HERO_X] == before[HERO_X] + 4     # one pixel a frame, four frames a step
-    assert after[TICKS] == (int(before[TICKS]) + 4) % 256
-
-
-@pytest.mark.parametrize("make", [lambda d: NESEnv(d, obs_type="ram", start_frames=30, repeat_action_probability=0.5),
-                                  lambda d: gym.make("vandrel/NES-v0", rom=d, obs_type="ram",
-                                                     repeat_action_probability=0.5)])
-def test_same_seed_same_episode_with_noops_and_sticky_actions(demo, make):
-    env = make(demo)
+def test_same_seed_same_episode_with_noops_and_sticky_actions(demo):
+    env = gym.make("vandrel/NES-v0", rom=demo, obs_type="ram", start_frames=30,
+                   repeat_action_probability=0.5)
     actions = [RIGHT, LEFT] * 8 + [RIGHT] * 8
     first = run(env, actions, seed=7)
-    other = run(env, actions, seed=8)
-    again = run(env, actions, seed=7)
-    assert same_run(first, again)
+    run(env, actions[:5], seed=8)
+    assert same_run(first, run(env, actions, seed=7))
     # Another environment with the same seed, after a different history.
-    fresh = make(demo)
+    fresh = NESEnv(demo, obs_type="ram", start_frames=30, repeat_action_probability=0.5)
     run(fresh, [LEFT] * 5, seed=3)
     assert same_run(first, run(fresh, actions, seed=7))
     # Reset without a seed goes on with the seeded numbers: reproducible as well.
-    env.reset(seed=7)
-    follow, _ = env.reset()
-    env.reset(seed=7)
-    assert np.array_equal(follow, env.reset()[0])
-    del other
+    follow = [env.reset(seed=7)[0], env.reset()[0], env.reset(seed=7)[0], env.reset()[0]]
+    assert np.array_equal(follow[1], follow[3])
 
 
 def test_different_seeds_give_different_starts(demo):
@@ -104,14 +90,6 @@ def test_different_seeds_give_different_starts(demo):
     assert len(ticks) > 3
     start = NESEnv(demo, obs_type="ram", start_frames=30, noop_max=0).reset(seed=0)[0][TICKS]
     assert all(0 <= (t - int(start)) % 256 <= 30 for t in ticks), "more no-ops than noop_max"
-
-
-def test_reset_reseeds_gymnasiums_generator(demo):
-    env = NESEnv(demo, obs_type="ram", start_frames=30)
-    env.reset(seed=11)
-    a = env.np_random.integers(1 << 30)
-    env.reset(seed=11)
-    assert env.np_random.integers(1 << 30) == a
 
 
 @pytest.mark.parametrize("probability, moved", [(0.0, 40), (1.0, 0)])
@@ -124,20 +102,8 @@ def test_sticky_actions(demo, probability, moved):
     assert int(obs[HERO_X]) - int(start[HERO_X]) == moved
 
 
-def test_about_a_quarter_of_the_changes_of_action_stick(demo):
-    # Right and left in turn: a step moves the hero four pixels unless some of its
-    # first frames kept the previous direction.
-    env = NESEnv(demo, obs_type="ram", start_frames=30, noop_max=0)
-    obs, _ = env.reset(seed=2)
-    x, whole_steps = int(obs[HERO_X]), 0
-    for step in range(60):
-        obs, *_ = env.step((RIGHT, LEFT)[step % 2])
-        whole_steps += abs(int(obs[HERO_X]) - x) == 4
-        x = int(obs[HERO_X])
-    assert 0.6 * 60 <= whole_steps <= 0.9 * 60
-
-
-@pytest.mark.parametrize("frameskip, limit, ends_at_step", [(4, 12, 3), (4, 10, 3), (1, 5, 5)])
+@pytest.mark.parametrize("frameskip, limit, ends_at_step", [(4, 12, 3), (4, 10, 3), (1, 5, 5),
+                                                             (30, None, 20)])
 def test_truncation_after_max_episode_frames(demo, frameskip, limit, ends_at_step):
     env = NESEnv(demo, obs_type="ram", start_frames=30, frameskip=frameskip, max_episode_frames=limit)
     _, info = env.reset(seed=0)
@@ -145,20 +111,15 @@ def test_truncation_after_max_episode_frames(demo, frameskip, limit, ends_at_ste
     for step in range(1, ends_at_step + 1):
         _, _, terminated, truncated, info = env.step(0)
         assert info["frame"] == step * frameskip
-        assert truncated == (step == ends_at_step) and not terminated
-
-
-def test_no_truncation_without_a_limit(demo):
-    env = NESEnv(demo, obs_type="ram", start_frames=30, frameskip=30, max_episode_frames=None)
-    env.reset(seed=0)
-    assert not any(env.step(0)[3] for _ in range(20))
+        assert truncated == (step == ends_at_step and limit is not None) and not terminated
 
 
 def test_reward_and_termination_come_from_the_callables(demo):
     calls = []
 
     def reward(ram, previous):
-        calls.append((ram.copy(), previous.copy()))
+        assert not ram.flags.writeable and not previous.flags.writeable
+        calls.append((ram, previous))
         return np.int64(ram[HERO_X]) - previous[HERO_X]
 
     env = NESEnv(demo, obs_type="ram", start_frames=30, repeat_action_probability=0.0, reward_fn=reward,
@@ -170,17 +131,6 @@ def test_reward_and_termination_come_from_the_callables(demo):
     assert all(type(r) is float and type(t) is bool for r, t in results)
     # Each call sees the RAM the previous call saw as current.
     assert all(np.array_equal(calls[i][0], calls[i + 1][1]) for i in range(len(calls) - 1))
-
-
-def test_callables_get_read_only_ram(demo):
-    def vandal(ram, previous):
-        previous[HERO_X] = 0
-        return 0.0
-
-    env = NESEnv(demo, obs_type="ram", start_frames=30, reward_fn=vandal)
-    env.reset(seed=0)
-    with pytest.raises(ValueError, match="read-only"):
-        env.step(0)
 
 
 @pytest.mark.parametrize("kwargs, error, message", [
@@ -236,16 +186,11 @@ def test_bad_action_sets_are_refused(bad, error):
     ({"actions": [("a", "jump")]}, ValueError), ({"reward_fn": 3}, TypeError),
     ({"terminated_fn": "yes"}, TypeError), ({"noop_max": -1}, ValueError),
     ({"start_frames": None}, TypeError), ({"render_mode": "ansi"}, ValueError),
+    ({"rom": 123}, TypeError), ({"rom": b"demo.nes"}, TypeError),
 ])
 def test_bad_options_are_refused(demo, kwargs, error):
     with pytest.raises(error):
-        NESEnv(demo, **kwargs)
-
-
-@pytest.mark.parametrize("rom, error", [(123, TypeError), (b"demo.nes", TypeError)])
-def test_bad_rom_argument(rom, error):
-    with pytest.raises(error, match="rom"):
-        NESEnv(rom)
+        NESEnv(**{"rom": demo, **kwargs})
 
 
 @pytest.mark.parametrize("actions, action, error", [
