@@ -10,8 +10,6 @@ The environments themselves (and the native stepper) load on first use.
 """
 from typing import TYPE_CHECKING, Any
 
-from gymnasium.envs.registration import register, registry
-
 from .actions import (BUTTONS, DEFAULT_ACTIONS, action_masks, action_name, button_mask,
                       button_names)
 
@@ -24,9 +22,14 @@ ENV_ID = "vandrel/NES-v0"
 __all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "NESEnv", "NESVectorEnv", "action_masks",
            "action_name", "button_mask", "button_names"]
 
-if ENV_ID not in registry:
-    register(id=ENV_ID, entry_point="vandrel_gym.env:NESEnv",
-             vector_entry_point="vandrel_gym.vector_env:NESVectorEnv")
+try:
+    from gymnasium.envs.registration import register, registry
+except ImportError:     # the batch stepper alone needs only NumPy
+    pass
+else:
+    if ENV_ID not in registry:
+        register(id=ENV_ID, entry_point="vandrel_gym.env:NESEnv",
+                 vector_entry_point="vandrel_gym.vector_env:NESVectorEnv")
 
 
 def __getattr__(name: str) -> Any:
