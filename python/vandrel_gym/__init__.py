@@ -1,1 +1,42 @@
-"""Gymnasium environments and a native batch stepper for vandrel consoles."""
+"""Gymnasium environments and a native batch stepper for vandrel consoles.
+
+Importing the package registers "vandrel/NES-v0" with Gymnasium:
+
+    gymnasium.make("vandrel/NES-v0", rom="game.nes")             # an NESEnv
+    gymnasium.make_vec("vandrel/NES-v0", num_envs=8, rom="game.nes",
+                       vectorization_mode="vector_entry_point")  # an NESVectorEnv
+
+The environments themselves (and the native stepper) load on first use.
+"""
+from typing import TYPE_CHECKING, Any
+
+from .actions import (BUTTONS, DEFAULT_ACTIONS, action_masks, action_name, button_mask,
+                      button_names)
+
+if TYPE_CHECKING:
+    from .env import NESEnv
+    from .vector_env import NESVectorEnv
+
+ENV_ID = "vandrel/NES-v0"
+
+__all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "NESEnv", "NESVectorEnv", "action_masks",
+           "action_name", "button_mask", "button_names"]
+
+try:
+    from gymnasium.envs.registration import register, registry
+except ImportError:     # the batch stepper alone needs only NumPy
+    pass
+else:
+    if ENV_ID not in registry:
+        register(id=ENV_ID, entry_point="vandrel_gym.env:NESEnv",
+                 vector_entry_point="vandrel_gym.vector_env:NESVectorEnv")
+
+
+def __getattr__(name: str) -> Any:
+    if name == "NESEnv":
+        from .env import NESEnv
+        return NESEnv
+    if name == "NESVectorEnv":
+        from .vector_env import NESVectorEnv
+        return NESVectorEnv
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -1,0 +1,108 @@
+"""Benchmark: NESVectorEnv (one native batch) against AsyncVectorEnv over as many NESEnv.
+
+Usage: bench_vector_env.py [CARTRIDGE] [--envs N] [--steps S] [--rounds R]
+                           [--obs-type rgb|grayscale|ram] [--threads T]
+
+Without a cartridge it runs the demo cartridge shipped with vandrel_tools. Both vector
+environments step N consoles with the same random actions for S steps per round; the
+rounds alternate the two and the medians are printed, in environment steps per second
+(N per vector step) and emulated frames per second, with their ratio. The environments
+are built and reset before the clock starts.
+"""
+
+import argparse
+import contextlib
+import ctypes
+import functools
+import importlib.resources
+import os
+import statistics
+import sys
+import tempfile
+import time
+
+import gymnasium as gym
+import numpy as np
+
+from bench_frames import cpu_model
+from vandrel_gym import NESEnv, NESVectorEnv
+
+TARGET = 1.5
+
+
+@contextlib.contextmanager
+def quiet_stdout():
+    """The emulator prints progress lines on C stdout while loading a cartridge."""
+    sys.stdout.flush()
+    saved = os.dup(1)
+    try:
+        with open(os.devnull, "wb") as null:
+            os.dup2(null.fileno(), 1)
+        try:
+            yield
+        finally:
+            ctypes.CDLL(None).fflush(None)
+            os.dup2(saved, 1)
+    finally:
+        os.close(saved)
+
+
+def steps_per_second(env, actions):
+    """Environment steps per second of wall time over the given batches of actions."""
+    start = time.perf_counter()
+    for batch in actions:
+        env.step(batch)
+    return actions.size / (time.perf_counter() - start)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("cartridge", nargs="?")
+    parser.add_argument("--envs", type=int, default=8)
+    parser.add_argument("--steps", type=int, default=300)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--obs-type", default="grayscale", choices=["rgb", "grayscale", "ram"])
+    parser.add_argument("--threads", type=int, default=0, help="native threads (0: one per core)")
+    args = parser.parse_args()
+
+    with tempfile.TemporaryDirectory() as home, contextlib.ExitStack() as stack:
+        os.environ["HOME"] = home           # keep save folders out of the user's
+        if args.cartridge is None:
+            from vandrel_tools import demo
+            path = str(stack.enter_context(importlib.resources.as_file(demo.resource())))
+        else:
+            path = args.cartridge
+        options = dict(obs_type=args.obs_type, max_episode_frames=None)
+        with quiet_stdout():
+            batched = NESVectorEnv(path, args.envs, threads=args.threads, **options)
+            separate = gym.vector.AsyncVectorEnv(
+                [functools.partial(NESEnv, path, **options)] * args.envs)
+            batched.reset(seed=0)
+            separate.reset(seed=0)
+        n_actions = batched.single_action_space.n
+        rng = np.random.default_rng(0)
+        fast, slow = [], []
+        for _ in range(args.rounds):
+            actions = rng.integers(0, n_actions, (args.steps, args.envs))
+            fast.append(steps_per_second(batched, actions))
+            slow.append(steps_per_second(separate, actions))
+        frameskip = batched.unwrapped._settings.frameskip
+        batched.close()
+        separate.close()
+
+    fast, slow = statistics.median(fast), statistics.median(slow)
+    print(f"cpu:        {cpu_model()} ({os.cpu_count()} cores)")
+    print(f"cartridge:  {args.cartridge or 'the demo cartridge'}")
+    print(f"envs:       {args.envs}, {args.steps} steps x {args.rounds} rounds, "
+          f"obs {args.obs_type}, frameskip {frameskip}")
+    print(f"{'':34}{'env steps/s':>14}{'frames/s':>12}")
+    for name, rate in (("NESVectorEnv (one batch)", fast),
+                       (f"AsyncVectorEnv ({args.envs} x NESEnv)", slow)):
+        print(f"{name:34}{rate:14.0f}{rate * frameskip:12.0f}")
+    ratio = fast / slow
+    print(f"ratio:      {ratio:.2f}x ({'meets' if ratio >= TARGET else 'below'} "
+          f"the {TARGET}x target)")
+
+
+if __name__ == "__main__":
+    main()

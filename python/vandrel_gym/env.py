@@ -1,0 +1,339 @@
+"""NESEnv: one console as a Gymnasium environment.
+
+The console runs in the native batch stepper (a batch of one), which holds each action
+for `frameskip` frames, max-pools the last two pictures, applies sticky actions and
+plays random no-op frames at reset, all from the console's own seeded random numbers.
+Rewards and episode ends come from Python callables that read the console's RAM.
+"""
+from __future__ import annotations
+
+import operator
+import os
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass
+from typing import Any, SupportsFloat
+
+import gymnasium as gym
+import numpy as np
+from gymnasium import spaces
+from gymnasium.error import DependencyNotInstalled, ResetNeeded
+
+from . import actions as _actions
+
+RAM_SIZE = 2048
+FRAME_RATE = 60
+"""Console frames per second (NTSC, rounded)."""
+
+OBSERVATION_SHAPES: dict[str, tuple[int, ...]] = {
+    "rgb": (240, 256, 3),
+    "grayscale": (84, 84),
+    "ram": (RAM_SIZE,),
+}
+# What the batch stepper calls each observation type.
+_BATCH_OBSERVATIONS = {"rgb": "rgb", "grayscale": "gray84", "ram": "ram"}
+_BIT_WEIGHTS = np.array([1 << bit for bit in range(8)], dtype=np.uint16)
+_MAX_SEED = 2**63
+
+RewardFn = Callable[[np.ndarray, np.ndarray], SupportsFloat]
+TerminatedFn = Callable[[np.ndarray], bool]
+
+
+def _whole(name: str, value: object, minimum: int) -> int:
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be an integer, not a bool")
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+    if number < minimum:
+        raise ValueError(f"{name} must be at least {minimum}, got {number}")
+    return number
+
+
+def _seed(seed: object, count: int = 1) -> int:
+    """A seed for the batch stepper (console i gets seed + i)."""
+    number = _whole("seed", seed, 0)
+    if number + count > _MAX_SEED:
+        raise ValueError(f"seed must be below 2**63 - {count}, got {number}")
+    return number
+
+
+@dataclass(frozen=True)
+class Settings:
+    """The options NESEnv and NESVectorEnv share, checked."""
+
+    rom: str
+    obs_type: str
+    frameskip: int
+    repeat_action_probability: float
+    max_episode_frames: int | None
+    action_masks: np.ndarray | None   # None: MultiBinary(8)
+    reward_fn: Callable[..., Any] | None
+    terminated_fn: Callable[..., Any] | None
+    noop_max: int
+    start_frames: int
+    render_mode: str | None
+
+    @classmethod
+    def check(cls, rom, *, obs_type, frameskip, repeat_action_probability,
+              max_episode_frames, actions, reward_fn, terminated_fn, noop_max,
+              start_frames, render_mode, render_modes) -> Settings:
+        if not isinstance(rom, (str, os.PathLike)):
+            raise TypeError(f"rom must be a path (str or os.PathLike), not {type(rom).__name__}")
+        rom = os.fspath(rom)
+        if not isinstance(rom, str):
+            raise TypeError("rom must be a str path, not bytes")
+        if obs_type not in OBSERVATION_SHAPES:
+            raise ValueError(f"obs_type must be one of {', '.join(map(repr, OBSERVATION_SHAPES))}, "
+                             f"got {obs_type!r}")
+        frameskip = _whole("frameskip", frameskip, 1)
+        if isinstance(repeat_action_probability, (bool, np.bool_)) or not isinstance(
+                repeat_action_probability, (int, float, np.integer, np.floating)):
+            raise TypeError("repeat_action_probability must be a number, not "
+                            f"{type(repeat_action_probability).__name__}")
+        probability = float(repeat_action_probability)
+        if not 0.0 <= probability <= 1.0:      # also refuses NaN
+            raise ValueError(f"repeat_action_probability must be in [0, 1], got {probability}")
+        if max_episode_frames is not None:
+            max_episode_frames = _whole("max_episode_frames", max_episode_frames, 1)
+        if isinstance(actions, str):
+            if actions != "multibinary":
+                raise ValueError('actions must be None, "multibinary" or a list of button '
+                                 f'masks or button-name tuples, got {actions!r}')
+            masks = None
+        else:
+            masks = _actions.action_masks(actions)
+        for name, fn in (("reward_fn", reward_fn), ("terminated_fn", terminated_fn)):
+            if fn is not None and not callable(fn):
+                raise TypeError(f"{name} must be callable or None, not {type(fn).__name__}")
+        noop_max = _whole("noop_max", noop_max, 0)
+        start_frames = _whole("start_frames", start_frames, 0)
+        if render_mode is not None and render_mode not in render_modes:
+            raise ValueError(f"render_mode must be None or one of "
+                             f"{', '.join(map(repr, render_modes))}, got {render_mode!r}")
+        return cls(rom, obs_type, frameskip, probability, max_episode_frames, masks,
+                   reward_fn, terminated_fn, noop_max, start_frames, render_mode)
+
+    def batch(self, count: int, threads: int):
+        from ._batch import Batch
+        return Batch(self.rom, count, threads=threads, frame_skip=self.frameskip,
+                     max_pool=True, observation=_BATCH_OBSERVATIONS[self.obs_type],
+                     start_frames=self.start_frames, noop_max=self.noop_max,
+                     repeat_action_probability=self.repeat_action_probability)
+
+    def observation_space(self) -> spaces.Box:
+        return spaces.Box(0, 255, OBSERVATION_SHAPES[self.obs_type], dtype=np.uint8)
+
+    def action_space(self) -> spaces.Space:
+        if self.action_masks is None:
+            return spaces.MultiBinary(8)
+        return spaces.Discrete(len(self.action_masks))
+
+    def masks_of(self, actions: object, count: int) -> np.ndarray:
+        """The button masks (uint8, shape (count,)) of `count` actions: indices into
+        the action set, or rows of eight 0/1 buttons for MultiBinary."""
+        array = np.asarray(actions)
+        if self.action_masks is None:
+            if array.shape != (count, 8):
+                raise ValueError(f"expected {count} MultiBinary action(s) of 8 buttons, got "
+                                 f"an array of shape {array.shape}")
+            if array.dtype.kind not in "biu" or not np.isin(array, (0, 1)).all():
+                raise ValueError("MultiBinary actions hold eight 0/1 values (A, B, Select, "
+                                 "Start, Up, Down, Left, Right)")
+            return (array.astype(np.uint16) @ _BIT_WEIGHTS).astype(np.uint8)
+        if array.shape != (count,):
+            raise ValueError(f"expected {count} action(s), got an array of shape {array.shape}")
+        if array.dtype.kind not in "iu":
+            raise TypeError(f"actions are integer indices into the action set, not {array.dtype}")
+        n = len(self.action_masks)
+        if count and (array.min() < 0 or array.max() >= n):
+            raise ValueError(f"actions are indices 0-{n - 1} into the action set, got "
+                             f"{array[(array < 0) | (array >= n)][0]}")
+        return self.action_masks[array]
+
+    def action_meanings(self) -> list[str]:
+        if self.action_masks is None:
+            return list(_actions.BUTTONS)
+        return [_actions.action_name(int(mask)) for mask in self.action_masks]
+
+
+def _scalar(name: str, value: object, kinds: str) -> np.ndarray:
+    array = np.asarray(value)
+    if array.shape != ():
+        raise ValueError(f"{name} must return one value, got shape {array.shape}")
+    if array.dtype.kind not in kinds:
+        raise TypeError(f"{name} must return a number, got {type(value).__name__}")
+    return array
+
+
+class NESEnv(gym.Env[np.ndarray, Any]):
+    """One NES console running a cartridge, as a Gymnasium environment.
+
+    Args:
+        rom: path of the iNES cartridge.
+        obs_type: "rgb" (240, 256, 3) pictures, "grayscale" (84, 84) pictures
+            (luma, area-averaged), or "ram": the 2048 bytes of CPU RAM.
+        frameskip: frames each action is held for; the observation is the pixelwise
+            maximum of the last two of them.
+        repeat_action_probability: chance, every frame, that the console keeps the
+            previous action instead of the new one (sticky actions).
+        max_episode_frames: truncate the episode after this many emulated frames
+            (None: never). 108000 frames is 30 minutes.
+        actions: None for DEFAULT_ACTIONS, a list of button masks, button-name tuples
+            or "right+a" strings for a Discrete over them, or "multibinary" for
+            MultiBinary(8) (one 0/1 per button, bit order A B Select Start Up Down
+            Left Right).
+        reward_fn: reward_fn(ram, previous_ram) -> float, the two RAM snapshots
+            (read-only uint8 arrays of 2048 bytes) after and before the step.
+            None: every reward is 0.
+        terminated_fn: terminated_fn(ram) -> bool, True when the episode is over.
+            None: never.
+        noop_max: each reset plays 0..noop_max no-op frames, drawn from the seed.
+        start_frames: no-op frames played once after power-on to make the start state.
+        render_mode: None, "rgb_array" or "human" (a pygame window; the tools extra).
+    """
+
+    # A step shows one picture every `frameskip` frames: render_fps is set per
+    # instance to FRAME_RATE / frameskip (here for the default frameskip of 4).
+    metadata = {"render_modes": ["rgb_array", "human"], "render_fps": FRAME_RATE / 4}
+
+    def __init__(self, rom: str | os.PathLike[str], *, obs_type: str = "rgb",
+                 frameskip: int = 4, repeat_action_probability: float = 0.25,
+                 max_episode_frames: int | None = 108_000,
+                 actions: Sequence[int | str | Sequence[str]] | str | None = None,
+                 reward_fn: RewardFn | None = None, terminated_fn: TerminatedFn | None = None,
+                 noop_max: int = 30, start_frames: int = 0,
+                 render_mode: str | None = None) -> None:
+        self._settings = Settings.check(
+            rom, obs_type=obs_type, frameskip=frameskip,
+            repeat_action_probability=repeat_action_probability,
+            max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
+            terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
+            render_mode=render_mode, render_modes=self.metadata["render_modes"])
+        self.metadata = {**type(self).metadata, "render_fps": FRAME_RATE / self._settings.frameskip}
+        self.render_mode = render_mode
+        self.observation_space = self._settings.observation_space()
+        self.action_space = self._settings.action_space()
+        self._batch = self._settings.batch(1, threads=1)
+        self._actions = np.zeros(1, dtype=np.uint8)
+        self._previous_ram: np.ndarray | None = None
+        self._window = None
+        self._clock = None
+
+    @property
+    def action_masks(self) -> np.ndarray | None:
+        """The button mask of each Discrete action (None for MultiBinary)."""
+        masks = self._settings.action_masks
+        return None if masks is None else masks.copy()
+
+    def get_action_meanings(self) -> list[str]:
+        """Names of the actions ("noop", "right+a", ...), or of the buttons for MultiBinary."""
+        return self._settings.action_meanings()
+
+    def reset(self, *, seed: int | None = None,
+              options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
+        if options is not None and not isinstance(options, dict):
+            raise TypeError(f"options must be a dict or None, not {type(options).__name__}")
+        if seed is not None:
+            seed = _seed(seed)
+        super().reset(seed=seed)
+        if seed is not None:
+            self._batch.seed(seed)
+        self._batch.reset()
+        self._previous_ram = self._ram()
+        if self.render_mode == "human":
+            self._show()
+        return self._batch.observations[0].copy(), self._info()
+
+    def step(self, action: Any) -> tuple[np.ndarray, float, bool, bool, dict[str, Any]]:
+        if self._previous_ram is None:
+            raise ResetNeeded("call reset() before step()")
+        if self._settings.action_masks is None:
+            action = np.asarray(action)
+            if action.shape != (8,):
+                raise ValueError("a MultiBinary action is eight 0/1 values (A, B, Select, "
+                                 f"Start, Up, Down, Left, Right), got shape {action.shape}")
+            self._actions[:] = self._settings.masks_of(action[None], 1)
+        else:
+            self._actions[0] = self._discrete_mask(action)
+        self._batch.step(self._actions)
+        ram = self._ram()
+        settings = self._settings
+        reward = 0.0
+        if settings.reward_fn is not None:
+            reward = float(_scalar("reward_fn", settings.reward_fn(ram, self._previous_ram), "biuf"))
+        terminated = False
+        if settings.terminated_fn is not None:
+            terminated = bool(_scalar("terminated_fn", settings.terminated_fn(ram), "biuf"))
+        self._previous_ram = ram
+        info = self._info()
+        truncated = (settings.max_episode_frames is not None
+                     and info["frame"] >= settings.max_episode_frames)
+        if self.render_mode == "human":
+            self._show()
+        return self._batch.observations[0].copy(), reward, terminated, truncated, info
+
+    def _discrete_mask(self, action: Any) -> int:
+        if isinstance(action, (bool, np.bool_)):
+            raise TypeError("a Discrete action is an integer index, not a bool")
+        try:
+            index = operator.index(action)
+        except TypeError:
+            raise TypeError("a Discrete action is an integer index into the action set, "
+                            f"not {type(action).__name__}") from None
+        masks = self._settings.action_masks
+        if not 0 <= index < len(masks):
+            raise ValueError(f"action {index} is outside the action set (0-{len(masks) - 1})")
+        return int(masks[index])
+
+    def _ram(self) -> np.ndarray:
+        ram = self._batch.ram[0].copy()
+        ram.flags.writeable = False
+        return ram
+
+    def _info(self) -> dict[str, Any]:
+        return {"frame": int(self._batch.frames[0])}
+
+    def render(self) -> np.ndarray | None:
+        """"rgb_array": the console's last picture, (240, 256, 3) uint8. "human": the
+        picture is shown in the window at every step, so this only refreshes it."""
+        if self.render_mode == "rgb_array":
+            return self._batch.picture(0)
+        if self.render_mode == "human":
+            self._show()
+        return None
+
+    _SCALE = 3
+
+    def _show(self) -> None:
+        try:
+            import pygame
+        except ImportError as error:
+            raise DependencyNotInstalled(
+                'render_mode="human" needs pygame: pip install "vandrel[tools]"') from error
+        picture = self._batch.picture(0)
+        if self._window is None:
+            pygame.display.init()
+            pygame.display.set_caption("vandrel")
+            self._window = pygame.display.set_mode(
+                (picture.shape[1] * self._SCALE, picture.shape[0] * self._SCALE))
+            self._clock = pygame.time.Clock()
+        for event in pygame.event.get():
+            if event.type == pygame.QUIT:
+                self._close_window()
+                return
+        surface = pygame.surfarray.make_surface(picture.swapaxes(0, 1))
+        pygame.transform.scale(surface, self._window.get_size(), self._window)
+        pygame.display.flip()
+        self._clock.tick(self.metadata["render_fps"])
+
+    def _close_window(self) -> None:
+        if self._window is not None:
+            import pygame
+            pygame.display.quit()
+            self._window = None
+            self._clock = None
+
+    def close(self) -> None:
+        self._close_window()
+        super().close()

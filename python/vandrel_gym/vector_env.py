@@ -1,0 +1,187 @@
+"""NESVectorEnv: num_envs consoles stepped together by the native batch stepper.
+
+One step of the vector environment is one call into the batch stepper, which runs every
+console on native threads without the interpreter lock. Episodes restart the Gymnasium
+1.x way (AutoresetMode.NEXT_STEP): the step after an episode ends resets that console
+instead of stepping it, ignores its action, and returns its first observation with
+reward 0 and terminated and truncated False.
+"""
+from __future__ import annotations
+
+import os
+from collections.abc import Sequence
+from typing import Any, Callable
+
+import numpy as np
+from gymnasium.error import ResetNeeded
+from gymnasium.vector import AutoresetMode, VectorEnv
+from gymnasium.vector.utils import batch_space
+
+from .env import FRAME_RATE, Settings, _scalar, _seed, _whole
+
+BatchRewardFn = Callable[[np.ndarray, np.ndarray], Any]
+BatchTerminatedFn = Callable[[np.ndarray], Any]
+
+
+class NESVectorEnv(VectorEnv):
+    """num_envs NES consoles running one cartridge, as a Gymnasium vector environment.
+
+    The options are NESEnv's, plus:
+        num_envs: the number of consoles.
+        threads: native threads that step them (0: one per core, at most num_envs).
+        copy: return copies of the observations (True), or the batch stepper's own
+            array, which the next step or reset overwrites (False).
+
+    reward_fn and terminated_fn see the whole batch at once:
+        reward_fn(ram, previous_ram) -> (num_envs,) rewards, from two (num_envs, 2048)
+            read-only uint8 arrays: RAM after and before the step;
+        terminated_fn(ram) -> (num_envs,) bools.
+    Rows of consoles that were reset in this step are passed too (their previous row is
+    the RAM the episode ended with); their results are ignored.
+    """
+
+    metadata = {"render_modes": ["rgb_array"], "render_fps": FRAME_RATE / 4,
+                "autoreset_mode": AutoresetMode.NEXT_STEP}
+
+    def __init__(self, rom: str | os.PathLike[str], num_envs: int = 8, *, threads: int = 0,
+                 obs_type: str = "rgb", frameskip: int = 4,
+                 repeat_action_probability: float = 0.25,
+                 max_episode_frames: int | None = 108_000,
+                 actions: Sequence[int | str | Sequence[str]] | str | None = None,
+                 reward_fn: BatchRewardFn | None = None,
+                 terminated_fn: BatchTerminatedFn | None = None,
+                 noop_max: int = 30, start_frames: int = 0,
+                 render_mode: str | None = None, copy: bool = True) -> None:
+        self.num_envs = _whole("num_envs", num_envs, 1)
+        threads = _whole("threads", threads, 0)
+        if not isinstance(copy, (bool, np.bool_)):
+            raise TypeError(f"copy must be a bool, not {type(copy).__name__}")
+        self._settings = Settings.check(
+            rom, obs_type=obs_type, frameskip=frameskip,
+            repeat_action_probability=repeat_action_probability,
+            max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
+            terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
+            render_mode=render_mode, render_modes=self.metadata["render_modes"])
+        self.metadata = {**type(self).metadata,
+                         "render_fps": FRAME_RATE / self._settings.frameskip}
+        self.render_mode = render_mode
+        self.copy = bool(copy)
+        self.single_observation_space = self._settings.observation_space()
+        self.single_action_space = self._settings.action_space()
+        self.observation_space = batch_space(self.single_observation_space, self.num_envs)
+        self.action_space = batch_space(self.single_action_space, self.num_envs)
+        self._batch = self._settings.batch(self.num_envs, threads=threads)
+        self._autoreset = np.zeros(self.num_envs, dtype=bool)
+        self._previous_ram: np.ndarray | None = None
+        self._all_true = np.ones(self.num_envs, dtype=bool)
+
+    def get_action_meanings(self) -> list[str]:
+        """Names of the actions ("noop", "right+a", ...), or of the buttons for MultiBinary."""
+        return self._settings.action_meanings()
+
+    def reset(self, *, seed: int | Sequence[int] | None = None,
+              options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
+        """Resets every console, or with options={"reset_mask": bool array} only the
+        marked ones. seed: an int (console i gets seed + i) or one int per console."""
+        if options is not None and not isinstance(options, dict):
+            raise TypeError(f"options must be a dict or None, not {type(options).__name__}")
+        mask = None if options is None else options.get("reset_mask")
+        if mask is not None:
+            mask = np.asarray(mask)
+            if mask.shape != (self.num_envs,) or mask.dtype != np.bool_:
+                raise ValueError(f"options['reset_mask'] must be a bool array of shape "
+                                 f"({self.num_envs},), got {mask.dtype} {mask.shape}")
+            if seed is not None:
+                raise ValueError("seed cannot be combined with options['reset_mask']: "
+                                 "seeding reseeds every console")
+            if self._previous_ram is None:
+                raise ResetNeeded("reset every console once before resetting some of them")
+        seeds = self._seeds(seed)
+        if seed is not None:
+            first = seeds if isinstance(seeds, int) else seeds[0]
+            super().reset(seed=first)
+            self._batch.seed(seeds)
+        if mask is None:
+            self._batch.reset()
+            self._autoreset[:] = False
+            self._previous_ram = self._ram()
+        else:
+            self._batch.reset(np.flatnonzero(mask))
+            self._autoreset[mask] = False
+            ram = self._ram()
+            if self._previous_ram is not None:
+                ram = np.where(mask[:, None], ram, self._previous_ram)
+                ram.flags.writeable = False
+            self._previous_ram = ram
+        return self._observations(), self._info()
+
+    def _seeds(self, seed: object) -> int | list[int] | None:
+        if seed is None:
+            return None
+        if isinstance(seed, (list, tuple, np.ndarray)):
+            if len(seed) != self.num_envs:
+                raise ValueError(f"a list of seeds needs one per console ({self.num_envs}), "
+                                 f"got {len(seed)}")
+            return [_seed(s) for s in seed]
+        return _seed(seed, self.num_envs)
+
+    def step(self, actions: Any) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray,
+                                          dict[str, Any]]:
+        if self._previous_ram is None:
+            raise ResetNeeded("call reset() before step()")
+        masks = self._settings.masks_of(actions, self.num_envs)
+        resetting = self._autoreset.copy() if self._autoreset.any() else None
+        self._batch.step(masks, reset=resetting)
+        ram = self._ram()
+        settings = self._settings
+        n = self.num_envs
+        if settings.reward_fn is not None:
+            rewards = self._column("reward_fn", settings.reward_fn(ram, self._previous_ram),
+                                   "biuf").astype(np.float64)
+        else:
+            rewards = np.zeros(n)
+        if settings.terminated_fn is not None:
+            terminated = self._column("terminated_fn", settings.terminated_fn(ram),
+                                      "biuf").astype(bool)
+        else:
+            terminated = np.zeros(n, dtype=bool)
+        frames = self._batch.frames
+        if settings.max_episode_frames is not None:
+            truncated = frames >= settings.max_episode_frames
+        else:
+            truncated = np.zeros(n, dtype=bool)
+        if resetting is not None:
+            rewards[resetting] = 0.0
+            terminated[resetting] = False
+            truncated[resetting] = False
+        self._previous_ram = ram
+        self._autoreset = terminated | truncated
+        return self._observations(), rewards, terminated, truncated, self._info()
+
+    def _column(self, name: str, value: Any, kinds: str) -> np.ndarray:
+        array = np.asarray(value)
+        if array.shape != (self.num_envs,):
+            if array.shape == ():
+                _scalar(name, value, kinds)     # a plain number: kind errors first
+            raise ValueError(f"{name} must return one value per console, shape "
+                             f"({self.num_envs},), got shape {array.shape}")
+        if array.dtype.kind not in kinds:
+            raise TypeError(f"{name} must return numbers, got {array.dtype}")
+        return array
+
+    def _ram(self) -> np.ndarray:
+        ram = self._batch.ram.copy()
+        ram.flags.writeable = False
+        return ram
+
+    def _observations(self) -> np.ndarray:
+        return self._batch.observations.copy() if self.copy else self._batch.observations
+
+    def _info(self) -> dict[str, Any]:
+        return {"frame": self._batch.frames.copy(), "_frame": self._all_true.copy()}
+
+    def render(self) -> tuple[np.ndarray, ...] | None:
+        """"rgb_array": each console's last picture, (240, 256, 3) uint8."""
+        if self.render_mode == "rgb_array":
+            return tuple(self._batch.picture(i) for i in range(self.num_envs))
+        return None
