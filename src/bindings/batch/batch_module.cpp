@@ -1,7 +1,8 @@
 // The extension module "vandrel_gym._batch": the class Batch, the batch stepper (see
 // batch/batch_stepper.hpp) seen from Python. Stepping, resetting and building run
-// without the interpreter lock; the observation, RAM and frame arrays are views of the
-// stepper's own memory that live as long as any of them does.
+// without the interpreter lock. The observation, RAM and frame arrays are made once:
+// views of the stepper's own memory that keep the stepper alive (through a capsule, not
+// through the Batch object, so that no reference cycle forms) as long as any of them is.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -41,11 +42,11 @@ std::vector<unsigned char> read_cartridge(std::string const& path) {
     }
 }
 
-std::unique_ptr<BatchStepper> make_batch(py::handle rom, int count, int threads, int frame_skip,
-                                         bool max_pool, std::string const& observation,
-                                         int start_frames, int noop_max,
-                                         double repeat_action_probability,
-                                         std::optional<uint64_t> seed) {
+std::shared_ptr<BatchStepper> build_stepper(py::handle rom, int count, int threads, int frame_skip,
+                                            bool max_pool, std::string const& observation,
+                                            int start_frames, int noop_max,
+                                            double repeat_action_probability,
+                                            std::optional<uint64_t> seed) {
     NES::BatchOptions options;
     options.count = count;
     options.threads = threads;
@@ -59,25 +60,49 @@ std::unique_ptr<BatchStepper> make_batch(py::handle rom, int count, int threads,
     std::string const path = cartridge_path(rom);
     std::vector<unsigned char> const image = read_cartridge(path);
     py::gil_scoped_release release;
-    return std::make_unique<BatchStepper>(path, image, options);
+    return std::make_shared<BatchStepper>(path, image, options);
 }
 
-// A view of the stepper's memory that keeps the Python Batch (and so the stepper) alive.
-template <typename T> py::array view_of(py::handle owner, T* data, std::vector<py::ssize_t> shape) {
+// A view of the stepper's memory whose base keeps the stepper alive.
+template <typename T>
+py::array view_of(std::shared_ptr<BatchStepper> const& stepper, T* data,
+                  std::vector<py::ssize_t> shape) {
+    py::capsule const owner(new std::shared_ptr<BatchStepper>(stepper),
+                            [](void* p) { delete static_cast<std::shared_ptr<BatchStepper>*>(p); });
     return py::array_t<T>(std::move(shape), data, owner);
 }
 
-py::array observations(py::object self) {
-    auto& batch = self.cast<BatchStepper&>();
+std::vector<py::ssize_t> observation_shape(BatchStepper const& batch) {
     py::ssize_t const n = batch.options().count;
     switch (batch.options().observation) {
-    case NES::Observation::rgb:
-        return view_of(self, batch.observations(), {n, NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3});
-    case NES::Observation::gray84:
-        return view_of(self, batch.observations(), {n, NES::GRAY_SIZE, NES::GRAY_SIZE});
+    case NES::Observation::rgb: return {n, NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3};
+    case NES::Observation::gray84: return {n, NES::GRAY_SIZE, NES::GRAY_SIZE};
     case NES::Observation::ram: break;
     }
-    return view_of(self, batch.observations(), {n, NES::RAM_SIZE});
+    return {n, NES::RAM_SIZE};
+}
+
+// The Python Batch: the stepper and its three arrays.
+struct PyBatch {
+    std::shared_ptr<BatchStepper> stepper;
+    py::array observations;
+    py::array ram;
+    py::array frames;
+};
+
+std::unique_ptr<PyBatch> make_batch(py::handle rom, int count, int threads, int frame_skip,
+                                    bool max_pool, std::string const& observation, int start_frames,
+                                    int noop_max, double repeat_action_probability,
+                                    std::optional<uint64_t> seed) {
+    auto batch = std::make_unique<PyBatch>();
+    batch->stepper = build_stepper(rom, count, threads, frame_skip, max_pool, observation,
+                                   start_frames, noop_max, repeat_action_probability, seed);
+    BatchStepper& stepper = *batch->stepper;
+    batch->observations =
+        view_of(batch->stepper, stepper.observations(), observation_shape(stepper));
+    batch->ram = view_of(batch->stepper, stepper.ram(), {stepper.options().count, NES::RAM_SIZE});
+    batch->frames = view_of(batch->stepper, stepper.frames(), {stepper.options().count});
+    return batch;
 }
 
 // Button masks as count x ports bytes: any integer (or boolean) array of shape (N,) or
@@ -116,7 +141,8 @@ std::vector<uint8_t> reset_flags(BatchStepper const& batch, py::handle reset) {
     return std::vector<uint8_t>(flags.data(), flags.data() + flags.size());
 }
 
-void step(BatchStepper& batch, py::handle actions, py::handle reset) {
+void step(PyBatch& self, py::handle actions, py::handle reset) {
+    BatchStepper& batch = *self.stepper;
     int ports = 1;
     std::vector<uint8_t> const masks = action_masks(batch, actions, ports);
     std::vector<uint8_t> flags;
@@ -145,14 +171,16 @@ std::vector<size_t> chosen_consoles(BatchStepper const& batch, py::handle indice
     return chosen;
 }
 
-void reset(BatchStepper& batch, py::handle indices) {
+void reset(PyBatch& self, py::handle indices) {
+    BatchStepper& batch = *self.stepper;
     std::vector<size_t> chosen = chosen_consoles(batch, indices, "Batch.reset");
     py::gil_scoped_release release;
     batch.reset(std::move(chosen));
 }
 
 // An int s seeds the chosen consoles with s, s + 1, ...; a sequence gives one seed each.
-void seed(BatchStepper& batch, py::handle seeds, py::handle indices) {
+void seed(PyBatch& self, py::handle seeds, py::handle indices) {
+    BatchStepper& batch = *self.stepper;
     std::vector<size_t> const chosen = chosen_consoles(batch, indices, "Batch.seed");
     std::vector<uint64_t> values;
     if (py::isinstance<py::int_>(seeds)) {
@@ -166,7 +194,8 @@ void seed(BatchStepper& batch, py::handle seeds, py::handle indices) {
     batch.seed(values, chosen);
 }
 
-py::array picture(BatchStepper& batch, int index) {
+py::array picture(PyBatch& self, int index) {
+    BatchStepper& batch = *self.stepper;
     if (index < 0 || index >= batch.options().count)
         throw py::index_error("Batch.picture: index " + std::to_string(index) +
                               " is out of range for " + std::to_string(batch.options().count) +
@@ -180,33 +209,27 @@ py::array picture(BatchStepper& batch, int index) {
 
 PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
     m.doc() = "The native batch stepper of vandrel_gym: N consoles stepped by native threads.";
-    py::class_<BatchStepper>(m, "Batch")
+    auto options = [](PyBatch const& b) -> NES::BatchOptions const& {
+        return b.stepper->options();
+    };
+    py::class_<PyBatch>(m, "Batch")
         .def(py::init(&make_batch), py::arg("rom"), py::arg("count"), py::kw_only(),
              py::arg("threads") = 0, py::arg("frame_skip") = 4, py::arg("max_pool") = true,
              py::arg("observation") = "rgb", py::arg("start_frames") = 0, py::arg("noop_max") = 0,
              py::arg("repeat_action_probability") = 0.0, py::arg("seed") = py::none())
-        .def_property_readonly("count", [](BatchStepper const& b) { return b.options().count; })
-        .def_property_readonly("threads", &BatchStepper::threads)
+        .def_property_readonly("count", [=](PyBatch const& b) { return options(b).count; })
+        .def_property_readonly("threads", [](PyBatch const& b) { return b.stepper->threads(); })
         .def_property_readonly("frame_skip",
-                               [](BatchStepper const& b) { return b.options().frame_skip; })
-        .def_property_readonly("max_pool",
-                               [](BatchStepper const& b) { return b.options().max_pool; })
+                               [=](PyBatch const& b) { return options(b).frame_skip; })
+        .def_property_readonly("max_pool", [=](PyBatch const& b) { return options(b).max_pool; })
         .def_property_readonly(
             "observation",
-            [](BatchStepper const& b) { return NES::observation_name(b.options().observation); })
-        .def_property_readonly("observations", &observations)
-        .def_property_readonly("ram",
-                               [](py::object self) {
-                                   auto& b = self.cast<BatchStepper&>();
-                                   return view_of(self, b.ram(),
-                                                  {b.options().count, NES::RAM_SIZE});
-                               })
-        .def_property_readonly("frames",
-                               [](py::object self) {
-                                   auto& b = self.cast<BatchStepper&>();
-                                   return view_of(self, b.frames(), {b.options().count});
-                               })
-        .def_property_readonly("last_call_seconds", &BatchStepper::last_call_seconds)
+            [=](PyBatch const& b) { return NES::observation_name(options(b).observation); })
+        .def_readonly("observations", &PyBatch::observations)
+        .def_readonly("ram", &PyBatch::ram)
+        .def_readonly("frames", &PyBatch::frames)
+        .def_property_readonly("last_call_seconds",
+                               [](PyBatch const& b) { return b.stepper->last_call_seconds(); })
         .def("step", &step, py::arg("actions"), py::arg("reset") = py::none())
         .def("reset", &reset, py::arg("indices") = py::none())
         .def("seed", &seed, py::arg("seeds"), py::arg("indices") = py::none())
