@@ -44,7 +44,7 @@ def round_trip_us(nes, trips):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("cartridge", nargs="?")
-    parser.add_argument("--frames", type=int, default=1200)
+    parser.add_argument("--frames", type=int, default=5000)
     parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
 

@@ -60,9 +60,10 @@ struct BatchStepper::Console {
     std::unique_ptr<NESUnit> unit;
     uint64_t random = 0;
     uint8_t previous[2] = {0, 0}; // the buttons of the last frame, for sticky actions
-    std::vector<uint8_t> pooled;  // the frame before the last (RGB or luma), for max-pooling
+    std::vector<uint8_t> pooled;  // the frame before the last, for max-pooling
     bool has_pooled = false;
-    std::vector<uint8_t> luma; // the last frame's luma, for gray84
+    std::vector<uint8_t> pooled_picture; // gray84: the pooled picture before its luma
+    std::vector<uint8_t> luma;
 };
 
 class BatchStepper::Busy {
@@ -80,18 +81,17 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
                            BatchOptions const& options)
     : config((check_options(options), options)), pool(pool_size(options)) {
     size_t const count = size_t(config.count);
-    size_t const pooled_bytes = !config.max_pool || config.frame_skip < 2 ? 0
-                                : config.observation == Observation::rgb  ? size_t(FRAME_BYTES)
-                                : config.observation == Observation::gray84
-                                    ? size_t(SCREEN_WIDTH * SCREEN_HEIGHT)
-                                    : 0;
+    bool const pools =
+        config.max_pool && config.frame_skip >= 2 && config.observation != Observation::ram;
     for (size_t i = 0; i < count; ++i) {
         auto console = std::make_unique<Console>();
         console->unit = std::make_unique<NESUnit>(name, image.data(), image.size(), CLOCK_SPEED);
         console->random = config.seed + i;
-        console->pooled.resize(pooled_bytes);
-        if (config.observation == Observation::gray84)
+        if (pools) console->pooled.resize(size_t(FRAME_BYTES));
+        if (config.observation == Observation::gray84) {
+            console->pooled_picture.resize(size_t(FRAME_BYTES));
             console->luma.resize(size_t(SCREEN_WIDTH * SCREEN_HEIGHT));
+        }
         consoles.push_back(std::move(console));
     }
     NESUnit& first = *consoles[0]->unit;
@@ -174,11 +174,7 @@ void BatchStepper::step_console(Console& console, uint8_t const* action, int por
     for (int f = 0; f < config.frame_skip; ++f) {
         run_frame(console, action, ports);
         if (f == config.frame_skip - 2 && !console.pooled.empty()) {
-            uint8_t const* picture = console.unit->ppu->image;
-            if (config.observation == Observation::rgb)
-                std::memcpy(console.pooled.data(), picture, size_t(FRAME_BYTES));
-            else
-                picture_luma(picture, console.pooled.data());
+            std::memcpy(console.pooled.data(), console.unit->ppu->image, size_t(FRAME_BYTES));
             console.has_pooled = true;
         }
     }
@@ -219,9 +215,13 @@ void BatchStepper::write_observation(Console& console, size_t index) {
         if (console.has_pooled) max_into(out, console.pooled.data(), size_t(FRAME_BYTES));
         break;
     case Observation::gray84:
-        picture_luma(picture, console.luma.data());
-        if (console.has_pooled)
-            max_into(console.luma.data(), console.pooled.data(), console.luma.size());
+        if (console.has_pooled) {
+            std::memcpy(console.pooled_picture.data(), picture, size_t(FRAME_BYTES));
+            max_into(console.pooled_picture.data(), console.pooled.data(), size_t(FRAME_BYTES));
+            picture_luma(console.pooled_picture.data(), console.luma.data());
+        } else {
+            picture_luma(picture, console.luma.data());
+        }
         shrink_to_gray84(console.luma.data(), out);
         break;
     case Observation::ram: std::memcpy(out, unit.cpu->memory, size_t(RAM_SIZE)); break;

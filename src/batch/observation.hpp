@@ -6,8 +6,8 @@
 //                         the input area it covers, partial pixels weighted by the
 //                         fraction covered, rounded to the nearest integer,
 //   ram     (2048)        CPU RAM $0000-$07FF.
-// With max-pooling the picture is the pixelwise maximum of the last two frames (per
-// channel for rgb, of the luma for gray84), which shows sprites that flicker on
+// With max-pooling the picture is the pixelwise maximum of the last two frames, channel
+// by channel (before gray84 takes its luma), which shows sprites that flicker on
 // alternate frames, as is usual for Atari-style environments.
 #pragma once
 

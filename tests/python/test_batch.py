@@ -53,8 +53,8 @@ class Hand:
             return self.nes.cpuMem()[:2048].copy()
         if observation == "rgb":
             return np.maximum(*pictures[-2:]) if len(pictures) > 1 else pictures[-1]
-        gray = [luma(p) for p in pictures[-2:]]
-        return shrink(np.maximum(*gray) if len(gray) > 1 else gray[0])
+        pooled = np.maximum(*pictures[-2:]) if len(pictures) > 1 else pictures[-1]
+        return shrink(luma(pooled))
 
 
 @pytest.mark.parametrize("observation, ports, skip, threads", [
