@@ -168,10 +168,13 @@ void BatchStepper::picture(size_t index, uint8_t* out) {
     std::memcpy(out, consoles[index]->unit->ppu->image, size_t(FRAME_BYTES));
 }
 
-// The frame before the last is kept for max-pooling as it completes.
+// The frame before the last is kept for max-pooling as it completes. The pictures of
+// the frames before those are never looked at, so they are not published.
 void BatchStepper::step_console(Console& console, uint8_t const* action, int ports) {
     console.has_pooled = false;
+    int const first_seen = config.frame_skip - (console.pooled.empty() ? 1 : 2);
     for (int f = 0; f < config.frame_skip; ++f) {
+        console.unit->ppu->publish_pictures = f >= first_seen;
         run_frame(console, action, ports);
         if (f == config.frame_skip - 2 && !console.pooled.empty()) {
             std::memcpy(console.pooled.data(), console.unit->ppu->image, size_t(FRAME_BYTES));
@@ -200,8 +203,13 @@ void BatchStepper::reset_console(Console& console) {
     unit.controller1.set_buttons(0);
     unit.controller2.set_buttons(0);
     console.has_pooled = false;
-    if (config.noop_max > 0)
-        unit.runFrames(int64_t(next_random(console.random) % uint64_t(config.noop_max + 1)));
+    if (config.noop_max == 0) return;
+    int64_t const noops = int64_t(next_random(console.random) % uint64_t(config.noop_max + 1));
+    if (noops == 0) return;
+    unit.ppu->publish_pictures = false;
+    unit.runFrames(noops - 1);
+    unit.ppu->publish_pictures = true;
+    unit.runFrames(1);
 }
 
 void BatchStepper::write_observation(Console& console, size_t index) {
@@ -211,13 +219,15 @@ void BatchStepper::write_observation(Console& console, size_t index) {
     uint8_t const* const picture = unit.ppu->image;
     switch (config.observation) {
     case Observation::rgb:
-        std::memcpy(out, picture, size_t(FRAME_BYTES));
-        if (console.has_pooled) max_into(out, console.pooled.data(), size_t(FRAME_BYTES));
+        if (console.has_pooled)
+            max_of(picture, console.pooled.data(), out, size_t(FRAME_BYTES));
+        else
+            std::memcpy(out, picture, size_t(FRAME_BYTES));
         break;
     case Observation::gray84:
         if (console.has_pooled) {
-            std::memcpy(console.pooled_picture.data(), picture, size_t(FRAME_BYTES));
-            max_into(console.pooled_picture.data(), console.pooled.data(), size_t(FRAME_BYTES));
+            max_of(picture, console.pooled.data(), console.pooled_picture.data(),
+                   size_t(FRAME_BYTES));
             picture_luma(console.pooled_picture.data(), console.luma.data());
         } else {
             picture_luma(picture, console.luma.data());

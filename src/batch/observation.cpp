@@ -78,9 +78,9 @@ void picture_luma(uint8_t const* rgb, uint8_t* luma) {
         luma[i] = uint8_t((299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u) / 1000u);
 }
 
-void max_into(uint8_t* dest, uint8_t const* other, size_t n) {
+void max_of(uint8_t const* a, uint8_t const* b, uint8_t* out, size_t n) {
     for (size_t i = 0; i < n; ++i)
-        dest[i] = std::max(dest[i], other[i]);
+        out[i] = std::max(a[i], b[i]);
 }
 
 // Separable: each output row first sums its input rows (weighted) into a line of 256

@@ -29,8 +29,8 @@ size_t observation_bytes(Observation observation);
 
 // The luma of an RGB picture, one byte per pixel.
 void picture_luma(uint8_t const* rgb, uint8_t* luma);
-// dest[i] = max(dest[i], other[i]) over n bytes.
-void max_into(uint8_t* dest, uint8_t const* other, size_t n);
+// out[i] = max(a[i], b[i]) over n bytes.
+void max_of(uint8_t const* a, uint8_t const* b, uint8_t* out, size_t n);
 // A 240x256 luma picture shrunk to 84x84 by area averaging.
 void shrink_to_gray84(uint8_t const* luma, uint8_t* out);
 

@@ -246,6 +246,7 @@ void PPU::draw_pixel() {
 }
 
 void PPU::publish_frame() {
+    if (!publish_pictures) return;
     std::lock_guard<std::mutex> lock(frame_mutex);
     std::memcpy(image, work_image, sizeof image);
 }
