@@ -168,13 +168,13 @@ void BatchStepper::picture(size_t index, uint8_t* out) {
     std::memcpy(out, consoles[index]->unit->ppu->image, size_t(FRAME_BYTES));
 }
 
-// The frame before the last is kept for max-pooling as it completes. The pictures of
-// the frames before those are never looked at, so they are not published.
+// The frame before the last is kept for max-pooling as it completes. The frames before
+// those are never looked at, so they are not drawn.
 void BatchStepper::step_console(Console& console, uint8_t const* action, int ports) {
     console.has_pooled = false;
     int const first_seen = config.frame_skip - (console.pooled.empty() ? 1 : 2);
     for (int f = 0; f < config.frame_skip; ++f) {
-        console.unit->ppu->publish_pictures = f >= first_seen;
+        console.unit->ppu->draw_pictures = f >= first_seen;
         run_frame(console, action, ports);
         if (f == config.frame_skip - 2 && !console.pooled.empty()) {
             std::memcpy(console.pooled.data(), console.unit->ppu->image, size_t(FRAME_BYTES));
@@ -206,9 +206,9 @@ void BatchStepper::reset_console(Console& console) {
     if (config.noop_max == 0) return;
     int64_t const noops = int64_t(next_random(console.random) % uint64_t(config.noop_max + 1));
     if (noops == 0) return;
-    unit.ppu->publish_pictures = false;
+    unit.ppu->draw_pictures = false;
     unit.runFrames(noops - 1);
-    unit.ppu->publish_pictures = true;
+    unit.ppu->draw_pictures = true;
     unit.runFrames(1);
 }
 

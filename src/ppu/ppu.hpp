@@ -96,11 +96,13 @@ public:
     uint8_t work_image[FRAME_BYTES] = {}; // the picture being drawn
     uint8_t image[FRAME_BYTES] = {};      // the last finished picture
     uint8_t color_index[SCREEN_WIDTH * SCREEN_HEIGHT] = {}; // palette value last drawn per pixel
-    // Last, so that the hot fields above keep their places. Cleared by a stepper that will not look
-    // at the coming frames' pictures (the batch stepper's skipped frames): `image` then keeps the
-    // last picture published, and the copy, a sixth of a frame's memory traffic, is saved. Drawing
-    // is unchanged.
-    bool publish_pictures = true;
+    // Cleared by a stepper that will not look at the coming frames' pictures (the batch
+    // stepper's skipped frames): the pixels' colours are neither worked out nor stored and
+    // the picture is not published, while everything the CPU can see (fetches, sprite 0
+    // hits, timing) stays the same. `work_image` and `color_index` keep matching each
+    // other, so the first frame drawn again comes out whole. Last, so that the hot fields
+    // above keep their places.
+    bool draw_pictures = true;
 
     void loadRom(ROM* rom);
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
@@ -166,6 +168,7 @@ private:
     void draw_span_background(int n, uint8_t* pixels);
     void draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites);
     void combine_pixels(int from, int to, uint8_t const* background, uint8_t const* sprites);
+    void find_sprite0_hit(int n, uint8_t const* background, uint8_t const* sprites);
     void combine_background(int from, int to, uint8_t const* background);
     void store_colours(int from, int to, uint8_t const* colours);
 };

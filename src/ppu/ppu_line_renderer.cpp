@@ -375,6 +375,10 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
 // 0x3F01-0x3F0F with a nonzero value, 0x3F11-0x3F1F with a nonzero value) folds onto
 // itself. Dots 1-8 and 9-255 are drawn apart, as the left-column bits apply to the first.
 void PPU::draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites) {
+    if (!draw_pictures) {
+        if (sprites) find_sprite0_hit(n, background, sprites);
+        return;
+    }
     int const first = dot;
     int const left_end = std::min(first + n, 9); // first dot past the left columns
     int const from = std::max(first, 9);
@@ -425,6 +429,19 @@ void PPU::store_colours(int from, int to, uint8_t const* colours) {
             index[i] = colours[i];
             std::memcpy(work_image + 3 * (first_pixel + i), NTSC_TO_RGB + 3 * (colours[i] & 0x3F),
                         3);
+        }
+    }
+}
+
+// All the CPU can see of pixels that are not drawn: the sprite 0 hit, found over the
+// span's dots exactly as combine_pixels finds it (the left-column bits do not mask it).
+void PPU::find_sprite0_hit(int n, uint8_t const* background, uint8_t const* sprites) {
+    uint8_t const mask = uint8_t(*ppumask);
+    if (!sprite0_line || (mask & (MASK_BG | MASK_SPRITES)) != (MASK_BG | MASK_SPRITES)) return;
+    for (int j = 0; j < n; ++j) {
+        if (sprites[j] != 0 && (sprites[j] & SPRITE_SLOT) == 0 && (background[j] & 3)) {
+            *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
+            return;
         }
     }
 }

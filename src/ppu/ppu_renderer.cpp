@@ -226,6 +226,7 @@ void PPU::draw_pixel() {
     if (sprite0_line && sprite_slot == 0 &&
         (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES) && sprite && bg)
         *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
+    if (!draw_pictures) return;
 
     int16_t colour_addr = 0x3F00;
     if (sprite && (!bg || !behind)) {
@@ -246,7 +247,7 @@ void PPU::draw_pixel() {
 }
 
 void PPU::publish_frame() {
-    if (!publish_pictures) return;
+    if (!draw_pictures) return;
     std::lock_guard<std::mutex> lock(frame_mutex);
     std::memcpy(image, work_image, sizeof image);
 }
