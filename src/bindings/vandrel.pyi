@@ -88,6 +88,18 @@ class NES:
         """Applies a state record from getState or a saveState file, validated as
         loadState validates a file; ValueError (console unchanged) when it is not
         usable, TypeError when `data` is not bytes-like, RuntimeError as getState."""
+    def getSnapshot(self) -> bytes:
+        """The console's whole state (every chip mid-frame, the sound not yet fetched):
+        a console of the same cartridge restored from it continues exactly as this one.
+        RuntimeError as getState."""
+    def setSnapshot(self, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
+        """Restores a snapshot from getSnapshot; ValueError (console unchanged) when it is
+        damaged, of another cartridge or of another version, RuntimeError as getState."""
+    def __getstate__(self) -> tuple[object, ...]:
+        """For copy and pickle: the cartridge image, its save-folder name, the clock speed,
+        the snapshot, the save folder, the colour table and the plugged controllers. The
+        per-frame callable and the run thread are not copied."""
+    def __setstate__(self, state: tuple[object, ...]) -> None: ...
     def perFrame(self, callback: Callable[[], object] | None, /) -> None:
         """Calls `callback` once per completed frame, on the thread that steps."""
 
@@ -100,3 +112,5 @@ class Controller:
     def setButtons(self, mask: int, /) -> None:
         """Sets all eight buttons from one integer: bit 0 A, 1 B, 2 Select, 3 Start,
         4 Up, 5 Down, 6 Left, 7 Right. ValueError outside 0-255."""
+    def getButtons(self) -> int:
+        """The buttons held, as the mask setButtons takes. Copies and pickles keep them."""
