@@ -80,6 +80,37 @@ def test_run_frames_lets_other_threads_run(nes):
     assert during > 0
 
 
+def test_two_threads_stepping_two_consoles_give_the_frames_of_one_thread(demo):
+    def console(mask):
+        nes = vandrel.NES(demo)
+        pad = vandrel.Controller()
+        pad.setButtons(mask)
+        nes.setController(pad, 0)
+        return nes, pad
+
+    def step(nes, pictures):
+        for _ in range(6):
+            nes.runFrames(20)
+            pictures.append(nes.getImg().copy())
+
+    masks = (0b1000_0001, 0b0100_0010)
+    alone = [console(m) for m in masks]
+    together = [console(m) for m in masks]
+    expected = [[], []]
+    for (nes, _), pictures in zip(alone, expected):
+        step(nes, pictures)
+    got = [[], []]
+    threads = [threading.Thread(target=step, args=(nes, pictures))
+               for (nes, _), pictures in zip(together, got)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for (a, _), (b, _), x, y in zip(alone, together, expected, got):
+        assert all(np.array_equal(p, q) for p, q in zip(x, y)) and len(x) == len(y) == 6
+        assert_same(observed(a), observed(b))
+
+
 def test_run_frames_refusals_and_a_raising_callable(nes):
     with pytest.raises(ValueError, match="0 or more"):
         nes.runFrames(-1)
