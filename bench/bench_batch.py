@@ -14,7 +14,6 @@ rarely give twice the work of one, and no batch can do better than that pair.
 """
 
 import argparse
-import contextlib
 import multiprocessing
 import os
 import statistics
@@ -27,24 +26,6 @@ from vandrel_tools.cartridge import quiet_console
 
 FRAME_SKIP = 4
 MODES = ("rgb", "gray84", "ram")
-
-
-@contextlib.contextmanager
-def stdout_silenced():
-    """The consoles print progress lines on C stdout while they are built."""
-    saved = os.dup(1)
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    try:
-        os.dup2(devnull, 1)
-        yield
-    finally:
-        os.dup2(saved, 1)
-        os.close(saved)
-        os.close(devnull)
-
-
-def lone_console(path, frames):
-    return lone_console_steps(quiet_console(path), frames)
 
 
 def _paired_console(path, frames, barrier, results):
@@ -77,8 +58,7 @@ def two_processes(path, frames):
 def batch_run(path, count, threads, steps, mode):
     """Summed frames per second and the median Python share of a step."""
     from vandrel_gym._batch import Batch
-    with stdout_silenced():
-        batch = Batch(path, count, threads=threads, frame_skip=FRAME_SKIP, observation=mode)
+    batch = Batch(path, count, threads=threads, frame_skip=FRAME_SKIP, observation=mode)
     actions = np.random.default_rng(0).integers(0, 256, size=(steps, count), dtype=np.uint8)
     shares = []
     start = time.perf_counter()
@@ -102,6 +82,7 @@ def main():
 
     with tempfile.TemporaryDirectory() as home:
         os.environ["HOME"] = home
+        os.environ["VANDREL_QUIET"] = "1"  # no progress lines from the consoles
         path = cartridge_path(args.cartridge, home)
         lone = []
         pair = []

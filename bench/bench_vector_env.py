@@ -13,12 +13,10 @@ are built and reset before the clock starts.
 
 import argparse
 import contextlib
-import ctypes
 import functools
 import importlib.resources
 import os
 import statistics
-import sys
 import tempfile
 import time
 
@@ -30,23 +28,6 @@ from vandrel_gym import NESEnv, NESVectorEnv
 
 TARGET = 1.5
 FRAMESKIP = 4
-
-
-@contextlib.contextmanager
-def quiet_stdout():
-    """The emulator prints progress lines on C stdout while loading a cartridge."""
-    sys.stdout.flush()
-    saved = os.dup(1)
-    try:
-        with open(os.devnull, "wb") as null:
-            os.dup2(null.fileno(), 1)
-        try:
-            yield
-        finally:
-            ctypes.CDLL(None).fflush(None)
-            os.dup2(saved, 1)
-    finally:
-        os.close(saved)
 
 
 def steps_per_second(env, actions):
@@ -70,6 +51,7 @@ def main():
 
     with tempfile.TemporaryDirectory() as home, contextlib.ExitStack() as stack:
         os.environ["HOME"] = home           # keep save folders out of the user's
+        os.environ["VANDREL_QUIET"] = "1"   # no progress lines from the consoles
         if args.cartridge is None:
             from vandrel_tools import demo
             path = str(stack.enter_context(importlib.resources.as_file(demo.resource())))
@@ -92,12 +74,11 @@ def measure(path, obs_type, args):
     """Median steps per second of both vector environments for one observation type, the
     rounds alternating between them."""
     options = dict(obs_type=obs_type, max_episode_frames=None, frameskip=FRAMESKIP)
-    with quiet_stdout():
-        batched = NESVectorEnv(path, args.envs, threads=args.threads, **options)
-        separate = gym.vector.AsyncVectorEnv(
-            [functools.partial(NESEnv, path, **options)] * args.envs)
-        batched.reset(seed=0)
-        separate.reset(seed=0)
+    batched = NESVectorEnv(path, args.envs, threads=args.threads, **options)
+    separate = gym.vector.AsyncVectorEnv(
+        [functools.partial(NESEnv, path, **options)] * args.envs)
+    batched.reset(seed=0)
+    separate.reset(seed=0)
     n_actions = batched.single_action_space.n
     rng = np.random.default_rng(0)
     fast, slow = [], []

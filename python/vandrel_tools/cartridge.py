@@ -7,7 +7,6 @@ with a non-zero status.
 """
 import argparse
 import contextlib
-import ctypes
 import importlib.resources
 import os
 import pathlib
@@ -88,7 +87,7 @@ def quiet_console(path):
     """Builds a console from `path`, hiding the progress lines the emulator prints on
     C stdout, and turns its complaints about the file into ToolError."""
     try:
-        with _c_stdout_silenced():
+        with _quiet():
             return vandrel.NES(str(path))
     except OSError as error:
         raise ToolError(f"{path}: {error.strerror or error}") from None
@@ -97,18 +96,15 @@ def quiet_console(path):
 
 
 @contextlib.contextmanager
-def _c_stdout_silenced():
-    """Sends file descriptor 1 to /dev/null for the duration. The C library buffers
-    stdout, so it is flushed before the descriptor is put back."""
-    sys.stdout.flush()
-    saved = os.dup(1)
+def _quiet():
+    """Builds consoles with VANDREL_QUIET set (their progress lines unprinted), then puts
+    the variable back as it was."""
+    previous = os.environ.get("VANDREL_QUIET")
+    os.environ["VANDREL_QUIET"] = "1"
     try:
-        with open(os.devnull, "wb") as null:
-            os.dup2(null.fileno(), 1)
-        try:
-            yield
-        finally:
-            ctypes.CDLL(None).fflush(None)
-            os.dup2(saved, 1)
+        yield
     finally:
-        os.close(saved)
+        if previous is None:
+            del os.environ["VANDREL_QUIET"]
+        else:
+            os.environ["VANDREL_QUIET"] = previous

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "console/nes_unit.hpp"
+#include "console/progress.hpp"
 
 namespace NES {
 
@@ -83,6 +84,7 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
     size_t const count = size_t(config.count);
     bool const pools =
         config.max_pool && config.frame_skip >= 2 && config.observation != Observation::ram;
+    QuietHere const quiet_while_building;
     for (size_t i = 0; i < count; ++i) {
         auto console = std::make_unique<Console>();
         console->unit = std::make_unique<NESUnit>(name, image.data(), image.size(), CLOCK_SPEED);

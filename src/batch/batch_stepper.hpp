@@ -10,8 +10,8 @@
 // repeat_action_probability, the console keeps the buttons of the previous frame instead
 // of the new action. Seeding the generators makes both reproducible.
 //
-// A stepper is used by one caller at a time: a second call while one runs is refused
-// with std::runtime_error.
+// Its consoles print no progress lines. A stepper is used by one caller at a time: a
+// second call while one runs is refused with std::runtime_error.
 #pragma once
 
 #include <cstdint>

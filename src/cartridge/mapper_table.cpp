@@ -9,6 +9,7 @@
 #include "cartridge/mappers/nrom.hpp"
 #include "cartridge/mappers/ntdec2722.hpp"
 #include "cartridge/mappers/uxrom.hpp"
+#include "console/progress.hpp"
 
 namespace NES {
 
@@ -20,7 +21,7 @@ std::unique_ptr<Mapper> make_mapper(uint32_t number) {
     case 3: return std::make_unique<CNROM>();
     case 4: return std::make_unique<MMC3>();
     case 40: return std::make_unique<NTDEC2722>();
-    default: puts("UNRECOGNIZED MAPPER!"); return std::make_unique<DEFAULT_MAPPER>(number);
+    default: progress("UNRECOGNIZED MAPPER!\n"); return std::make_unique<DEFAULT_MAPPER>(number);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cartridge/mapper_table.hpp"
+#include "console/progress.hpp"
 #include "persistence/file_error.hpp"
 
 namespace NES {
@@ -131,17 +132,16 @@ void ROM::load_arr(long size, unsigned char const* data) {
     check_image(size, data);
 
     battery = header[6] & 0x02;
-    puts(battery ? "Battery" : "No Battery");
+    progress("%s\n", battery ? "Battery" : "No Battery");
     nes2 = is_nes2(header);
     mapper = make_mapper((header[6] >> 4) | (header[7] & 0xF0));
     mirroring = (header[6] & 0x08) ? MIRROR_FOUR_SCREEN : (header[6] & 0x01);
     if (!nes2) {
-        puts("iNES");
-        printf("%i\n", header[5]);
+        progress("iNES\n");
+        progress("%i\n", header[5]);
     }
     prg_size = int32_t(declared_prg_size(header));
     chr_size = int32_t(declared_chr_size(header));
-    fflush(stdout);
 
     long offset = data_offset(header);
     if (header[6] & 0x04) std::memcpy(trainer, data + HEADER_SIZE, TRAINER_SIZE);
@@ -161,7 +161,6 @@ void ROM::reset_mapper() {
     uint32_t number = mapper ? mapper->number : 0;
     mapper.reset();
     mapper = make_mapper(number);
-    fflush(stdout);
 }
 
 unsigned char* ROM::get_prg_bank(int index) {

@@ -1,5 +1,6 @@
 // Assembly and stepping of a console.
 #include "console/nes_unit.hpp"
+#include "console/progress.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -70,10 +71,9 @@ void NESUnit::build_from_image(std::string const& name, unsigned char const* ima
 }
 
 NESUnit::NESUnit(int speed) {
-    puts("No rom specified.");
+    NES::progress("No rom specified.\n");
     rom = std::make_unique<NES::ROM>();
-    puts("rom created.");
-    fflush(stdout);
+    NES::progress("rom created.\n");
     cpu = std::make_unique<NES::CPU>(false);
     cpu->clock_speed = clamp_clock_speed(speed);
     apu = std::make_unique<NES::APU>();

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cartridge/rom.hpp"
+#include "console/progress.hpp"
 #include "cpu/cpu.hpp"
 
 namespace NES {
@@ -27,16 +28,15 @@ void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
     prg_fold_16k =
         (number == 0 || number == 3) && rom->prg_size >= 0x4000 && rom->prg_size < 0x8000;
     if (rom->battery && load_ram) {
-        printf("load RAM file: %s\n", ram_path.c_str());
+        progress("load RAM file: %s\n", ram_path.c_str());
         bool const exists = file_exists(ram_path);
-        printf("RAM file exists: %i\n", exists ? 1 : 0);
+        progress("RAM file exists: %i\n", exists ? 1 : 0);
         if (exists) {
             if (FILE* f = std::fopen(ram_path.c_str(), "rb")) {
                 this->load_ram(f);
                 std::fclose(f);
             }
         }
-        fflush(stdout);
     }
     rom->map_prg(memory, prg_bank);
 }

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "console/nes_unit.hpp"
+#include "console/progress.hpp"
 #include "persistence/file_error.hpp"
 
 namespace fs = std::filesystem;
@@ -62,8 +63,7 @@ void NESUnit::detectOS(char const* path) {
             "HOME is not set: the save folder $HOME/.config/Tamberlo cannot be located");
     std::string const name = NES::save_name(path);
     std::string dir = std::string(home) + "/.config";
-    printf("LINUX, %s\n", dir.c_str());
-    fflush(stdout);
+    NES::progress("LINUX, %s\n", dir.c_str());
     // A fresh account may have no ~/.config yet: make every missing level.
     dir += NES::sep;
     dir += "Tamberlo";
@@ -71,12 +71,11 @@ void NESUnit::detectOS(char const* path) {
     dir += NES::sep;
     dir += name;
     save_dir = config_dir = dir;
-    puts(dir.c_str());
+    NES::progress("%s\n", dir.c_str());
     if (entry_exists(dir))
-        puts("Folder already exists. Checking for save...");
+        NES::progress("Folder already exists. Checking for save...\n");
     else
         make_directories(dir);
-    fflush(stdout);
 }
 
 bool NESUnit::setSaveDir(std::string dir) {

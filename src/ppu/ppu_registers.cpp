@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cartridge/rom.hpp"
+#include "console/progress.hpp"
 #include "cpu/cpu.hpp"
 #include "ppu/palette.hpp"
 #include "ppu/ppu.hpp"
@@ -41,8 +42,7 @@ void PPU::loadRom(ROM* cartridge) {
     mirroring = cartridge->mirroring;
     mapper = cartridge->mapper.get();
     if (cartridge->chr_size < 1) {
-        puts("CHR-RAM Copied.");
-        fflush(stdout);
+        progress("CHR-RAM Copied.\n");
         cartridge->chr_ram = reinterpret_cast<unsigned char*>(memory);
     } else {
         cartridge->copy_chr(memory, chr_bank, 0x2000);

@@ -1,0 +1,31 @@
+"""VANDREL_QUIET: the progress lines a console prints while it is built, on request not."""
+import pytest
+import vandrel
+
+from conftest import c_stdout, ines, jmp
+
+
+@pytest.mark.parametrize("value, printed", [
+    (None, True), ("", True), ("0", True), ("1", False), ("yes", False),
+])
+def test_quiet_silences_every_progress_line(value, printed, monkeypatch, capfd, make_rom):
+    if value is None:
+        monkeypatch.delenv("VANDREL_QUIET", raising=False)
+    else:
+        monkeypatch.setenv("VANDREL_QUIET", value)
+    # A battery cartridge with CHR RAM and an unknown mapper prints every kind of line.
+    vandrel.NES(make_rom("loud.nes", ines(jmp(0x8000), flags6=0xF2)))
+    vandrel.NES()
+    lines = c_stdout(capfd)
+    assert bool(lines) == printed
+    if printed:
+        assert "UNRECOGNIZED MAPPER!" in lines and "No rom specified." in lines
+
+
+def test_the_batch_stepper_builds_its_consoles_quietly(monkeypatch, capfd, make_rom):
+    from vandrel_gym._batch import Batch
+    monkeypatch.delenv("VANDREL_QUIET", raising=False)
+    Batch(make_rom("batch.nes", ines(jmp(0x8000))), 3)
+    assert c_stdout(capfd) == []
+    vandrel.NES(make_rom("after.nes", ines(jmp(0x8000))))
+    assert c_stdout(capfd) != []
