@@ -150,6 +150,7 @@ void register_nes(py::module_& m) {
         .def("getState", &get_state)
         .def("setState", &set_state, py::arg("data"))
         .def("perFrame", &NESUnit::perFrame)
+        .def("saveBattery", &NESUnit::save_battery)
         .def("getSnapshot", &get_snapshot)
         .def("setSnapshot", &set_snapshot, py::arg("data"))
         // Copies and pickles: a console of the same cartridge restored from a snapshot.

@@ -88,6 +88,11 @@ class NES:
         """Applies a state record from getState or a saveState file, validated as
         loadState validates a file; ValueError (console unchanged) when it is not
         usable, TypeError when `data` is not bytes-like, RuntimeError as getState."""
+    def saveBattery(self) -> bool:
+        """Writes the cartridge's battery RAM to its save folder now (the whole-file write
+        stop() makes): True when the cartridge has a battery, False (nothing written)
+        when it has none. OSError when the file cannot be written (the previous save is
+        kept), RuntimeError while another thread steps the console."""
     def getSnapshot(self) -> bytes:
         """The console's whole state (every chip mid-frame, the sound not yet fetched):
         a console of the same cartridge restored from it continues exactly as this one.

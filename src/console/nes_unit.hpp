@@ -194,6 +194,10 @@ public:
     // full disk) never costs the previous save: the bytes go to a temporary file in the
     // same folder, which then replaces the old file in one rename.
     void write_battery_ram();
+    // The battery RAM written now, without stopping anything: true when the cartridge
+    // has a battery (and so a file was written), false otherwise. Refused while another
+    // thread steps, as the state calls are.
+    bool save_battery();
 
 private:
     void visit_chips(NES::Snapshot& s);

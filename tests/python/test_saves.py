@@ -6,7 +6,7 @@ import pathlib
 import pytest
 import vandrel
 
-from conftest import CHR_BANK, PRG_BANK, Reader, c_stdout, header, in_order, ines
+from conftest import CHR_BANK, PRG_BANK, Reader, c_stdout, header, in_order, ines, jmp
 
 
 @pytest.mark.parametrize("file_name, folder", [
@@ -197,3 +197,33 @@ def test_saving_clears_only_abandoned_temporaries(make_rom, tamberlo):
     assert sorted(os.listdir(folder)) == sorted([
         "1", "1.Ab3xY9", f"1{mark}Ab3xY9z", f"1{mark}Fresh1", f"2{mark}Ab3xY9", "notes", "ram"])
     assert os.path.getsize(folder / "1") == 82189
+
+
+# STA $6000,X; INX; JMP $8000: fills PRG RAM with its own index, frame after frame.
+FILL_PRG_RAM = bytes([0x9D, 0x00, 0x60, 0xE8]) + jmp(0x8000)
+
+
+@pytest.mark.parametrize("battery", [True, False])
+def test_save_battery_writes_the_ram_now_without_stopping(battery, make_rom, tamberlo):
+    nes = vandrel.NES(make_rom("keep.nes", ines(FILL_PRG_RAM, flags6=0x02 if battery else 0)))
+    nes.runFrame()
+    assert nes.saveBattery() is battery
+    ram = tamberlo / "keep" / "ram"
+    assert ram.exists() == battery
+    if battery:
+        assert ram.read_bytes() == nes.cpuMem()[0x6000:0x8000].tobytes()
+        nes.runFrame()                   # still steps: nothing was stopped
+        assert vandrel.NES(make_rom("keep.nes", ines(FILL_PRG_RAM, flags6=0x02))) \
+            .cpuMem()[0x6000:0x6100].tobytes() == ram.read_bytes()[:0x100]
+
+
+def test_save_battery_is_refused_while_the_run_thread_steps(make_rom):
+    nes = vandrel.NES(make_rom("busy.nes", ines(FILL_PRG_RAM, flags6=0x02)), CLOCK_SPEED=0)
+    nes.start()
+    try:
+        with pytest.raises(RuntimeError, match="saveBattery"):
+            nes.saveBattery()
+        nes.setPaused(True)
+        assert nes.saveBattery()
+    finally:
+        nes.stop()
