@@ -36,6 +36,15 @@ PythonConsole::Holder from_path(std::optional<std::string> const& rom_name, int 
     return PythonConsole::Holder(new PythonConsole(rom_name->c_str(), speed));
 }
 
+// A path object (os.PathLike: pathlib.Path, ...) is a path as a str is; anything else
+// is a file object with "name" and "read".
+PythonConsole::Holder from_object(py::object rom, int speed) {
+    if (py::hasattr(rom, "__fspath__"))
+        return from_path(py::module_::import("os").attr("fsdecode")(rom).cast<std::string>(),
+                         speed);
+    return PythonConsole::Holder(new PythonConsole(std::move(rom), speed));
+}
+
 bool set_save_dir(PythonConsole& self, std::string path) {
     refuse_nul(path, "the save folder path");
     return self.setSaveDir(std::move(path));
@@ -124,7 +133,7 @@ void register_nes(py::module_& m) {
         .def(py::init(&from_path), py::arg("rom_name"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
         .def(py::init<int>(), py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
-        .def(py::init<py::object, int>(), py::arg("rom_file"),
+        .def(py::init(&from_object), py::arg("rom_file"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
         .def("cpuMem", &cpu_mem)
         .def("ppuMem", &ppu_mem)

@@ -1,12 +1,13 @@
 """An NES emulator: a console ("NES") built from an iNES cartridge, and controllers."""
 
+import os
 from typing import BinaryIO, Callable, Protocol, SupportsIndex, SupportsInt, overload
 
 import numpy as np
 import numpy.typing as npt
 
 _Int = SupportsInt | SupportsIndex
-_Path = str | bytes | bytearray
+_Path = str | bytes | bytearray | os.PathLike[str] | os.PathLike[bytes]
 
 class _CartridgeFile(Protocol):
     """Anything with a name (for the save folder) and a read() returning the image."""

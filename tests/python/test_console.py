@@ -1,5 +1,7 @@
 """Building a console, stepping it frame by frame, and the raw memory views."""
 import gc
+import os
+import pathlib
 import weakref
 
 import numpy as np
@@ -184,3 +186,25 @@ def test_views_keep_their_console_alive():
     del v, views
     gc.collect()
     assert console() is None      # ...but only as long as a view exists
+
+
+class BytesPath:
+    """An os.PathLike that gives bytes, as a program's own path class might."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        return os.fsencode(self.path)
+
+
+@pytest.mark.parametrize("as_path", [pathlib.Path, pathlib.PurePosixPath, BytesPath])
+def test_path_objects_work_as_str_paths_do(as_path, make_rom, tamberlo):
+    path = make_rom("Path Game.nes", ines(jmp(0x8000)))
+    nes = vandrel.NES(as_path(path), CLOCK_SPEED=0)
+    nes.runFrame()
+    assert nes.getSaveDir() == str(tamberlo / "Path_Game")
+    with pytest.raises(FileNotFoundError):
+        vandrel.NES(as_path(path + ".missing"))
+    with pytest.raises(ValueError, match="NUL"):
+        vandrel.NES(as_path(path + "\0x"))
