@@ -1,4 +1,5 @@
 #include "bindings/controller_wrapper.hpp"
+#include "bindings/docstrings.hpp"
 
 #include <memory>
 #include <string>
@@ -29,12 +30,14 @@ void ControllerWrapper::setButtons(py::int_ mask) {
 namespace vandrel {
 
 void register_controller(py::module_& m) {
-    py::class_<ControllerWrapper>(m, "Controller")
+    py::class_<ControllerWrapper>(m, "Controller", docs::CONTROLLER_CLASS)
         .def(py::init<>())
-        .def("updateInputs", &ControllerWrapper::updateInputs)
-        .def("setButtons", &ControllerWrapper::setButtons)
-        .def("getButtons",
-             [](ControllerWrapper const& self) { return self.controller.buttons_mask(); })
+        .def("updateInputs", &ControllerWrapper::updateInputs, docs::CONTROLLER_UPDATEINPUTS)
+        .def("setButtons", &ControllerWrapper::setButtons, docs::CONTROLLER_SETBUTTONS)
+        .def(
+            "getButtons",
+            [](ControllerWrapper const& self) { return self.controller.buttons_mask(); },
+            docs::CONTROLLER_GETBUTTONS)
         // Copies and pickles keep the buttons held.
         .def(
             py::pickle([](ControllerWrapper const& self) { return self.controller.buttons_mask(); },

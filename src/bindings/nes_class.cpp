@@ -13,6 +13,7 @@
 #include "bindings/console_pickle.hpp"
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/controller_wrapper.hpp"
+#include "bindings/docstrings.hpp"
 #include "bindings/python_console.hpp"
 
 namespace py = pybind11;
@@ -129,39 +130,39 @@ void halt_all_run_threads() {
 
 void register_nes(py::module_& m) {
     using Release = py::call_guard<py::gil_scoped_release>;
-    py::class_<PythonConsole, PythonConsole::Holder>(m, "NES")
-        .def(py::init(&from_path), py::arg("rom_name"),
+    py::class_<PythonConsole, PythonConsole::Holder>(m, "NES", docs::NES_CLASS)
+        .def(py::init(&from_path), docs::NES_DUNDER_INIT_0, py::arg("rom_name"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
-        .def(py::init<int>(), py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
-        .def(py::init(&from_object), py::arg("rom_file"),
+        .def(py::init<int>(), docs::NES_DUNDER_INIT_1, py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+        .def(py::init(&from_object), docs::NES_DUNDER_INIT_2, py::arg("rom_file"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
-        .def("cpuMem", &cpu_mem)
-        .def("ppuMem", &ppu_mem)
-        .def("OAM", &oam)
-        .def("getImg", &get_img)
-        .def("colorLookup", &color_lookup)
-        .def("getAudio", &get_audio, py::arg("split_channels") = false)
+        .def("cpuMem", &cpu_mem, docs::NES_CPUMEM)
+        .def("ppuMem", &ppu_mem, docs::NES_PPUMEM)
+        .def("OAM", &oam, docs::NES_OAM)
+        .def("getImg", &get_img, docs::NES_GETIMG)
+        .def("colorLookup", &color_lookup, docs::NES_COLORLOOKUP)
+        .def("getAudio", &get_audio, docs::NES_GETAUDIO, py::arg("split_channels") = false)
         // Waiting for the run thread or for a stepping caller must not hold the lock
         // their per-frame callables may need.
-        .def("start", &NESUnit::start, Release())
-        .def("stop", &NESUnit::stop, Release())
-        .def("saveState", &NESUnit::save)
-        .def("loadState", &NESUnit::load)
-        .def("setPaused", &NESUnit::set_pause, Release())
-        .def("setSaveDir", &set_save_dir)
-        .def("getSaveDir", &NESUnit::getSaveDir)
-        .def("setController", &set_controller)
-        .def("frameCount", &NESUnit::frame_count)
-        .def("cycleCount", &NESUnit::cycle_count)
-        .def("runFrame", &NESUnit::runFrame)
+        .def("start", &NESUnit::start, docs::NES_START, Release())
+        .def("stop", &NESUnit::stop, docs::NES_STOP, Release())
+        .def("saveState", &NESUnit::save, docs::NES_SAVESTATE)
+        .def("loadState", &NESUnit::load, docs::NES_LOADSTATE)
+        .def("setPaused", &NESUnit::set_pause, docs::NES_SETPAUSED, Release())
+        .def("setSaveDir", &set_save_dir, docs::NES_SETSAVEDIR)
+        .def("getSaveDir", &NESUnit::getSaveDir, docs::NES_GETSAVEDIR)
+        .def("setController", &set_controller, docs::NES_SETCONTROLLER)
+        .def("frameCount", &NESUnit::frame_count, docs::NES_FRAMECOUNT)
+        .def("cycleCount", &NESUnit::cycle_count, docs::NES_CYCLECOUNT)
+        .def("runFrame", &NESUnit::runFrame, docs::NES_RUNFRAME)
         // Steps without the interpreter lock, which the per-frame callable takes back.
-        .def("runFrames", &NESUnit::runFrames, py::arg("count") = 1, Release())
-        .def("getState", &get_state)
-        .def("setState", &set_state, py::arg("data"))
-        .def("perFrame", &NESUnit::perFrame)
-        .def("saveBattery", &NESUnit::save_battery)
-        .def("getSnapshot", &get_snapshot)
-        .def("setSnapshot", &set_snapshot, py::arg("data"))
+        .def("runFrames", &NESUnit::runFrames, docs::NES_RUNFRAMES, py::arg("count") = 1, Release())
+        .def("getState", &get_state, docs::NES_GETSTATE)
+        .def("setState", &set_state, docs::NES_SETSTATE, py::arg("data"))
+        .def("perFrame", &NESUnit::perFrame, docs::NES_PERFRAME)
+        .def("saveBattery", &NESUnit::save_battery, docs::NES_SAVEBATTERY)
+        .def("getSnapshot", &get_snapshot, docs::NES_GETSNAPSHOT)
+        .def("setSnapshot", &set_snapshot, docs::NES_SETSNAPSHOT, py::arg("data"))
         // Copies and pickles: a console of the same cartridge restored from a snapshot.
         .def(py::pickle(&console_state, &console_from_state));
 

@@ -67,11 +67,16 @@ class NES:
     def setSaveDir(self, path: _Path, /) -> bool:
         """Moves save states to an existing entry; False (and no change) otherwise.
         ValueError for a path containing a NUL character."""
-    def getSaveDir(self) -> str: ...
+    def getSaveDir(self) -> str:
+        """The folder save states go to: $HOME/.config/Tamberlo/<name> unless setSaveDir
+        moved them."""
     def setController(self, controller: Controller, port: _Int, /) -> None:
-        """Plugs a controller into port 0 ($4016) or 1 ($4017)."""
-    def frameCount(self) -> int: ...
-    def cycleCount(self) -> int: ...
+        """Plugs a controller into port 0 ($4016) or 1 ($4017); the console keeps it alive
+        while it is plugged. ValueError for any other port."""
+    def frameCount(self) -> int:
+        """Frames completed since the console was built."""
+    def cycleCount(self) -> int:
+        """CPU cycles since the console was built (or the last reset)."""
     def runFrame(self) -> None:
         """Steps until the next frame is complete. RuntimeError, changing nothing,
         while the run thread steps, while another thread steps the console, or from its
@@ -107,7 +112,8 @@ class NES:
         per-frame callable and the run thread are not copied."""
     def __setstate__(self, state: tuple[object, ...]) -> None: ...
     def perFrame(self, callback: Callable[[], object] | None, /) -> None:
-        """Calls `callback` once per completed frame, on the thread that steps."""
+        """Calls `callback` once per completed frame, on the thread that steps, replacing
+        the previous one. None is taken, but the next frame then raises RuntimeError."""
 
 class Controller:
     """A standard controller whose buttons the program sets."""

@@ -1,0 +1,38 @@
+"""help(vandrel.NES) says what the type stubs say: every public class and method has the
+stubs' docstring (src/bindings/docstrings.hpp is written from the stubs)."""
+import ast
+import pathlib
+
+import pytest
+import vandrel
+
+STUBS = pathlib.Path(__file__).resolve().parents[2] / "src" / "bindings" / "vandrel.pyi"
+
+
+def stub_docstrings():
+    for node in ast.parse(STUBS.read_text()).body:
+        if isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
+            yield node.name, None, ast.get_docstring(node)
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef) and ast.get_docstring(item) \
+                        and item.name not in ("__getstate__", "__setstate__"):
+                    yield node.name, item.name, ast.get_docstring(item)
+
+
+@pytest.mark.parametrize("cls, method, text", list(stub_docstrings()),
+                         ids=lambda v: v if isinstance(v, str) and len(v) < 30 else "")
+def test_the_module_carries_the_stubs_docstrings(cls, method, text):
+    target = getattr(vandrel, cls)
+    if method:
+        target = getattr(target, method)
+    assert text in target.__doc__
+
+
+@pytest.mark.parametrize("cls", [vandrel.NES, vandrel.Controller])
+def test_every_public_method_is_documented(cls):
+    for name in dir(cls):
+        if name.startswith("_"):
+            continue
+        doc = getattr(cls, name).__doc__ or ""
+        # pybind11 puts the signature first; the text follows after a blank line
+        assert "\n\n" in doc and doc.split("\n\n", 1)[1].strip(), name
