@@ -20,8 +20,14 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 GOLDEN = ROOT / "tests" / "fingerprints"
 
 
+def public_test_roms():
+    """$VANDREL_TEST_ROMS when it is set, else ../shared/roms beside the project."""
+    chosen = os.environ.get("VANDREL_TEST_ROMS")
+    return pathlib.Path(chosen) if chosen else ROOT.parent / "shared" / "roms"
+
+
 def cartridges(build):
-    prefixes = {"shared/": ROOT.parent / "shared" / "roms", "asm/": build / "tests" / "cpp" / "asm"}
+    prefixes = {"shared/": public_test_roms(), "asm/": build / "tests" / "cpp" / "asm"}
     for line in (GOLDEN / "cartridges.txt").read_text().splitlines():
         if not line.strip() or line.startswith("#"):
             continue

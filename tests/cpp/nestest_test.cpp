@@ -58,9 +58,9 @@ int page_test_difference(int pc, int target) {
 } // namespace
 
 TEST(Nestest, OfficialOpcodesMatchTheReferenceTrace) {
-    std::string const dir = VANDREL_SHARED_ROMS;
+    std::string const dir = test::public_test_roms("nestest.log");
+    if (dir.empty()) GTEST_SKIP() << test::NO_PUBLIC_TEST_ROMS;
     std::ifstream log(dir + "/nestest.log");
-    if (!log) GTEST_SKIP() << "public test material not found in " << dir;
     test::TempHome home;
     NESUnit nes((dir + "/nestest.nes").c_str(), 1789773);
     NES::CPU& cpu = *nes.cpu;

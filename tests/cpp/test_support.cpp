@@ -71,4 +71,12 @@ void load_program(NES::CPU& cpu, uint16_t addr, std::initializer_list<uint8_t> c
     cpu.PC = cpu.memory + addr;
 }
 
+std::string public_test_roms(std::string const& file) {
+    char const* const chosen = std::getenv("VANDREL_TEST_ROMS");
+    for (std::string dir : {std::string(chosen ? chosen : ""), std::string(VANDREL_SHARED_ROMS)}) {
+        if (!dir.empty() && std::filesystem::exists(dir + "/" + file)) return dir;
+    }
+    return "";
+}
+
 } // namespace test

@@ -50,6 +50,12 @@ std::string write_temp_file(std::string const& dir, std::string const& name,
 std::unique_ptr<NESUnit> console(std::string const& dir, Image const& image,
                                  std::string const& name = "test.nes", int speed = 1789773);
 
+// The folder of the public test material that holds `file`: $VANDREL_TEST_ROMS first,
+// then ../shared/roms beside the project; empty when neither has it.
+std::string public_test_roms(std::string const& file);
+inline constexpr char NO_PUBLIC_TEST_ROMS[] =
+    "public test cartridges not found: set VANDREL_TEST_ROMS or put them in ../shared/roms";
+
 // Copies a program into CPU memory at `addr` and points PC at it.
 void load_program(NES::CPU& cpu, uint16_t addr, std::initializer_list<uint8_t> code);
 

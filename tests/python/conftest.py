@@ -5,6 +5,7 @@ save folders ($HOME/.config/Tamberlo/NAME) never touch the real user's files.
 Cartridges are assembled here from a few bytes of hand-written 6502 code.
 """
 import ctypes
+import os
 import pathlib
 
 import pytest
@@ -13,6 +14,20 @@ PRG_BANK = 16 * 1024
 CHR_BANK = 8 * 1024
 
 _libc = ctypes.CDLL(None)
+
+NO_PUBLIC_TEST_ROMS = ("public test cartridges not found: set VANDREL_TEST_ROMS or put "
+                       "them in ../shared/roms")
+
+
+def public_test_rom(name):
+    """A public test cartridge (or its companion file): from $VANDREL_TEST_ROMS first,
+    then ../shared/roms beside the project; None when neither has it."""
+    folders = [os.environ.get("VANDREL_TEST_ROMS"),
+               pathlib.Path(__file__).resolve().parents[3] / "shared" / "roms"]
+    for folder in folders:
+        if folder and (pathlib.Path(folder) / name).exists():
+            return pathlib.Path(folder) / name
+    return None
 
 
 def header(prg_banks, chr_banks, flags6=0, flags7=0, byte9=0):

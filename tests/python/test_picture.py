@@ -13,10 +13,12 @@ import numpy as np
 import pytest
 import vandrel
 
+from conftest import NO_PUBLIC_TEST_ROMS, public_test_rom
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 ASM = ROOT / "tests" / "asm"
 GOLDEN = json.loads((pathlib.Path(__file__).parent / "golden" / "pictures.json").read_text())
-NESTEST = ROOT.parent / "shared" / "roms" / "nestest.nes"
+NESTEST = public_test_rom("nestest.nes")
 
 # The console's 64 colours, RRGGBB, eight per row.
 COLOURS = np.array([[int(h[i:i + 2], 16) for i in (0, 2, 4)] for h in """
@@ -199,7 +201,7 @@ def test_demo_picture_golden_hash(demo, tmp_path):
         pytest.fail(f"SHA-1 {digest}; picture: {save_png(img, 'ppu_demo', tmp_path)}")
 
 
-@pytest.mark.skipif(not NESTEST.exists(), reason="the public nestest cartridge is absent")
+@pytest.mark.skipif(NESTEST is None, reason=NO_PUBLIC_TEST_ROMS)
 def test_nestest_official_opcodes_pass_from_its_menu():
     nes = vandrel.NES(str(NESTEST))
     pad = vandrel.Controller()
