@@ -5,5 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 mkdir -p out
-.venv/bin/vandrel-record --frames 600 --png out/demo.png --gif out/demo.gif --wav out/demo.wav "$@"
-echo "Written: $PWD/out/demo.png (last frame), $PWD/out/demo.gif (the run), $PWD/out/demo.wav (the sound)"
+# The outputs are named after the cartridge: out/demo.* for the demo, out/game.* for game.nes.
+name=demo
+if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+    name="$(basename "$1")"
+    name="${name%.*}"
+fi
+.venv/bin/vandrel-record --frames 600 --png "out/$name.png" --gif "out/$name.gif" --wav "out/$name.wav" "$@"
+echo "Written: $PWD/out/$name.png (last frame), $PWD/out/$name.gif (the run), $PWD/out/$name.wav (the sound)"

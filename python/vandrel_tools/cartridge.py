@@ -76,11 +76,30 @@ class Cartridge:
         return quiet_console(self.path)
 
 
-def load_cartridge(argument):
+# The boards the emulator emulates; others load with nothing mapped.
+EMULATED_MAPPERS = {0, 1, 2, 3, 4, 40}
+
+
+def mapper_number(path):
+    """The mapper number in an iNES header, or None when the file is not one."""
+    with open(path, "rb") as f:
+        header = f.read(16)
+    if len(header) < 16 or header[:4] != b"NES\x1a":
+        return None
+    return header[6] >> 4 | header[7] & 0xF0
+
+
+def load_cartridge(argument, prog):
     """The cartridge named on the command line (the demo when there is none) and a
-    console running it; fails with ToolError when the file cannot be used."""
+    console running it; fails with ToolError when the file cannot be used, and warns
+    on one line when its board is not emulated."""
     cartridge = Cartridge(None if argument is None else pathlib.Path(argument))
-    return cartridge, cartridge.open()
+    nes = cartridge.open()
+    number = cartridge.path and mapper_number(cartridge.path)
+    if number is not None and number not in EMULATED_MAPPERS:
+        print(f"{prog}: warning: {cartridge.path} uses mapper {number}, which is not "
+              f"emulated: its picture and sound will be wrong", file=sys.stderr)
+    return cartridge, nes
 
 
 def quiet_console(path):

@@ -19,11 +19,15 @@ SAMPLE_RATE = 44100
 SAMPLE_BYTES = 2                # 16-bit signed little-endian, mono
 
 
-def check_output_file(path):
-    """Fails before a run, rather than after it, when `path` cannot be written."""
+def check_output_file(path, extension):
+    """Fails before a run, rather than after it, when `path` cannot be written or its
+    extension names another format than the one written (`extension`, as ".png")."""
     path = pathlib.Path(path)
     if path.is_dir():
         raise ToolError(f"{path} is a folder, not a file name")
+    if path.suffix.lower() != extension:
+        raise ToolError(f"{path}: a {extension[1:].upper()} file needs a name ending in "
+                        f"{extension}")
     if not path.parent.is_dir():
         raise ToolError(f"{path}: folder {path.parent} does not exist")
     if not os.access(path.parent, os.W_OK):

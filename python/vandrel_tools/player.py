@@ -326,14 +326,23 @@ def _open_sound():
         return None
 
 
+def has_display():
+    """A window can be shown: an X or Wayland display is named, or SDL was told which
+    video driver to use (the dummy one included, for headless runs on purpose)."""
+    return any(os.environ.get(name) for name in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"))
+
+
 def play(args):
     try:
         script = inputs.load_script(args.input)
     except inputs.ScriptError as error:
         raise ToolError(str(error)) from None
+    if not has_display():
+        raise ToolError("no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not "
+                        "set); vandrel-record runs without one")
     if not pathlib.Path(args.screenshot_dir).is_dir():
         raise ToolError(f"screenshot folder {args.screenshot_dir} does not exist")
-    cartridge, nes = load_cartridge(args.cartridge)
+    cartridge, nes = load_cartridge(args.cartridge, PROG)
     try:
         player = Player(cartridge, nes, args, script)
     except pygame.error as error:

@@ -60,10 +60,10 @@ class Outputs:
         """Checks every output path, so that a run does not fail at its end."""
         self.args = args
         self.written = []
-        self.png = args.png and media.check_output_file(args.png)
-        self.gif_path = args.gif and media.check_output_file(args.gif)
-        self.mp4_path = args.mp4 and media.check_output_file(args.mp4)
-        self.wav_path = args.wav and media.check_output_file(args.wav)
+        self.png = args.png and media.check_output_file(args.png, ".png")
+        self.gif_path = args.gif and media.check_output_file(args.gif, ".gif")
+        self.mp4_path = args.mp4 and media.check_output_file(args.mp4, ".mp4")
+        self.wav_path = args.wav and media.check_output_file(args.wav, ".wav")
         if self.mp4_path:
             media.check_mp4_support()
         self.png_dir = args.png_dir and media.prepare_folder(args.png_dir)
@@ -127,7 +127,7 @@ def record(args):
     except inputs.ScriptError as error:
         raise ToolError(str(error)) from None
     outputs = Outputs(args)
-    cartridge, nes = load_cartridge(args.cartridge)
+    cartridge, nes = load_cartridge(args.cartridge, PROG)
     pads = (vandrel.Controller(), vandrel.Controller())
     for port, pad in enumerate(pads):
         nes.setController(pad, port)

@@ -246,6 +246,9 @@ def test_bad_requests_get_one_line_and_a_failure_status(tmp_path, not_a_cartridg
     (["--png", "no/such/folder/x.png"], "does not exist"),
     (["--wav", "."], "is a folder"),
     (["-n", "0"], "not a positive number"),
+    (["--gif", "run.jpg"], "a GIF file needs a name ending in .gif"),
+    (["--png", "last.gif"], "a PNG file needs a name ending in .png"),
+    (["--wav", "sound"], "ending in .wav"),
 ])
 def test_recorder_refuses_unusable_outputs_before_running(tmp_path, args, complaint):
     out = tmp_path / "out"
@@ -254,6 +257,28 @@ def test_recorder_refuses_unusable_outputs_before_running(tmp_path, args, compla
     assert result.returncode != 0
     assert result.stderr.count("\n") == 1 and complaint in result.stderr
     assert list(out.iterdir()) == []
+
+
+@pytest.mark.parametrize("tool", ["recorder", "player"])
+def test_a_board_that_is_not_emulated_gets_one_warning(tool, tmp_path):
+    if tool == "player":
+        pytest.importorskip("pygame")
+    rom = tmp_path / "mmc5.nes"
+    rom.write_bytes(b"NES\x1a\x01\x00\x50\x00" + bytes(8) + bytes(16384))
+    result = run_tool(tool, str(rom), "--frames", "2", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr.count("\n") == 1
+    assert "warning" in result.stderr and "mapper 5, which is not emulated" in result.stderr
+
+
+def test_player_without_a_display_says_so_in_one_line(tmp_path):
+    pytest.importorskip("pygame")
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
+    result = subprocess.run([sys.executable, "-m", "vandrel_tools.player", "--frames", "2"],
+                            capture_output=True, text=True, cwd=tmp_path, env=env, timeout=120)
+    assert result.returncode != 0
+    assert result.stderr.count("\n") == 1 and "no display" in result.stderr
 
 
 # ---------------------------------------------------------------- vandrel-play
@@ -274,7 +299,7 @@ def player(tmp_path, monkeypatch):
         monkeypatch.setenv(name, value)
     from vandrel_tools import cartridge, player
     args = player.build_parser().parse_args(["--scale", "2", "--screenshot-dir", str(tmp_path)])
-    demo_cartridge, nes = cartridge.load_cartridge(None)
+    demo_cartridge, nes = cartridge.load_cartridge(None, "vandrel-play")
     window = player.Player(demo_cartridge, nes, args, inputs.InputScript.parse("1-60:right"))
     yield window
     window.close()
