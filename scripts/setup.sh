@@ -25,8 +25,20 @@ if [ ! -x .venv/bin/python ] || ! .venv/bin/python -c 'import sys; sys.exit(sys.
     rm -rf .venv
     "$python" -m venv .venv
 fi
+
+# A second run with nothing changed skips the installs: the stamp records a digest of
+# every file of the working tree (tracked or new, not ignored) as of the last install.
+stamp=.venv/.vandrel-installed
+digest="$({ git ls-files -co --exclude-standard -z 2>/dev/null | xargs -0 -r sha256sum 2>/dev/null
+            .venv/bin/python --version; } | sha256sum | cut -d' ' -f1)"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$digest" ] && .venv/bin/python -c 'import vandrel, vandrel_gym' 2>/dev/null; then
+    echo "== vandrel is installed and up to date"
+    exit 0
+fi
+rm -f "$stamp"
 .venv/bin/python -m pip install -q --upgrade pip
 # CMake and Ninja for the C++ tests come from PyPI, like the module's own build.
 .venv/bin/python -m pip install -q "cmake>=3.18" ninja
 echo "== building and installing vandrel"
 .venv/bin/python -m pip install -q ".[tools,gym,test]"
+echo "$digest" > "$stamp"
