@@ -28,6 +28,10 @@ FRAME_SKIP = 4
 MODES = ("rgb", "gray84", "ram")
 
 
+def lone_console(path, frames):
+    return lone_console_steps(quiet_console(path), frames)
+
+
 def _paired_console(path, frames, barrier, results):
     nes = quiet_console(path)
     barrier.wait()
