@@ -29,7 +29,8 @@ fi
 # A second run with nothing changed skips the installs: the stamp records a digest of
 # every file of the working tree (tracked or new, not ignored) as of the last install.
 stamp=.venv/.vandrel-installed
-digest="$({ git ls-files -co --exclude-standard -z 2>/dev/null | xargs -0 -r sha256sum 2>/dev/null
+# (A file deleted but still tracked makes sha256sum fail; the digest then differs, as it should.)
+digest="$({ git ls-files -co --exclude-standard -z 2>/dev/null | xargs -0 -r sha256sum 2>/dev/null || true
             .venv/bin/python --version; } | sha256sum | cut -d' ' -f1)"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$digest" ] && .venv/bin/python -c 'import vandrel, vandrel_gym' 2>/dev/null; then
     echo "== vandrel is installed and up to date"
