@@ -13,3 +13,15 @@ echo "== C++ tests"
 
 echo "== Python tests"
 .venv/bin/python -m pytest tests/python
+
+# The module builds for CPython 3.13 as well: the same suite runs there when one is found
+# (in .venv-3.13, built and installed beside the 3.12 one).
+if python313="$(bash scripts/find-python.sh 3.13 2>/dev/null)"; then
+    [ -x .venv-3.13/bin/python ] || "$python313" -m venv .venv-3.13
+    echo "== building and installing vandrel for CPython 3.13"
+    .venv-3.13/bin/python -m pip install -q ".[tools,gym,test]"
+    echo "== Python tests on CPython 3.13"
+    .venv-3.13/bin/python -m pytest tests/python
+else
+    echo "== no CPython 3.13 found: the Python tests ran on 3.12 only"
+fi
