@@ -26,20 +26,12 @@ if [ ! -x .venv/bin/python ] || ! .venv/bin/python -c 'import sys; sys.exit(sys.
     "$python" -m venv .venv
 fi
 
-# A second run with nothing changed skips the installs: the stamp records a digest of
-# every file of the working tree (tracked or new, not ignored) as of the last install.
-stamp=.venv/.vandrel-installed
-# (A file deleted but still tracked makes sha256sum fail; the digest then differs, as it should.)
-digest="$({ git ls-files -co --exclude-standard -z 2>/dev/null | xargs -0 -r sha256sum 2>/dev/null || true
-            .venv/bin/python --version; } | sha256sum | cut -d' ' -f1)"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$digest" ] && .venv/bin/python -c 'import vandrel, vandrel_gym' 2>/dev/null; then
-    echo "== vandrel is installed and up to date"
+# A second run with nothing changed skips the installs (see install-vandrel.sh).
+if [ -f .venv/.vandrel-installed ] && [ -x .venv/bin/cmake ] && [ -x .venv/bin/ninja ]; then
+    bash scripts/install-vandrel.sh .venv
     exit 0
 fi
-rm -f "$stamp"
 .venv/bin/python -m pip install -q --upgrade pip
 # CMake and Ninja for the C++ tests come from PyPI, like the module's own build.
 .venv/bin/python -m pip install -q "cmake>=3.18" ninja
-echo "== building and installing vandrel"
-.venv/bin/python -m pip install -q ".[tools,gym,test]"
-echo "$digest" > "$stamp"
+bash scripts/install-vandrel.sh .venv

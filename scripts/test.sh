@@ -18,8 +18,7 @@ echo "== Python tests"
 # (in .venv-3.13, built and installed beside the 3.12 one).
 if python313="$(bash scripts/find-python.sh 3.13 2>/dev/null)"; then
     [ -x .venv-3.13/bin/python ] || "$python313" -m venv .venv-3.13
-    echo "== building and installing vandrel for CPython 3.13"
-    .venv-3.13/bin/python -m pip install -q ".[tools,gym,test]"
+    bash scripts/install-vandrel.sh .venv-3.13
     echo "== Python tests on CPython 3.13"
     .venv-3.13/bin/python -m pytest tests/python
 else
