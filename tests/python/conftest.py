@@ -5,6 +5,7 @@ save folders ($HOME/.config/Tamberlo/NAME) never touch the real user's files.
 Cartridges are assembled here from a few bytes of hand-written 6502 code.
 """
 import ctypes
+import importlib.resources
 import os
 import pathlib
 
@@ -92,6 +93,14 @@ def home(tmp_path, monkeypatch):
     h.mkdir()
     monkeypatch.setenv("HOME", str(h))
     return h
+
+
+@pytest.fixture(scope="session")
+def demo():
+    """The path of the demo cartridge shipped with vandrel_tools."""
+    from vandrel_tools import demo as demo_module
+    with importlib.resources.as_file(demo_module.resource()) as path:
+        yield str(path)
 
 
 @pytest.fixture

@@ -1,20 +1,12 @@
 """The native batch stepper (vandrel_gym._batch.Batch) against single consoles driven by
 hand with the same buttons: observations, RAM, frame counts, resets and seeding."""
 import gc
-import importlib.resources
 import threading
 
 import numpy as np
 import pytest
 import vandrel
 from vandrel_gym._batch import Batch
-
-
-@pytest.fixture(scope="module")
-def demo():
-    from vandrel_tools import demo as demo_module
-    with importlib.resources.as_file(demo_module.resource()) as path:
-        yield str(path)
 
 
 def luma(picture):

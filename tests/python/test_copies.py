@@ -1,7 +1,6 @@
 """Whole-console snapshots, copies and pickles: a copy continues exactly as the original
 would, picture, memory, sound and counters alike, in this process or another."""
 import copy
-import importlib.resources
 import pathlib
 import pickle
 import subprocess
@@ -12,13 +11,6 @@ import pytest
 import vandrel
 
 from conftest import ines, jmp
-
-
-@pytest.fixture
-def demo():
-    from vandrel_tools import demo as demo_module
-    with importlib.resources.as_file(demo_module.resource()) as path:
-        yield str(path)
 
 
 def play(nes, frames, start=0):

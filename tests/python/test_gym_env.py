@@ -1,7 +1,6 @@
 """NESEnv, the one-console Gymnasium environment, on the demo cartridge: spaces,
 seeding, sticky actions, no-op starts, episode ends, the reward and termination
 callables, rendering, registration and refusal of bad arguments."""
-import importlib.resources
 
 import numpy as np
 import pytest
@@ -17,13 +16,6 @@ from vandrel_gym import DEFAULT_ACTIONS, NESEnv, action_masks, button_mask, butt
 TICKS, HERO_X = 0x01, 0x07
 RIGHT = DEFAULT_ACTIONS.index(("right",))
 LEFT = DEFAULT_ACTIONS.index(("left",))
-
-
-@pytest.fixture
-def demo():
-    from vandrel_tools import demo as demo_module
-    with importlib.resources.as_file(demo_module.resource()) as path:
-        yield str(path)
 
 
 @pytest.fixture

@@ -1,6 +1,5 @@
 """NESVectorEnv on the demo cartridge: its spaces, the next-step autoreset convention,
 agreement with single NESEnv consoles, batch callables, seeding and bad arguments."""
-import importlib.resources
 
 import numpy as np
 import pytest
@@ -14,13 +13,6 @@ TICKS, HERO_X = 0x01, 0x07
 RIGHT = DEFAULT_ACTIONS.index(("right",))
 LEFT = DEFAULT_ACTIONS.index(("left",))
 RAM = {"obs_type": "ram", "start_frames": 30}
-
-
-@pytest.fixture
-def demo():
-    from vandrel_tools import demo as demo_module
-    with importlib.resources.as_file(demo_module.resource()) as path:
-        yield str(path)
 
 
 @pytest.mark.parametrize("obs_type, shape", [

@@ -1,6 +1,5 @@
 """Stepping many frames without the interpreter lock (runFrames), states kept in memory
 (getState, setState), and buttons set from one integer (Controller.setButtons)."""
-import importlib.resources
 import os
 import threading
 import time
@@ -13,13 +12,6 @@ from conftest import PAD_READER, ines, jmp, pad_bits
 
 STATE_SIZE = 82189
 COUNTER = bytes([0xE8, 0x86, 0x10]) + jmp(0x8000)  # INX; STX $10; JMP $8000
-
-
-@pytest.fixture
-def demo():
-    from vandrel_tools import demo as demo_module
-    with importlib.resources.as_file(demo_module.resource()) as path:
-        yield str(path)
 
 
 @pytest.fixture
