@@ -6,12 +6,14 @@ Importing the package registers "vandrel/NES-v0" with Gymnasium:
     gymnasium.make_vec("vandrel/NES-v0", num_envs=8, rom="game.nes",
                        vectorization_mode="vector_entry_point")  # an NESVectorEnv
 
-The environments themselves (and the native stepper) load on first use.
+The environments themselves (and the native stepper) load on first use. Rollouts on a
+Ray cluster are in vandrel_gym.cluster (the "cluster" extra).
 """
 from typing import TYPE_CHECKING, Any
 
 from .actions import (BUTTONS, DEFAULT_ACTIONS, action_masks, action_name, button_mask,
                       button_names)
+from .cartridge import Cartridge
 
 if TYPE_CHECKING:
     from .env import NESEnv
@@ -19,8 +21,8 @@ if TYPE_CHECKING:
 
 ENV_ID = "vandrel/NES-v0"
 
-__all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "NESEnv", "NESVectorEnv", "action_masks",
-           "action_name", "button_mask", "button_names"]
+__all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "Cartridge", "NESEnv", "NESVectorEnv",
+           "action_masks", "action_name", "button_mask", "button_names"]
 
 try:
     from gymnasium.envs.registration import register, registry

@@ -19,6 +19,7 @@ from gymnasium import spaces
 from gymnasium.error import DependencyNotInstalled, ResetNeeded
 
 from . import actions as _actions
+from .cartridge import Cartridge
 
 RAM_SIZE = 2048
 FRAME_RATE = 60
@@ -62,7 +63,7 @@ def _seed(seed: object, count: int = 1) -> int:
 class Settings:
     """The options NESEnv and NESVectorEnv share, checked."""
 
-    rom: str
+    rom: str | Cartridge
     obs_type: str
     frameskip: int
     repeat_action_probability: float
@@ -78,11 +79,13 @@ class Settings:
     def check(cls, rom, *, obs_type, frameskip, repeat_action_probability,
               max_episode_frames, actions, reward_fn, terminated_fn, noop_max,
               start_frames, render_mode, render_modes) -> Settings:
-        if not isinstance(rom, (str, os.PathLike)):
-            raise TypeError(f"rom must be a path (str or os.PathLike), not {type(rom).__name__}")
-        rom = os.fspath(rom)
-        if not isinstance(rom, str):
-            raise TypeError("rom must be a str path, not bytes")
+        if not isinstance(rom, Cartridge):
+            if not isinstance(rom, (str, os.PathLike)):
+                raise TypeError("rom must be a path (str or os.PathLike) or a Cartridge, not "
+                                f"{type(rom).__name__}")
+            rom = os.fspath(rom)
+            if not isinstance(rom, str):
+                raise TypeError("rom must be a str path, not bytes")
         if obs_type not in OBSERVATION_SHAPES:
             raise ValueError(f"obs_type must be one of {', '.join(map(repr, OBSERVATION_SHAPES))}, "
                              f"got {obs_type!r}")
@@ -116,10 +119,13 @@ class Settings:
 
     def batch(self, count: int, threads: int):
         from ._batch import Batch
-        return Batch(self.rom, count, threads=threads, frame_skip=self.frameskip,
-                     max_pool=True, observation=_BATCH_OBSERVATIONS[self.obs_type],
-                     start_frames=self.start_frames, noop_max=self.noop_max,
-                     repeat_action_probability=self.repeat_action_probability)
+        options = dict(threads=threads, frame_skip=self.frameskip, max_pool=True,
+                       observation=_BATCH_OBSERVATIONS[self.obs_type],
+                       start_frames=self.start_frames, noop_max=self.noop_max,
+                       repeat_action_probability=self.repeat_action_probability)
+        if isinstance(self.rom, Cartridge):
+            return Batch.from_image(self.rom.image, count, name=self.rom.name, **options)
+        return Batch(self.rom, count, **options)
 
     def observation_space(self) -> spaces.Box:
         return spaces.Box(0, 255, OBSERVATION_SHAPES[self.obs_type], dtype=np.uint8)
@@ -170,7 +176,7 @@ class NESEnv(gym.Env[np.ndarray, Any]):
     """One NES console running a cartridge, as a Gymnasium environment.
 
     Args:
-        rom: path of the iNES cartridge.
+        rom: path of the iNES cartridge, or a Cartridge (its contents in memory).
         obs_type: "rgb" (240, 256, 3) pictures, "grayscale" (84, 84) pictures
             (luma, area-averaged), or "ram": the 2048 bytes of CPU RAM.
         frameskip: frames each action is held for; the observation is the pixelwise
@@ -197,7 +203,7 @@ class NESEnv(gym.Env[np.ndarray, Any]):
     # instance to FRAME_RATE / frameskip (here for the default frameskip of 4).
     metadata = {"render_modes": ["rgb_array", "human"], "render_fps": FRAME_RATE / 4}
 
-    def __init__(self, rom: str | os.PathLike[str], *, obs_type: str = "rgb",
+    def __init__(self, rom: str | os.PathLike[str] | Cartridge, *, obs_type: str = "rgb",
                  frameskip: int = 4, repeat_action_probability: float = 0.25,
                  max_episode_frames: int | None = 108_000,
                  actions: Sequence[int | str | Sequence[str]] | str | None = None,

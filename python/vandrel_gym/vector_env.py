@@ -17,6 +17,7 @@ from gymnasium.error import ResetNeeded
 from gymnasium.vector import AutoresetMode, VectorEnv
 from gymnasium.vector.utils import batch_space
 
+from .cartridge import Cartridge
 from .env import FRAME_RATE, Settings, _scalar, _seed, _whole
 
 BatchRewardFn = Callable[[np.ndarray, np.ndarray], Any]
@@ -43,7 +44,7 @@ class NESVectorEnv(VectorEnv):
     metadata = {"render_modes": ["rgb_array"], "render_fps": FRAME_RATE / 4,
                 "autoreset_mode": AutoresetMode.NEXT_STEP}
 
-    def __init__(self, rom: str | os.PathLike[str], num_envs: int = 8, *, threads: int = 0,
+    def __init__(self, rom: str | os.PathLike[str] | Cartridge, num_envs: int = 8, *, threads: int = 0,
                  obs_type: str = "rgb", frameskip: int = 4,
                  repeat_action_probability: float = 0.25,
                  max_episode_frames: int | None = 108_000,

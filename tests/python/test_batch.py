@@ -1,6 +1,7 @@
 """The native batch stepper (vandrel_gym._batch.Batch) against single consoles driven by
 hand with the same buttons: observations, RAM, frame counts, resets and seeding."""
 import gc
+import pathlib
 import threading
 
 import numpy as np
@@ -176,6 +177,31 @@ def test_bad_options_are_refused(demo, options, message):
 def test_a_missing_cartridge_raises_oserror(tmp_path):
     with pytest.raises(FileNotFoundError):
         Batch(tmp_path / "missing.nes", 1)
+
+
+@pytest.mark.parametrize("wrap", [bytes, bytearray, memoryview])
+def test_a_cartridge_image_in_memory_steps_as_its_file(demo, wrap):
+    options = dict(observation="ram", noop_max=5, repeat_action_probability=0.5, seed=4)
+    from_file = Batch(demo, 2, **options)
+    from_memory = Batch.from_image(wrap(pathlib.Path(demo).read_bytes()), 2, name="demo.nes",
+                                   **options)
+    for batch in (from_file, from_memory):
+        batch.reset()
+        batch.step(np.array([0x80, 0x01], np.uint8))
+    np.testing.assert_array_equal(from_memory.ram, from_file.ram)
+    np.testing.assert_array_equal(from_memory.frames, from_file.frames)
+
+
+@pytest.mark.parametrize("image, name, error, message", [
+    ("demo.nes", "x.nes", TypeError, "image must be bytes-like"),
+    (12, "x.nes", TypeError, "bytes-like"),
+    (b"NES", "x.nes", ValueError, "x.nes: the image is too short"),
+    (b"NOT AN INES IMAGE", "y.nes", ValueError, 'y.nes: not an iNES image'),
+    (b"", "a\0b.nes", ValueError, "name contains a NUL"),
+])
+def test_a_bad_image_in_memory_is_refused(image, name, error, message):
+    with pytest.raises(error, match=message):
+        Batch.from_image(image, 1, name=name)
 
 
 def test_a_second_thread_is_refused_while_a_step_runs(demo):

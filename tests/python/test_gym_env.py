@@ -2,6 +2,9 @@
 seeding, sticky actions, no-op starts, episode ends, the reward and termination
 callables, rendering, registration and refusal of bad arguments."""
 
+import pathlib
+import pickle
+
 import numpy as np
 import pytest
 
@@ -10,7 +13,8 @@ gym = pytest.importorskip("gymnasium")
 import vandrel_gym  # noqa: E402  (registers vandrel/NES-v0)
 from gymnasium.error import ResetNeeded  # noqa: E402
 from gymnasium.utils.env_checker import check_env  # noqa: E402
-from vandrel_gym import DEFAULT_ACTIONS, NESEnv, action_masks, button_mask, button_names  # noqa: E402
+from vandrel_gym import (DEFAULT_ACTIONS, Cartridge, NESEnv, action_masks,  # noqa: E402
+                         button_mask, button_names)
 
 # The demo's zero page: $01 counts frames, $07/$08 hold the hero's position.
 TICKS, HERO_X = 0x01, 0x07
@@ -183,6 +187,29 @@ def test_bad_action_sets_are_refused(bad, error):
 def test_bad_options_are_refused(demo, kwargs, error):
     with pytest.raises(error):
         NESEnv(**{"rom": demo, **kwargs})
+
+
+def test_a_cartridge_in_memory_runs_as_its_file_and_travels_by_pickle(demo, tmp_path):
+    copy = tmp_path / "copy.nes"
+    copy.write_bytes(pathlib.Path(demo).read_bytes())
+    cartridge = pickle.loads(pickle.dumps(Cartridge.read(copy)))
+    copy.unlink()
+    assert cartridge.name == "copy.nes" and repr(cartridge).startswith("Cartridge(name='copy.nes'")
+    options = {"obs_type": "ram", "start_frames": 30, "repeat_action_probability": 0.5}
+    actions = [RIGHT, LEFT] * 6
+    assert same_run(run(NESEnv(demo, **options), actions, seed=5),
+                    run(NESEnv(cartridge, **options), actions, seed=5))
+
+
+@pytest.mark.parametrize("arguments, error, message", [
+    ((), TypeError, "missing"),
+    (("demo.nes",), TypeError, "image must be bytes-like"),
+    ((b"NES", 5), TypeError, "name must be a str"),
+    ((b"NES", "a\0.nes"), ValueError, "NUL"),
+])
+def test_bad_cartridges_are_refused(arguments, error, message):
+    with pytest.raises(error, match=message):
+        Cartridge(*arguments)
 
 
 @pytest.mark.parametrize("actions, action, error", [

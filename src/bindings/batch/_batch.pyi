@@ -22,6 +22,15 @@ class Batch:
                  threads: int = 0, frame_skip: int = 4, max_pool: bool = True,
                  observation: str = "rgb", start_frames: int = 0, noop_max: int = 0,
                  repeat_action_probability: float = 0.0, seed: int | None = None) -> None: ...
+    @staticmethod
+    def from_image(image: bytes | bytearray | memoryview, count: int, *,
+                   name: str = "cartridge.nes", threads: int = 0, frame_skip: int = 4,
+                   max_pool: bool = True, observation: str = "rgb", start_frames: int = 0,
+                   noop_max: int = 0, repeat_action_probability: float = 0.0,
+                   seed: int | None = None) -> Batch:
+        """A batch of the cartridge whose contents (an iNES image) are ``image``, read
+        from memory rather than from a file: ``name`` stands for the file's path, naming
+        the consoles' save folder. The other arguments are the constructor's."""
     @property
     def count(self) -> int: ...
     @property

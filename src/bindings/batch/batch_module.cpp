@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "batch/batch_stepper.hpp"
+#include "bindings/contiguous_bytes.hpp"
 #include "cartridge/rom.hpp"
 #include "persistence/file_error.hpp"
 #include "ppu/ppu.hpp"
@@ -42,25 +43,35 @@ std::vector<unsigned char> read_cartridge(std::string const& path) {
     }
 }
 
-std::shared_ptr<BatchStepper> build_stepper(py::handle rom, int count, int threads, int frame_skip,
-                                            bool max_pool, std::string const& observation,
-                                            int start_frames, int noop_max,
-                                            double repeat_action_probability,
-                                            std::optional<uint64_t> seed) {
+struct BatchArguments {
+    int count;
+    int threads;
+    int frame_skip;
+    bool max_pool;
+    std::string observation;
+    int start_frames;
+    int noop_max;
+    double repeat_action_probability;
+    std::optional<uint64_t> seed;
+};
+
+std::shared_ptr<BatchStepper> build_stepper(std::string const& name,
+                                            std::vector<unsigned char> const& image,
+                                            BatchArguments const& arguments) {
     NES::BatchOptions options;
-    options.count = count;
-    options.threads = threads;
-    options.frame_skip = frame_skip;
-    options.max_pool = max_pool;
-    options.observation = NES::observation_from_name(observation);
-    options.start_frames = start_frames;
-    options.noop_max = noop_max;
-    options.repeat_action_probability = repeat_action_probability;
-    options.seed = seed ? *seed : (uint64_t(std::random_device{}()) << 32 | std::random_device{}());
-    std::string const path = cartridge_path(rom);
-    std::vector<unsigned char> const image = read_cartridge(path);
+    options.count = arguments.count;
+    options.threads = arguments.threads;
+    options.frame_skip = arguments.frame_skip;
+    options.max_pool = arguments.max_pool;
+    options.observation = NES::observation_from_name(arguments.observation);
+    options.start_frames = arguments.start_frames;
+    options.noop_max = arguments.noop_max;
+    options.repeat_action_probability = arguments.repeat_action_probability;
+    options.seed = arguments.seed
+                       ? *arguments.seed
+                       : (uint64_t(std::random_device{}()) << 32 | std::random_device{}());
     py::gil_scoped_release release;
-    return std::make_shared<BatchStepper>(path, image, options);
+    return std::make_shared<BatchStepper>(name, image, options);
 }
 
 // A view of the stepper's memory whose base keeps the stepper alive.
@@ -90,19 +101,49 @@ struct PyBatch {
     py::array frames;
 };
 
-std::unique_ptr<PyBatch> make_batch(py::handle rom, int count, int threads, int frame_skip,
-                                    bool max_pool, std::string const& observation, int start_frames,
-                                    int noop_max, double repeat_action_probability,
-                                    std::optional<uint64_t> seed) {
+std::unique_ptr<PyBatch> make_batch(std::string const& name,
+                                    std::vector<unsigned char> const& image,
+                                    BatchArguments const& arguments) {
     auto batch = std::make_unique<PyBatch>();
-    batch->stepper = build_stepper(rom, count, threads, frame_skip, max_pool, observation,
-                                   start_frames, noop_max, repeat_action_probability, seed);
+    batch->stepper = build_stepper(name, image, arguments);
     BatchStepper& stepper = *batch->stepper;
     batch->observations =
         view_of(batch->stepper, stepper.observations(), observation_shape(stepper));
     batch->ram = view_of(batch->stepper, stepper.ram(), {stepper.options().count, NES::RAM_SIZE});
     batch->frames = view_of(batch->stepper, stepper.frames(), {stepper.options().count});
     return batch;
+}
+
+std::unique_ptr<PyBatch> batch_from_path(py::handle rom, int count, int threads, int frame_skip,
+                                         bool max_pool, std::string observation, int start_frames,
+                                         int noop_max, double repeat_action_probability,
+                                         std::optional<uint64_t> seed) {
+    std::string const path = cartridge_path(rom);
+    return make_batch(path, read_cartridge(path),
+                      {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
+                       noop_max, repeat_action_probability, seed});
+}
+
+// A cartridge held in memory, say one sent over the network to another machine: `name`
+// stands for its path, naming the save folder as the file's name would.
+std::unique_ptr<PyBatch> batch_from_image(py::handle image, int count, std::string const& name,
+                                          int threads, int frame_skip, bool max_pool,
+                                          std::string observation, int start_frames, int noop_max,
+                                          double repeat_action_probability,
+                                          std::optional<uint64_t> seed) {
+    if (py::isinstance<py::str>(image))
+        throw py::type_error("Batch.from_image: image must be bytes-like (the cartridge's "
+                             "contents), not str");
+    if (name.find('\0') != std::string::npos)
+        throw py::value_error("Batch.from_image: name contains a NUL character");
+    std::vector<unsigned char> bytes;
+    {
+        vandrel::ContiguousBytes const contents(image);
+        bytes.assign(contents.data(), contents.data() + contents.size());
+    }
+    return make_batch(name, bytes,
+                      {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
+                       noop_max, repeat_action_probability, seed});
 }
 
 // Button masks as count x ports bytes: any integer (or boolean) array of shape (N,) or
@@ -213,10 +254,16 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         return b.stepper->options();
     };
     py::class_<PyBatch>(m, "Batch")
-        .def(py::init(&make_batch), py::arg("rom"), py::arg("count"), py::kw_only(),
+        .def(py::init(&batch_from_path), py::arg("rom"), py::arg("count"), py::kw_only(),
              py::arg("threads") = 0, py::arg("frame_skip") = 4, py::arg("max_pool") = true,
              py::arg("observation") = "rgb", py::arg("start_frames") = 0, py::arg("noop_max") = 0,
              py::arg("repeat_action_probability") = 0.0, py::arg("seed") = py::none())
+        .def_static("from_image", &batch_from_image, py::arg("image"), py::arg("count"),
+                    py::kw_only(), py::arg("name") = "cartridge.nes", py::arg("threads") = 0,
+                    py::arg("frame_skip") = 4, py::arg("max_pool") = true,
+                    py::arg("observation") = "rgb", py::arg("start_frames") = 0,
+                    py::arg("noop_max") = 0, py::arg("repeat_action_probability") = 0.0,
+                    py::arg("seed") = py::none())
         .def_property_readonly("count", [=](PyBatch const& b) { return options(b).count; })
         .def_property_readonly("threads", [](PyBatch const& b) { return b.stepper->threads(); })
         .def_property_readonly("frame_skip",

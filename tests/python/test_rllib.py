@@ -1,0 +1,55 @@
+"""vandrel_gym.rllib: the environment RLlib's runners build from env_config, its
+registration, and the example that trains on it (run only where RLlib is installed)."""
+
+import importlib.util
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+gym = pytest.importorskip("gymnasium")
+
+from vandrel_gym import Cartridge, NESEnv  # noqa: E402
+from vandrel_gym.rllib import make_env, register  # noqa: E402
+
+EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "rllib_sample.py"
+
+
+def has(module):
+    try:
+        return importlib.util.find_spec(module) is not None
+    except ImportError:     # a parent package is missing
+        return False
+
+
+@pytest.mark.parametrize("obs_type", ["ram", "grayscale"])
+def test_runners_get_float_observations_of_the_same_console(demo, obs_type):
+    config = {"rom": Cartridge.read(demo), "obs_type": obs_type, "start_frames": 30}
+    env = make_env(config)
+    assert env.observation_space.dtype == np.float32
+    plain = NESEnv(**config)
+    scaled, _ = env.reset(seed=3)
+    raw, _ = plain.reset(seed=3)
+    for action in (1, 2, 3):
+        assert scaled in env.observation_space
+        np.testing.assert_array_equal(scaled, raw.astype(np.float32) / 255)
+        scaled, raw = env.step(action)[0], plain.step(action)[0]
+    assert make_env(config, float_observations=False).observation_space.dtype == np.uint8
+
+
+@pytest.mark.skipif(has("ray.tune") and has("pandas"), reason="ray.tune is installed")
+def test_registering_without_rllib_says_what_to_install():
+    with pytest.raises(ImportError, match=r'pip install "vandrel\[rllib\]"'):
+        register()
+
+
+@pytest.mark.skipif(not (has("ray.rllib") and has("torch")),
+                    reason="RLlib and PyTorch are not installed (the rllib extra)")
+def test_the_rllib_example_samples_and_trains(tmp_path):
+    done = subprocess.run([sys.executable, str(EXAMPLE), "--iterations", "1"], cwd=tmp_path,
+                          capture_output=True, text=True, timeout=300,
+                          env={"HOME": str(tmp_path), "PATH": "/usr/bin:/bin"})
+    assert done.returncode == 0, done.stderr[-3000:]
+    assert "environment steps sampled by 2 runners" in done.stdout
