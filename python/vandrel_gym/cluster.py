@@ -100,12 +100,13 @@ class RolloutWorker:
         self.policy: Policy | None = None
 
     def start(self, cartridge: Cartridge, num_envs: int, threads: int,
-              options: dict[str, Any]) -> int:
+              options: dict[str, Any]) -> tuple[int, str]:
+        """Builds the consoles; returns the actor's process id and Ray node id."""
         # copy=False: a method's return value is serialised as it returns, before the
         # next call can overwrite the stepper's observation array.
         self.env = NESVectorEnv(cartridge, num_envs, threads=threads, copy=False, **options)
         self.autoreset = np.zeros(num_envs, dtype=bool)
-        return os.getpid()
+        return os.getpid(), ray.get_runtime_context().get_node_id()
 
     def reset(self, seed: int | list[int] | None,
               reset_mask: np.ndarray | None) -> tuple[np.ndarray, np.ndarray]:
@@ -245,14 +246,16 @@ class RayVectorEnv(VectorEnv):
         self._actors = [actor_class.remote() for _ in range(self.num_actors)]
         image = ray.put(cartridge)
         try:
-            # The actors' process ids, each on its own machine.
-            self.actor_pids: list[int] = self._gather(
+            started = self._gather(
                 [actor.start.remote(image, self.envs_per_actor, threads, worker_options)
                  for actor in self._actors], "start", start_timeout,
                 lambda: _room_for(actor_options))
         except BaseException:
             self._kill_actors()
             raise
+        # Where each actor runs: its process id and the Ray node (machine) holding it.
+        self.actor_pids: list[int] = [pid for pid, _ in started]
+        self.actor_nodes: list[str] = [node for _, node in started]
 
     def get_action_meanings(self) -> list[str]:
         """Names of the actions ("noop", "right+a", ...), or of the buttons for MultiBinary."""
