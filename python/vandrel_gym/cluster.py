@@ -207,7 +207,8 @@ class RayVectorEnv(VectorEnv):
             callables are pickled to every actor.
 
     Errors raised in an actor (a bad action, a failing reward_fn or policy) are raised
-    here as they were there; a dead actor raises RolloutActorError naming it.
+    here as they were there; a dead actor raises RolloutActorError naming it. After a
+    rollout that failed or a call that timed out, reset before stepping again.
     """
 
     metadata = {"render_modes": ["rgb_array"], "render_fps": FRAME_RATE / 4,
@@ -329,7 +330,12 @@ class RayVectorEnv(VectorEnv):
         if policy is not None and not callable(policy):
             raise TypeError(f"policy must be callable or None, not {type(policy).__name__}")
         self._check_reset("rollout")
-        records = self._call("rollout", [(steps, policy)] * self.num_actors)
+        try:
+            records = self._call("rollout", [(steps, policy)] * self.num_actors)
+        except Exception:
+            # The actors that got on stepped their consoles and the steps are lost.
+            self._reset_done = False
+            raise
         joined = {name: np.concatenate([r[name] for r in records], axis=1)
                   for name in records[0] if name != "last_observations"}
         last = np.concatenate([r["last_observations"] for r in records])

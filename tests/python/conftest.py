@@ -103,6 +103,14 @@ def demo():
         yield str(path)
 
 
+@pytest.fixture(scope="session")
+def ray_home(tmp_path_factory):
+    """HOME for every Ray instance the tests start: Ray keeps its authentication token
+    under it (and remembers the token for the rest of this process), away from the real
+    home."""
+    return tmp_path_factory.mktemp("ray-home")
+
+
 @pytest.fixture
 def tamberlo(home):
     return home / ".config" / "Tamberlo"

@@ -44,12 +44,11 @@ def by_hero_position(observations):
 
 
 @pytest.fixture(scope="module", autouse=True)
-def local_ray(tmp_path_factory):
+def local_ray(ray_home):
     # The actors cannot import this test module, so its callables travel by value.
     ray.cloudpickle.register_pickle_by_value(sys.modules[__name__])
     with pytest.MonkeyPatch.context() as patch:
-        # Ray keeps a token under $HOME/.ray: keep it out of the real home.
-        patch.setenv("HOME", str(tmp_path_factory.mktemp("ray-home")))
+        patch.setenv("HOME", str(ray_home))
         ray.init(num_cpus=2, include_dashboard=False, configure_logging=False,
                  log_to_driver=False)
         yield
@@ -198,6 +197,8 @@ def test_errors_raised_in_an_actor_come_back_as_raised(cluster):
         env.step(np.zeros(6, dtype=int))
     with pytest.raises(ValueError, match="needs a policy"):
         env.rollout(2)
+    with pytest.raises(ResetNeeded):            # after a failed rollout, steps were lost
+        env.step(np.zeros(6, dtype=int))
 
 
 def test_a_killed_actor_is_named_not_waited_for(cluster):

@@ -18,9 +18,9 @@ from vandrel_gym.cluster import RayVectorEnv  # noqa: E402
 
 
 @pytest.fixture(scope="module")
-def two_nodes(tmp_path_factory):
+def two_nodes(ray_home):
     with pytest.MonkeyPatch.context() as patch:
-        patch.setenv("HOME", str(tmp_path_factory.mktemp("ray-home")))
+        patch.setenv("HOME", str(ray_home))
         cluster = cluster_utils.Cluster(initialize_head=True, head_node_args={"num_cpus": 1})
         try:
             cluster.add_node(num_cpus=1)
