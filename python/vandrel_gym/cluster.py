@@ -31,7 +31,7 @@ from gymnasium.vector.utils import batch_space
 
 from .cartridge import Cartridge
 from .env import FRAME_RATE, Settings, _seed, _whole
-from .vector_env import NESVectorEnv
+from .vector_env import NESVectorEnv, reset_mask
 
 try:
     import ray
@@ -149,9 +149,11 @@ class RolloutWorker:
         }
         actions = []
         for t in range(steps):
-            record["observations"][t] = self.observations
+            seen = record["observations"][t]
+            seen[...] = self.observations
+            seen.flags.writeable = False        # the policy reads what is recorded
             record["autoreset"][t] = self.autoreset
-            chosen = np.asarray(self.policy(record["observations"][t]))
+            chosen = np.asarray(self.policy(seen))
             actions.append(chosen)
             (_, record["rewards"][t], record["terminated"][t], record["truncated"][t],
              record["frames"][t]) = self._step(chosen)
@@ -271,19 +273,7 @@ class RayVectorEnv(VectorEnv):
               options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
         """Resets every console, or with options={"reset_mask": bool array} only the
         marked ones. seed: an int (console i gets seed + i) or one int per console."""
-        if options is not None and not isinstance(options, dict):
-            raise TypeError(f"options must be a dict or None, not {type(options).__name__}")
-        mask = None if options is None else options.get("reset_mask")
-        if mask is not None:
-            mask = np.asarray(mask)
-            if mask.shape != (self.num_envs,) or mask.dtype != np.bool_:
-                raise ValueError(f"options['reset_mask'] must be a bool array of shape "
-                                 f"({self.num_envs},), got {mask.dtype} {mask.shape}")
-            if seed is not None:
-                raise ValueError("seed cannot be combined with options['reset_mask']: "
-                                 "seeding reseeds every console")
-            if not self._reset_done:
-                raise ResetNeeded("reset every console once before resetting some of them")
+        mask = reset_mask(options, seed, self.num_envs, self._reset_done)
         seeds = self._actor_seeds(seed)
         if seed is not None:
             first = seeds[0]

@@ -24,6 +24,27 @@ BatchRewardFn = Callable[[np.ndarray, np.ndarray], Any]
 BatchTerminatedFn = Callable[[np.ndarray], Any]
 
 
+def reset_mask(options: object, seed: object, num_envs: int, started: bool) -> np.ndarray | None:
+    """The consoles a vector reset names: options["reset_mask"], a bool array of one
+    flag per console, or None for all of them. A partial reset comes after a whole one
+    (`started`) and takes no seed, since seeding reseeds every console."""
+    if options is not None and not isinstance(options, dict):
+        raise TypeError(f"options must be a dict or None, not {type(options).__name__}")
+    mask = None if options is None else options.get("reset_mask")
+    if mask is None:
+        return None
+    mask = np.asarray(mask)
+    if mask.shape != (num_envs,) or mask.dtype != np.bool_:
+        raise ValueError(f"options['reset_mask'] must be a bool array of shape "
+                         f"({num_envs},), got {mask.dtype} {mask.shape}")
+    if seed is not None:
+        raise ValueError("seed cannot be combined with options['reset_mask']: "
+                         "seeding reseeds every console")
+    if not started:
+        raise ResetNeeded("reset every console once before resetting some of them")
+    return mask
+
+
 class NESVectorEnv(VectorEnv):
     """num_envs NES consoles running one cartridge, as a Gymnasium vector environment.
 
@@ -84,19 +105,7 @@ class NESVectorEnv(VectorEnv):
               options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
         """Resets every console, or with options={"reset_mask": bool array} only the
         marked ones. seed: an int (console i gets seed + i) or one int per console."""
-        if options is not None and not isinstance(options, dict):
-            raise TypeError(f"options must be a dict or None, not {type(options).__name__}")
-        mask = None if options is None else options.get("reset_mask")
-        if mask is not None:
-            mask = np.asarray(mask)
-            if mask.shape != (self.num_envs,) or mask.dtype != np.bool_:
-                raise ValueError(f"options['reset_mask'] must be a bool array of shape "
-                                 f"({self.num_envs},), got {mask.dtype} {mask.shape}")
-            if seed is not None:
-                raise ValueError("seed cannot be combined with options['reset_mask']: "
-                                 "seeding reseeds every console")
-            if self._previous_ram is None:
-                raise ResetNeeded("reset every console once before resetting some of them")
+        mask = reset_mask(options, seed, self.num_envs, self._previous_ram is not None)
         seeds = self._seeds(seed)
         if seed is not None:
             first = seeds if isinstance(seeds, int) else seeds[0]
