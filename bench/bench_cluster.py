@@ -13,7 +13,9 @@ observation type, K = 1 and K = 2 actors take turns (so both see the same machin
 Printed: aggregate emulated frames per second (medians over the rounds), the ratio of
 K = 2 to K = 1, and the actor round trip of step(): the driver's time per call less
 the slowest actor's time inside it, beside the time one NESVectorEnv of N consoles
-takes per step in this process. Without --address a local Ray instance of two CPUs is
+takes per step in this process; and each actor's own frames per second inside a
+rollout (when two actors run slower than one, the host's cores, not Ray, set the
+ratio). Without --address a local Ray instance of two CPUs is
 started on the loopback address.
 """
 
@@ -45,10 +47,14 @@ def walk_right(observations):
     return np.full(len(observations), 7)
 
 
-def rollout_frames_per_second(env, steps):
+def rollout_figures(env, steps):
+    """Aggregate frames per second of one rollout, and the frames per second of the
+    slowest actor inside it (its own work, without the calls around it)."""
     start = time.perf_counter()
     env.rollout(steps)
-    return env.num_envs * steps * FRAMESKIP / (time.perf_counter() - start)
+    seconds = time.perf_counter() - start
+    return (env.num_envs * steps * FRAMESKIP / seconds,
+            env.envs_per_actor * steps * FRAMESKIP / env.last_actor_seconds)
 
 
 def step_figures(env, actions):
@@ -84,7 +90,7 @@ def measure(cartridge, obs_type, args):
                             start_frames=30, frameskip=FRAMESKIP, max_episode_frames=None,
                             actor_options={"num_cpus": 0.5})
             for k in ACTORS}
-    figures = {k: {"rollout": [], "step": [], "trip": []} for k in ACTORS}
+    figures = {k: {"rollout": [], "inside": [], "step": [], "trip": []} for k in ACTORS}
     try:
         for k, env in envs.items():
             env.reset(seed=0)
@@ -92,7 +98,9 @@ def measure(cartridge, obs_type, args):
         rng = np.random.default_rng(0)
         for _ in range(args.rounds):
             for k, env in envs.items():
-                figures[k]["rollout"].append(rollout_frames_per_second(env, args.steps))
+                frames, inside = rollout_figures(env, args.steps)
+                figures[k]["rollout"].append(frames)
+                figures[k]["inside"].append(inside)
                 actions = rng.integers(0, 7, (args.steps, env.num_envs))
                 frames, trip = step_figures(env, actions)
                 figures[k]["step"].append(frames)
@@ -145,11 +153,13 @@ def main():
             one, two = figures[1][mode], figures[2][mode]
             print(f"| {obs_type} | {mode} | {one:,.0f} | {two:,.0f} | {two / one:.2f}x |")
     print()
-    print("| obs | round trip per step, K=1 | K=2 | one step in this process |")
-    print("|---|---|---|---|")
+    print("| obs | round trip per step, K=1 | K=2 | one step in this process "
+          "| one actor's own frames/s in a rollout, K=1 | K=2 |")
+    print("|---|---|---|---|---|---|")
     for obs_type, (figures, local) in results.items():
         print(f"| {obs_type} | {figures[1]['trip'] * 1e3:.2f} ms | "
-              f"{figures[2]['trip'] * 1e3:.2f} ms | {local * 1e3:.2f} ms |")
+              f"{figures[2]['trip'] * 1e3:.2f} ms | {local * 1e3:.2f} ms | "
+              f"{figures[1]['inside']:,.0f} | {figures[2]['inside']:,.0f} |")
     print()
     best = min(figures[2]["rollout"] / figures[1]["rollout"] for figures, _ in results.values())
     print(f"K=2 / K=1 with the policy in the actors: {best:.2f}x at worst "
