@@ -2,8 +2,10 @@
 seeding, sticky actions, no-op starts, episode ends, the reward and termination
 callables, rendering, registration and refusal of bad arguments."""
 
+import importlib
 import pathlib
 import pickle
+import sys
 
 import numpy as np
 import pytest
@@ -263,3 +265,10 @@ def test_registration_and_make_vec(demo):
                        vectorization_mode="vector_entry_point")
     assert isinstance(vec.unwrapped, vandrel_gym.NESVectorEnv)
     assert vec.reset(seed=0)[0].shape == (2, 2048)
+
+
+def test_the_cluster_module_without_ray_says_what_to_install(monkeypatch):
+    monkeypatch.setitem(sys.modules, "ray", None)         # as if Ray were not installed
+    monkeypatch.delitem(sys.modules, "vandrel_gym.cluster", raising=False)
+    with pytest.raises(ImportError, match=r'needs Ray: pip install "vandrel\[cluster\]"'):
+        importlib.import_module("vandrel_gym.cluster")
