@@ -349,7 +349,14 @@ class RayVectorEnv(VectorEnv):
                 pass
         self._actors = []
 
+    def _check_alive(self, what: str) -> None:
+        if self.closed:
+            raise RuntimeError(f"{what}() on a closed RayVectorEnv")
+        if self._dead is not None:
+            raise RolloutActorError(str(self._dead), self._dead.actor, self._dead.consoles)
+
     def _check_reset(self, what: str) -> None:
+        self._check_alive(what)
         if not self._reset_done:
             raise ResetNeeded(f"call reset() before {what}()")
 
@@ -359,10 +366,7 @@ class RayVectorEnv(VectorEnv):
     def _call(self, method: str, arguments: list[tuple]) -> list[Any]:
         """Calls `method` on every actor at once (actor k with arguments[k]) and returns
         their results in actor order."""
-        if self.closed:
-            raise RuntimeError(f"{method}() on a closed RayVectorEnv")
-        if self._dead is not None:
-            raise RolloutActorError(str(self._dead), self._dead.actor, self._dead.consoles)
+        self._check_alive(method)
         start = time.perf_counter()
         refs = [getattr(actor, method).remote(*args)
                 for actor, args in zip(self._actors, arguments)]

@@ -2,6 +2,7 @@
 process, rollouts run the policy in the actors, errors come back as they were raised,
 and a dead or silent actor is named instead of hanging the driver."""
 
+import functools
 import os
 import pathlib
 import signal
@@ -201,14 +202,33 @@ def test_errors_raised_in_an_actor_come_back_as_raised(cluster):
         env.step(np.zeros(6, dtype=int))
 
 
-def test_a_killed_actor_is_named_not_waited_for(cluster):
+class DiesMidRollout:
+    """A policy that kills the actor process `pid` at its fifth step there."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.calls = 0
+
+    def __call__(self, observations):
+        self.calls += 1
+        if os.getpid() == self.pid and self.calls == 5:
+            os.kill(self.pid, signal.SIGKILL)
+        return np.zeros(len(observations), dtype=int)
+
+
+@pytest.mark.parametrize("when", ["between steps", "mid-rollout"])
+def test_a_killed_actor_is_named_not_waited_for(cluster, when):
     env = cluster()
     env.reset(seed=0)
-    os.kill(env.actor_pids[1], signal.SIGKILL)
+    if when == "between steps":
+        os.kill(env.actor_pids[1], signal.SIGKILL)
+        call = functools.partial(env.step, np.zeros(6, dtype=int))
+    else:
+        call = functools.partial(env.rollout, 50, DiesMidRollout(env.actor_pids[1]))
     for _ in range(2):      # and again: the environment stays broken, it does not hang
         with pytest.raises(RolloutActorError,
                            match=r"rollout actor 1 of 2 \(consoles 3-5\) died") as caught:
-            env.step(np.zeros(6, dtype=int))
+            call()
         assert caught.value.actor == 1 and caught.value.consoles == range(3, 6)
     env.close()
 
