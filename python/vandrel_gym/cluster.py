@@ -220,6 +220,7 @@ class RayVectorEnv(VectorEnv):
                  envs_per_actor: int = 8, *, threads_per_actor: int = 1,
                  actor_options: dict[str, Any] | None = None, timeout: float | None = None,
                  start_timeout: float | None = 60.0, **options: Any) -> None:
+        self._actors: list[Any] = []
         self.num_actors = _whole("num_actors", num_actors, 1)
         self.envs_per_actor = _whole("envs_per_actor", envs_per_actor, 1)
         threads = _whole("threads_per_actor", threads_per_actor, 1)
@@ -241,7 +242,6 @@ class RayVectorEnv(VectorEnv):
         self.last_actor_seconds = 0.0
         self._reset_done = False
         self._dead: RolloutActorError | None = None
-        self._actors: list[Any] = []
 
         actor_options = {"num_cpus": threads, "scheduling_strategy": "SPREAD",
                          **(actor_options or {})}
