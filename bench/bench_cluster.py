@@ -27,15 +27,10 @@ import statistics
 import tempfile
 import time
 
-# A local instance stays on the loopback address (read when Ray is imported).
-os.environ.setdefault("RAY_ENABLE_WINDOWS_OR_OSX_CLUSTER", "0")
+import numpy as np
 
-import numpy as np  # noqa: E402
-import ray  # noqa: E402
-
-from bench_frames import cpu_model  # noqa: E402
-from vandrel_gym import Cartridge, NESVectorEnv  # noqa: E402
-from vandrel_gym.cluster import RayVectorEnv  # noqa: E402
+from bench_frames import cpu_model
+from vandrel_gym import Cartridge, NESVectorEnv
 
 TARGET = 1.7
 FRAMESKIP = 4
@@ -84,6 +79,7 @@ def in_process_step_seconds(cartridge, obs_type, envs, steps):
 
 
 def measure(cartridge, obs_type, args):
+    from vandrel_gym.cluster import RayVectorEnv
     # Both sets of actors live side by side (three actors, two CPUs), taking turns, so
     # each asks Ray for half a CPU: Ray counts CPUs but does not pin them.
     envs = {k: RayVectorEnv(cartridge, k, args.envs_per_actor, obs_type=obs_type,
@@ -133,6 +129,11 @@ def main():
         else:
             path = args.cartridge
         cartridge = Cartridge.read(path)
+        if not args.address:
+            # A local instance on the loopback address only (read when Ray is imported);
+            # a driver joining a cluster must advertise its real address instead.
+            os.environ.setdefault("RAY_ENABLE_WINDOWS_OR_OSX_CLUSTER", "0")
+        import ray
         if args.address:
             ray.init(address=args.address, configure_logging=False, log_to_driver=False)
         else:

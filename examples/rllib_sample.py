@@ -13,16 +13,10 @@ import importlib.resources
 import os
 import time
 
-# A local instance stays on the loopback address (read when Ray is imported).
-os.environ.setdefault("RAY_ENABLE_WINDOWS_OR_OSX_CLUSTER", "0")
+import numpy as np
 
-import numpy as np  # noqa: E402
-import ray  # noqa: E402
-from ray.rllib.algorithms.ppo import PPOConfig  # noqa: E402
-
-from vandrel_gym import Cartridge  # noqa: E402
-from vandrel_gym.rllib import register  # noqa: E402
-from vandrel_tools import demo  # noqa: E402
+from vandrel_gym import Cartridge
+from vandrel_tools import demo
 
 HERO_X = 0x07
 
@@ -36,6 +30,15 @@ def main() -> None:
     parser.add_argument("--address", help="a running Ray cluster (default: a local one)")
     parser.add_argument("--iterations", type=int, default=1, help="training iterations")
     args = parser.parse_args()
+    if not args.address:
+        # A local instance on the loopback address only (read when Ray is imported);
+        # a driver joining a cluster must advertise its real address instead.
+        os.environ.setdefault("RAY_ENABLE_WINDOWS_OR_OSX_CLUSTER", "0")
+    import ray
+    from ray.rllib.algorithms.ppo import PPOConfig
+
+    from vandrel_gym.rllib import register
+
     if args.address:
         ray.init(address=args.address)
     else:
