@@ -227,10 +227,10 @@ class RayVectorEnv(VectorEnv):
         self.timeout = _checked_timeout("timeout", timeout)
         start_timeout = _checked_timeout("start_timeout", start_timeout)
         self.num_envs = self.num_actors * self.envs_per_actor
-        cartridge = rom if isinstance(rom, Cartridge) else None
         self._settings, worker_options = _env_options(rom, options)
-        if cartridge is None:
-            cartridge = Cartridge.read(self._settings.rom)
+        cartridge = self._settings.rom
+        if not isinstance(cartridge, Cartridge):
+            cartridge = Cartridge.read(cartridge)    # read here: the actors get the bytes
         self.metadata = {**type(self).metadata,
                          "render_fps": FRAME_RATE / self._settings.frameskip}
         self.render_mode = self._settings.render_mode
