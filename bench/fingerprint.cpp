@@ -14,6 +14,10 @@
 //   vandrel_fingerprint CARTRIDGE FRAMES --write FILE   record "frame at-return in-callable"
 //   vandrel_fingerprint CARTRIDGE FRAMES --check FILE   compare with a recorded file
 //
+// Every few frames, in the callable or at return, the console also restores a snapshot
+// of itself: each state a run passes through must be one a snapshot may hold, and
+// restoring it must change nothing the hashes see. A refused one stops the run (exit 1).
+//
 // With --check it names the first frame that differs and exits 1, or exits 77 (the skip
 // code of the test runner) when the cartridge is absent. The console's own progress
 // messages go to standard output as usual; the tool's verdict goes to standard error.
@@ -125,6 +129,20 @@ void hash_audio(Hash& h, NESUnit& nes, bool claim) {
     }
 }
 
+// Snapshot restores: at return on frames 0, 5, 10, ..., in the callable on 2, 7, 12, ...
+constexpr int RESTORE_EVERY = 5;
+constexpr int RESTORE_IN_CALLABLE = 2;
+
+void restore_own_snapshot(NESUnit& nes, int frame) {
+    std::vector<unsigned char> const snapshot = nes.take_snapshot();
+    if (nes.restore_snapshot(snapshot.data(), snapshot.size()) ==
+        NESUnit::SnapshotVerdict::restored)
+        return;
+    std::fprintf(stderr, "fingerprint: frame %d: the console refused a snapshot of itself\n",
+                 frame);
+    std::exit(1);
+}
+
 struct FrameHashes {
     uint64_t at_return;
     uint64_t in_callable;
@@ -134,15 +152,18 @@ std::vector<FrameHashes> run(char const* cartridge, int frames) {
     NESUnit nes(cartridge, 1789773);
     std::vector<FrameHashes> hashes;
     uint64_t callable_hash = 0;
+    int frame = 0;
     nes.perFrame([&] {
+        if (frame % RESTORE_EVERY == RESTORE_IN_CALLABLE) restore_own_snapshot(nes, frame);
         Hash h;
         hash_machine(h, nes);
         hash_audio(h, nes, false);
         callable_hash = h.digest();
     });
-    for (int frame = 0; frame < frames; ++frame) {
+    for (; frame < frames; ++frame) {
         press(nes.controller1, script_buttons(frame));
         nes.runFrame();
+        if (frame % RESTORE_EVERY == 0) restore_own_snapshot(nes, frame);
         Hash h;
         hash_machine(h, nes);
         hash_audio(h, nes, true);

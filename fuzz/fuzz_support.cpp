@@ -60,7 +60,7 @@ void step(NESUnit& unit, int instructions) {
     unit.cpu->plan_catch_up();
     for (int i = 0; i < instructions; ++i)
         unit.step_lazily();
-    unit.catch_up(unit.cpu->cycles);
+    unit.catch_up();
 }
 
 std::vector<unsigned char> read_file(fs::path const& path) {

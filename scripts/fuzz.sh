@@ -2,7 +2,8 @@
 # Builds the libFuzzer harnesses (build/fuzz, clang with ASan and UBSan) and runs one of
 # them for SECONDS seconds, then prints how many inputs it ran.
 #
-#   bash scripts/fuzz.sh TARGET SECONDS     TARGET: cartridge_image, state_record, save_folder
+#   bash scripts/fuzz.sh TARGET SECONDS     TARGET: cartridge_image, state_record, save_folder,
+#                                                   console_snapshot
 #
 # The run starts from the seeds the build wrote (build/fuzz/fuzz/seeds/TARGET), the
 # regression inputs (fuzz/regressions/TARGET), the shared games when ../shared/roms/games
@@ -13,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets="cartridge_image state_record save_folder"
+targets="cartridge_image state_record save_folder console_snapshot"
 if [ $# -ne 2 ] || [[ " $targets " != *" $1 "* ]] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
     echo "usage: $0 TARGET SECONDS   (TARGET: ${targets// /, })" >&2
     exit 2

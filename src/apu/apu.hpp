@@ -65,7 +65,11 @@ struct SequencerPhase {
 
 class APU {
 public:
-    static constexpr int BUFFER_LEN = 1024; // samples per published block
+    static constexpr int BUFFER_LEN = 1024;       // samples per published block
+    static constexpr int32_t SAMPLE_RATE = 44100; // what a console sets `sample_rate` to
+    // The frame sequencer's period in APU steps: four-step mode, five-step mode.
+    static constexpr int32_t FOUR_STEP_PERIOD = 14916;
+    static constexpr int32_t FIVE_STEP_PERIOD = 18640;
     // Sample streams, in buffer order.
     enum Stream { MIXED, PULSE1, PULSE2, TRIANGLE, NOISE, DMC, STREAMS };
     using Block = std::array<int16_t, BUFFER_LEN>;
@@ -148,7 +152,7 @@ public:
     std::atomic<bool> buffer_ready{false}; // a published block has not been fetched yet
     int32_t apu_clock = 0;                 // APU steps per emulated second: the CPU clock / 2
     uint64_t samples = 0;                  // samples taken since construction or the last CPU reset
-    int32_t sample_rate = 0;               // samples per emulated second; the console sets 44100
+    int32_t sample_rate = 0;               // samples per emulated second; see SAMPLE_RATE
 
     void setCPU(CPU* cpu);
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).

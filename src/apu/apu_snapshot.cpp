@@ -2,52 +2,124 @@
 // sweeps and length counters, the DMC's reader, the frame sequencer's phase, and the
 // sample blocks being filled and awaiting pickup, so that the sound after a restore is
 // the sound the original would have made.
+//
+// The sample buffers and the register-derived periods may hold anything. Every counter
+// is held to the range its unit keeps it in (a timer past any period would count for
+// ever, a level past its table would overflow the mixer), and the two derived counts are
+// checked against what they derive from: the samples taken against the steps made, and
+// the frame sequencer's remembered phase against its offset.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 #include "apu/apu.hpp"
+#include "apu/timers.hpp"
 #include "persistence/snapshot.hpp"
 
 namespace NES {
 
+namespace {
+
+// The largest count a timer can hold: it can be left past a shortened period, but never
+// past the longest.
+constexpr int32_t NOISE_TIMER_MAX =
+    *std::max_element(timers::NOISE_MODULI.begin(), timers::NOISE_MODULI.end()) - 1;
+constexpr int32_t DMC_TIMER_MAX =
+    *std::max_element(timers::DMC_MODULI.begin(), timers::DMC_MODULI.end()) - 1;
+constexpr uint8_t LONGEST_LENGTH = 254;   // the length table's largest load
+constexpr uint16_t LONGEST_SAMPLE = 4081; // $4013 = $FF: 16 x 255 + 1 bytes
+constexpr int32_t MAX_DMC_LEVEL = 255;    // a $4011 load may set any byte
+constexpr int64_t MAX_SEQUENCER_OFFSET = int64_t(1) << 62;
+
+// The triangle's output is 0 or a level of its table, 2 x (level - 7.5): an odd whole
+// number from -15 to 15. Anything else (a NaN included) is no output it can have.
+bool triangle_output(float value) {
+    if (value == 0.0f) return true;
+    if (!(value >= -15.0f && value <= 15.0f) || value != std::floor(value)) return false;
+    return int(value) % 2 != 0;
+}
+
+// The samples taken after `steps` steps (APU::sample): one at every step c whose rule
+// (samples + 1) x apu_clock <= c x sample_rate holds, at most one a step, none before
+// step 1 and none at all without an APU clock. So min(steps - 1, (steps - 1) x rate /
+// clock), computed in 128 bits since `steps` is not yet checked here.
+uint64_t samples_after(uint64_t steps, int32_t apu_clock, int32_t sample_rate) {
+    if (apu_clock <= 0 || steps == 0) return 0;
+    unsigned __int128 const due =
+        (unsigned __int128)(steps - 1) * uint64_t(sample_rate) / uint64_t(apu_clock);
+    return uint64_t(std::min<unsigned __int128>(steps - 1, due));
+}
+
+// SequencerPhase keeps value = offset % period once it has a period (none yet: all zero).
+bool sequencer_consistent(int64_t offset, int32_t period, int32_t value) {
+    if (offset <= -MAX_SEQUENCER_OFFSET || offset >= MAX_SEQUENCER_OFFSET) return false;
+    if (period == 0) return offset == 0 && value == 0;
+    if (period != APU::FOUR_STEP_PERIOD && period != APU::FIVE_STEP_PERIOD) return false;
+    return value == offset % period;
+}
+
+} // namespace
+
 void APU::snapshot(Snapshot& s) {
-    s.field(cycles);
-    s.field(frame_start);
+    uint64_t const steps = s.field(cycles);
+    s.clocks.apu_steps = steps;
+    // A $4017 write sets it to the step before the current one.
+    int64_t const start = s.field(frame_start);
+    s.require(start >= -1 && (start < 0 || uint64_t(start) <= steps));
     s.field(enabled);
-    s.field(pulse_out);
+    for (int8_t const out : s.elements(pulse_out))
+        s.require(out >= -15 && out <= 15);
     s.bounded(pulse_step[0], uint8_t(0), uint8_t(7));
     s.bounded(pulse_step[1], uint8_t(0), uint8_t(7));
     s.field(pulse_timer);
     s.field(pulse_period);
     s.field(triangle_period);
-    s.field(triangle_out);
+    s.require(triangle_output(s.field(triangle_out)));
     s.bounded(triangle_step, uint8_t(0), uint8_t(31));
     s.field(triangle_timer);
-    s.field(envelopes);
-    s.field(linear_counter);
+    for (Envelope& e : envelopes) {
+        s.field(e.start);
+        s.bounded(e.divider, uint8_t(0), uint8_t(15));
+        s.bounded(e.decay, uint8_t(0), uint8_t(15));
+    }
+    s.bounded(linear_counter, uint8_t(0), uint8_t(0x7F));
     s.field(linear_reload);
-    s.field(noise_shift);
-    s.field(noise_out);
-    s.field(noise_timer);
-    s.field(dmc_level);
+    s.bounded(noise_shift, uint16_t(1), uint16_t(0x7FFF)); // 15 bits, never all clear
+    s.bounded(noise_out, int8_t(0), int8_t(15));
+    s.bounded(noise_timer, 0, NOISE_TIMER_MAX);
+    s.bounded(dmc_level, 0, MAX_DMC_LEVEL);
     s.field(dmc_buffer);
     s.field(dmc_flags);
-    s.field(dmc_timer);
-    s.field(dmc_silent);
+    s.bounded(dmc_timer, 0, DMC_TIMER_MAX);
+    bool const silent = s.field(dmc_silent);
     s.field(dmc_shift);
-    s.field(dmc_bits);
+    // Eight bits after every byte; none only while the unit has been silent since power-up.
+    int32_t const bits = s.bounded(dmc_bits, 0, 8);
+    s.require(bits != 0 || silent);
     s.field(dmc_buffer_empty);
     s.field(dmc_sample_addr);
-    s.field(dmc_sample_len);
-    s.field(dmc_direct);
+    s.bounded(dmc_sample_len, uint16_t(0), LONGEST_SAMPLE);
+    s.bounded(dmc_direct, -1, MAX_DMC_LEVEL);
     s.field(dmc_addr);
-    s.field(dmc_remaining);
-    s.field(length);
-    s.field(sweeps);
+    s.bounded(dmc_remaining, 0, int32_t(LONGEST_SAMPLE));
+    for (uint8_t const count : s.elements(length))
+        s.require(count <= LONGEST_LENGTH);
+    for (Sweep& sweep : sweeps) {
+        s.bounded(sweep.divider, uint8_t(0), uint8_t(7));
+        s.field(sweep.reload);
+        s.field(sweep.mute);
+    }
     s.field(buffers);
     s.field(out_buffers);
     s.field(buffer_ready);
-    s.field(apu_clock);
-    s.field(samples);
-    s.field(sample_rate);
-    s.field(sequencer);
+    int32_t const clock = s.field(apu_clock);
+    s.clocks.apu_clock = clock;
+    uint64_t const taken = s.field(samples);
+    int32_t const rate = s.field(sample_rate);
+    s.require(rate == SAMPLE_RATE && taken == samples_after(steps, clock, rate));
+    int64_t const offset = s.field(sequencer.offset);
+    int32_t const period = s.field(sequencer.period);
+    s.require(sequencer_consistent(offset, period, s.field(sequencer.value)));
 }
 
 } // namespace NES

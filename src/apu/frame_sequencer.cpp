@@ -12,8 +12,6 @@ namespace NES {
 
 namespace {
 
-constexpr int32_t FOUR_STEP_PERIOD = 14916;
-constexpr int32_t FIVE_STEP_PERIOD = 18640;
 // The acting phases besides 0, in order.
 constexpr int32_t QUARTER_1 = 3729;
 constexpr int32_t HALF = 7458;

@@ -34,7 +34,7 @@ void NESUnit::build_parts(int speed) {
     apu = std::make_unique<NES::APU>();
     cpu->apu = apu.get();
     apu->setCPU(cpu.get());
-    apu->sample_rate = 44100;
+    apu->sample_rate = NES::APU::SAMPLE_RATE;
     cpu->set_controller(&controller1, 0);
     cpu->set_controller(&controller2, 1);
 }
@@ -78,7 +78,7 @@ NESUnit::NESUnit(int speed) {
     cpu->clock_speed = clamp_clock_speed(speed);
     apu = std::make_unique<NES::APU>();
     apu->setCPU(cpu.get());
-    apu->sample_rate = 44100;
+    apu->sample_rate = NES::APU::SAMPLE_RATE;
     cpu->apu = apu.get();
     cpu->loadRom(rom.get(), true, battery_ram_path());
     cpu->set_controller(&controller1, 0);
@@ -98,18 +98,23 @@ NESUnit::~NESUnit() {
 
 void NESUnit::single_cycle() {
     cpu->clock();
-    catch_up(cpu->cycles);
+    catch_up();
 }
 
 // The APU first, then the PPU, which stops at the end of a frame so that the per-frame
-// callable runs right after the dot that completed it.
-void NESUnit::catch_up(int64_t cpu_cycles) {
-    apu->catch_up(cpu_cycles);
-    uint64_t const target = 3 * uint64_t(cpu_cycles);
-    while (ppu->dot_count < target) {
+// callable runs right after the dot that completed it. The callable may restore a
+// snapshot, so the devices then catch up with the CPU as it stands after the call.
+void NESUnit::catch_up() {
+    int64_t cycles = cpu->cycles.load(std::memory_order_relaxed);
+    apu->catch_up(cycles);
+    while (ppu->dot_count < 3 * uint64_t(cycles)) {
         uint64_t const frame = ppu->frame_count;
-        ppu->run_until(std::min(target, ppu->frame_end_dot()));
-        if (ppu->frame_count != frame) (*frame_callback())();
+        ppu->run_until(std::min(3 * uint64_t(cycles), ppu->frame_end_dot()));
+        if (ppu->frame_count == frame) continue;
+        ++frames_completed;
+        (*frame_callback())();
+        cycles = cpu->cycles.load(std::memory_order_relaxed);
+        apu->catch_up(cycles);
     }
 }
 
@@ -120,7 +125,7 @@ void NESUnit::step_lazily() {
     cpu->clock();
     int64_t const c = cpu->cycles.load(std::memory_order_relaxed);
     if (cpu->catch_up_every_step || 3 * uint64_t(c) > cpu->ppu_deadline) {
-        catch_up(c);
+        catch_up();
         cpu->plan_catch_up();
     }
 }
@@ -139,19 +144,17 @@ void NESUnit::runFrames(int64_t count) {
 }
 
 // The caller may have changed anything since the last step, so the catch-up is planned
-// anew first.
+// anew first. Frames are counted as they complete, not read off the PPU's frame count,
+// which a snapshot restored by the per-frame callable may set back.
 void NESUnit::step_frames(int64_t count) {
     cpu->plan_catch_up();
-    for (int64_t i = 0; i < count; ++i) {
-        uint64_t const frame = ppu->frame_count;
-        while (ppu->frame_count == frame)
-            step_lazily();
-    }
+    uint64_t const goal = frames_completed + uint64_t(count);
+    while (frames_completed < goal)
+        step_lazily();
 }
 
 void NESUnit::setController(NES::Controller& controller, int port) {
-    unsigned char const p = static_cast<unsigned char>(port);
-    if (p > 1)
+    if (port < 0 || port > 1)
         throw std::invalid_argument("controller port must be 0 or 1, got " + std::to_string(port));
-    cpu->set_controller(&controller, p);
+    cpu->set_controller(&controller, static_cast<unsigned char>(port));
 }

@@ -90,9 +90,9 @@ public:
 
     // One instruction, with the APU and the PPU caught up with it.
     void single_cycle();
-    // Brings the APU and the PPU to `cpu_cycles` CPU cycles, calling the per-frame
-    // callable at the end of every frame on the way.
-    void catch_up(int64_t cpu_cycles);
+    // Brings the APU and the PPU to the CPU's cycle count, calling the per-frame callable
+    // at the end of every frame on the way.
+    void catch_up();
     // One instruction, leaving the APU and the PPU behind unless the CPU could now tell
     // (see NES::CPU): runFrame and the run thread step this way, and catch up fully
     // before they hand the console back.
@@ -103,9 +103,8 @@ public:
     void runFrames(int64_t count);
     int64_t cycle_count() const { return cpu->cycles; }
     int64_t frame_count() const { return int64_t(ppu->frame_count); }
-    // Plugs a controller into port 0 ($4016) or 1 ($4017); the port number is taken
-    // modulo 256 and anything but 0 or 1 is refused with std::invalid_argument. The
-    // console does not own the controller.
+    // Plugs a controller into port 0 ($4016) or 1 ($4017); any other port number is
+    // refused with std::invalid_argument. The console does not own the controller.
     void setController(NES::Controller& controller, int port);
 
     // The run thread. start() refuses a second thread; stop() ends the thread, waits
@@ -178,8 +177,12 @@ public:
         other_cartridge,
         damaged
     };
-    std::vector<unsigned char> take_snapshot();
+    // `layout`, when given, receives where each field lies in the snapshot.
+    std::vector<unsigned char> take_snapshot(std::vector<NES::Snapshot::Span>* layout = nullptr);
     SnapshotVerdict restore_snapshot(unsigned char const* data, size_t size);
+    // Seals a snapshot edited on purpose (by the fuzzer) with its check value anew, so
+    // that the edit reaches the checks behind it.
+    static void seal_snapshot(std::vector<unsigned char>& snapshot);
     // What the console was built from, to build another like it: the name that names the
     // save folder (empty for the blank cartridge) and the cartridge's iNES image.
     std::string const& cartridge_name() const { return built_from; }
@@ -252,6 +255,10 @@ private:
     std::atomic<bool> battery_write_at_end{false};
     // Set when the owner handed the console to its run thread, which destroys it.
     std::atomic<bool> handed_over{false};
+
+    // Frames completed by this console's steps since it was built; belongs to the
+    // claim's holder. Unlike the PPU's frame count it never goes back.
+    uint64_t frames_completed = 0;
 
     // Serialises start, stop, set_pause and halt called from outside the stepping.
     std::mutex control_mutex;

@@ -299,7 +299,7 @@ void NESUnit::step_while_running() {
         step_lazily();
         throttle();
     }
-    catch_up(cpu->cycles);
+    catch_up();
 }
 
 // A console handed over by its owner is destroyed here, by the last code that uses it.

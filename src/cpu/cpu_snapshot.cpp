@@ -1,14 +1,19 @@
 // The CPU's part of a console snapshot: registers, the whole memory image (RAM, I/O
 // bytes, PRG RAM and the mapped PRG banks), the interrupt lines and the lazy catch-up's
 // bookkeeping. The instruction tables and the controller pointers belong to the console
-// as built, not to its state.
+// as built, not to its state. Any register and memory value is a state (a save-state
+// record can set them all); the clock and the counters are reported to the console,
+// which checks them against the other chips'.
+#include <cstdint>
+
 #include "cpu/cpu.hpp"
 #include "persistence/snapshot.hpp"
 
 namespace NES {
 
 void CPU::snapshot(Snapshot& s) {
-    s.field(clock_speed);
+    // The run thread divides by the clock speed: a console is never built with less than 1 Hz.
+    s.clocks.clock_speed = s.bounded(clock_speed, 1, INT32_MAX);
     s.field(A);
     s.field(X);
     s.field(Y);
@@ -20,13 +25,13 @@ void CPU::snapshot(Snapshot& s) {
     s.bounded(instr_length, uint8_t(1), uint8_t(3));
     s.field(controller_shift);
     s.field(memory);
-    s.field(cycles);
+    s.clocks.cpu_cycles = s.field(cycles);
     s.field(nmi_sample);
     s.field(irq_pending);
     s.field(nmi_line);
     s.field(strobe);
-    s.field(instruction_start);
-    s.field(ppu_deadline);
+    s.clocks.instruction_start = s.field(instruction_start);
+    s.clocks.ppu_deadline = s.field(ppu_deadline);
     s.field(catch_up_every_step);
     s.field(prg_bank);
 }

@@ -6,8 +6,11 @@
 //
 // A snapshot is refused whole, before anything changes, when it is of another format
 // or another cartridge, when its check value does not match, when its length is not
-// exactly what this console's fields take, or when a field that indexes a table is out
-// of range.
+// exactly what this console's fields take, or when its fields describe no state the
+// console could have reached: each chip checks its own fields, and the console checks
+// the chips' clocks against each other.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "console/nes_unit.hpp"
@@ -36,6 +39,36 @@ uint64_t check_value(unsigned char const* data, size_t size) {
     return h;
 }
 
+// About five years at the console's clock. Bounding the cycle count keeps every product
+// of a count and a rate (the APU's sampling rule, the run thread's pacing) in 64 bits.
+constexpr int64_t MAX_CPU_CYCLES = int64_t(1) << 48;
+// No instruction comes near this many cycles.
+constexpr int64_t MAX_INSTRUCTION_CYCLES = 1024;
+constexpr uint64_t DOTS_PER_FRAME = 262 * 341;
+// The PPU and the APU run behind the CPU at most until the next event the CPU would see,
+// less than a frame ahead, and the per-frame callable finds them at the end of a frame:
+// they are never two frames behind. A restored console catches them up dot by dot, so a
+// larger lag would only be a long wait.
+constexpr uint64_t MAX_LAG_DOTS = 2 * DOTS_PER_FRAME;
+constexpr uint64_t MAX_LAG_CYCLES = MAX_LAG_DOTS / 3;
+
+// Three PPU dots and half an APU step to a CPU cycle (the APU's step covering an odd
+// last cycle included); the catch-up deadline lies within a frame of the PPU; the APU's
+// rate is half the CPU clock.
+bool clocks_agree(NES::Snapshot::Clocks const& c) {
+    if (c.cpu_cycles < 0 || c.cpu_cycles > MAX_CPU_CYCLES) return false;
+    uint64_t const cycles = uint64_t(c.cpu_cycles);
+    if (c.instruction_start < 0 || c.instruction_start > c.cpu_cycles ||
+        c.cpu_cycles - c.instruction_start > MAX_INSTRUCTION_CYCLES)
+        return false;
+    if (c.ppu_dots > 3 * cycles || 3 * cycles - c.ppu_dots > MAX_LAG_DOTS) return false;
+    if (c.ppu_deadline > c.ppu_dots + DOTS_PER_FRAME) return false;
+    if (c.apu_steps > cycles || 2 * c.apu_steps > cycles + 1 ||
+        cycles - std::min(cycles, 2 * c.apu_steps) > MAX_LAG_CYCLES)
+        return false;
+    return c.apu_clock == c.clock_speed / 2;
+}
+
 void append(std::vector<unsigned char>& out, void const* data, size_t size) {
     auto const* bytes = static_cast<unsigned char const*>(data);
     out.insert(out.end(), bytes, bytes + size);
@@ -53,9 +86,10 @@ void NESUnit::visit_chips(NES::Snapshot& s) {
     ppu->snapshot(s);
     apu->snapshot(s);
     rom->mapper->snapshot(s);
+    s.require(clocks_agree(s.clocks));
 }
 
-std::vector<unsigned char> NESUnit::take_snapshot() {
+std::vector<unsigned char> NESUnit::take_snapshot(std::vector<NES::Snapshot::Span>* layout) {
     CallerClaim const claim(*this, "snapshot", Reentry::share);
     std::vector<unsigned char> out;
     out.reserve(HEADER_SIZE + 600 * 1024);
@@ -63,11 +97,17 @@ std::vector<unsigned char> NESUnit::take_snapshot() {
     append(out, &FORMAT_VERSION, sizeof FORMAT_VERSION);
     uint64_t const identity = cartridge_identity();
     append(out, &identity, sizeof identity);
-    NES::Snapshot s(out);
+    NES::Snapshot s(out, layout);
     visit_chips(s);
     uint64_t const check = check_value(out.data(), out.size());
     append(out, &check, sizeof check);
     return out;
+}
+
+void NESUnit::seal_snapshot(std::vector<unsigned char>& snapshot) {
+    if (snapshot.size() < HEADER_SIZE + CHECK_SIZE) return;
+    uint64_t const check = check_value(snapshot.data(), snapshot.size() - CHECK_SIZE);
+    std::memcpy(snapshot.data() + snapshot.size() - CHECK_SIZE, &check, CHECK_SIZE);
 }
 
 NESUnit::SnapshotVerdict NESUnit::restore_snapshot(unsigned char const* data, size_t size) {

@@ -7,10 +7,20 @@
 // Every chip lists its fields once, in one function that serves all three directions:
 // writing them out, checking a snapshot before anything changes, and loading it. The
 // layout is the fields in that order, raw, in the host's byte order.
+//
+// A snapshot is untrusted input: a file or a pickle may come from anyone, and its check
+// value only catches accidental damage. So the check pass must prove that the snapshot
+// describes a state the console could have reached, from which no step can index out of
+// an array, overflow or run for ever: every field is range-checked as it is read, and the
+// fields that depend on each other are checked together (`require`). For that, every
+// scalar read returns its value as the snapshot holds it, in every direction: the check
+// pass stores nothing, so a chip checks the returned values, never its own members.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -21,47 +31,120 @@ class Snapshot {
 public:
     enum class Mode { save, check, load };
 
-    // Writes the fields to the end of `out`.
-    explicit Snapshot(std::vector<unsigned char>& out) : mode(Mode::save), out(&out) {}
+    // The counters that tie the chips' clocks together, as the snapshot holds them. Each
+    // chip reports its own while its fields are read; the console then checks them
+    // against each other.
+    struct Clocks {
+        int64_t cpu_cycles = 0;
+        int64_t instruction_start = 0;
+        int32_t clock_speed = 0;
+        uint64_t ppu_deadline = 0;
+        uint64_t ppu_dots = 0;
+        uint64_t apu_steps = 0;
+        int32_t apu_clock = 0;
+    };
+    Clocks clocks;
+
+    // Where one field lies in the bytes written: the fuzzer aims its edits at fields.
+    struct Span {
+        size_t offset;
+        size_t size;
+    };
+
+    // Writes the fields to the end of `out`, and lists where each lies in `layout` when
+    // one is given.
+    explicit Snapshot(std::vector<unsigned char>& out, std::vector<Span>* layout = nullptr)
+        : mode(Mode::save), out(&out), layout(layout) {}
     // Reads the fields from a snapshot: `check` only validates them, `load` stores them.
     Snapshot(Mode mode, unsigned char const* data, size_t size)
         : mode(mode), in(data), in_size(size) {}
 
     bool loading() const { return mode == Mode::load; }
 
-    template <typename T> void field(T& value) {
-        static_assert(std::is_trivially_copyable_v<T>);
+    // A scalar field; returns its value as saved or as read. A bool is one byte, and any
+    // byte but 0 or 1 is refused: it would be no bool at all, and would save back
+    // differently.
+    template <typename T> T field(T& value) {
+        static_assert(std::is_arithmetic_v<T>);
+        T plain = value;
         if (mode == Mode::save) {
-            auto const* bytes = reinterpret_cast<unsigned char const*>(&value);
-            out->insert(out->end(), bytes, bytes + sizeof value);
+            put(&plain, sizeof plain);
+        } else if constexpr (std::is_same_v<T, bool>) {
+            uint8_t byte = 0;
+            take(&byte, 1);
+            if (byte > 1) failed = true;
+            plain = byte == 1;
         } else {
-            take(mode == Mode::load ? &value : nullptr, sizeof value);
+            take(&plain, sizeof plain);
+        }
+        if (mode == Mode::load) value = plain;
+        return plain;
+    }
+
+    template <typename T> T field(std::atomic<T>& value) {
+        T plain = value.load();
+        plain = field(plain);
+        if (mode == Mode::load) value.store(plain);
+        return plain;
+    }
+
+    // An array of raw bytes or numbers, any value of which is a state (memory, pictures,
+    // sample buffers); arrays of bools are read flag by flag.
+    template <typename T, size_t N> void field(T (&values)[N]) {
+        static_assert(std::is_arithmetic_v<T>);
+        if constexpr (std::is_same_v<T, bool>) {
+            for (bool& value : values)
+                field(value);
+        } else {
+            raw(values, sizeof values);
         }
     }
-
-    template <typename T> void field(std::atomic<T>& value) {
-        T plain = value.load();
-        field(plain);
-        if (mode == Mode::load) value.store(plain);
+    template <typename T, size_t N> void field(std::array<T, N>& values) {
+        static_assert(std::is_trivially_copyable_v<T> && !std::is_same_v<T, bool>);
+        raw(values.data(), sizeof values);
     }
 
-    // A field that indexes a table or shifts a value: a snapshot holding it outside
-    // [low, high] is refused, so that no edited snapshot can make a step read out of bounds.
-    template <typename T> void bounded(T& value, T low, T high) {
-        T plain = value;
-        if (mode == Mode::save)
-            field(plain);
-        else
-            take(&plain, sizeof plain);
-        if (plain < low || plain > high) failed = true;
-        if (mode == Mode::load) value = plain;
+    // A small array whose elements the chip checks against other fields: returns them as
+    // saved or as read.
+    template <typename T, size_t N> std::array<T, N> elements(T (&values)[N]) {
+        std::array<T, N> plain;
+        for (size_t i = 0; i < N; ++i)
+            plain[i] = field(values[i]);
+        return plain;
     }
 
-    // True when every field was read from inside the snapshot, every bounded field was
-    // in range, and the snapshot held nothing more.
+    // A field that indexes a table, shifts a value or counts: a snapshot holding it
+    // outside [low, high] is refused.
+    template <typename T> T bounded(T& value, T low, T high) {
+        T const plain = field(value);
+        require(plain >= low && plain <= high);
+        return plain;
+    }
+
+    // A condition the fields read so far must meet together; a snapshot that fails it
+    // is refused. Saving checks nothing: a live console meets every condition.
+    void require(bool holds) {
+        if (!holds && mode != Mode::save) failed = true;
+    }
+
+    // True when every field was read from inside the snapshot, every condition held, and
+    // the snapshot held nothing more.
     bool usable() const { return !failed && (mode == Mode::save || position == in_size); }
 
 private:
+    void put(void const* from, size_t size) {
+        if (layout) layout->push_back(Span{out->size(), size});
+        auto const* bytes = static_cast<unsigned char const*>(from);
+        out->insert(out->end(), bytes, bytes + size);
+    }
+
+    void raw(void* values, size_t size) {
+        if (mode == Mode::save)
+            put(values, size);
+        else
+            take(mode == Mode::load ? values : nullptr, size);
+    }
+
     // Copies the next `size` bytes to `to`, or only passes over them when it is null.
     void take(void* to, size_t size) {
         if (failed || in_size - position < size) {
@@ -74,6 +157,7 @@ private:
 
     Mode mode;
     std::vector<unsigned char>* out = nullptr;
+    std::vector<Span>* layout = nullptr;
     unsigned char const* in = nullptr;
     size_t in_size = 0;
     size_t position = 0;

@@ -2,6 +2,14 @@
 // scroll registers, the fetch and sprite-evaluation pipelines mid-line, and both
 // pictures (the one being drawn and the last one finished). The register pointers into
 // the CPU's memory image and the mapper belong to the console as built.
+//
+// Memory, OAM and the pictures may hold anything. The position in the frame and the
+// current line's sprite slots are checked against each other: the renderer indexes the
+// picture by the line and follows each slot's pattern column by its X counter, so a
+// combination no frame can produce would make it draw outside the picture or shift by
+// more than a byte.
+#include <array>
+#include <cstdint>
 #include <mutex>
 
 #include "persistence/snapshot.hpp"
@@ -9,16 +17,42 @@
 
 namespace NES {
 
+namespace {
+
+constexpr int32_t DOTS_PER_LINE = 341;
+constexpr int32_t LAST_VISIBLE_LINE = 239;
+
+// Vertical blank begins when line 241 dot 1 is processed and ends when line 261 dot 1
+// is; `dot` names the next dot to be processed. (Either may be out of range here: the
+// snapshot is then refused anyway.)
+bool in_vertical_blank(int32_t line, int32_t dot) {
+    int64_t const position = int64_t(line) * DOTS_PER_LINE + dot;
+    return position >= 241 * DOTS_PER_LINE + 2 && position <= 261 * DOTS_PER_LINE + 1;
+}
+
+// Between two dots a slot of the current line is in one of three states (see
+// count_sprite_columns): waiting for its X counter to reach 0 (counter 0-255, column 7);
+// being drawn (active since the dot that found its counter at 0, so a counter of -1 to -8
+// and column 8 + counter); or done (its counter held spent and its column stepped once
+// past 0, by the dot that ended it).
+bool slot_reachable(int32_t counter, bool active, uint8_t column) {
+    if (active) return counter >= -8 && counter <= -1 && column == 8 + counter;
+    if (counter == PPU::X_COUNTER_SPENT) return column == 0xFF;
+    return counter >= 0 && counter <= 0xFF && column == 7;
+}
+
+} // namespace
+
 void PPU::snapshot(Snapshot& s) {
-    s.field(dot_count);
+    s.clocks.ppu_dots = s.field(dot_count);
     s.field(frame_count);
     s.field(memory);
     s.field(oam);
     s.field(secondary_oam);
-    s.bounded(scanline, 0, 261);
-    s.bounded(dot, 0, 340);
+    int32_t const line = s.bounded(scanline, 0, 261);
+    int32_t const next_dot = s.bounded(dot, 0, 340);
     s.bounded(mirroring, 0, 3);
-    s.field(vblank);
+    s.require(s.field(vblank) == in_vertical_blank(line, next_dot));
     s.field(chr_bank);
     s.field(suppress_vbl);
     s.field(nmi_occurred);
@@ -37,17 +71,25 @@ void PPU::snapshot(Snapshot& s) {
     s.bounded(fine_pos, uint8_t(0), uint8_t(7));
     s.field(tile_index);
     s.bounded(pattern_addr, uint16_t(0), uint16_t(0x3FFF));
-    s.field(post_render);
+    // Set by the last dot of line 239 and cleared by the frame's wrap.
+    s.require(s.field(post_render) == (line > LAST_VISIBLE_LINE));
     s.field(eval_n);
     s.bounded(eval_m, uint8_t(0), uint8_t(3));
     s.field(eval_done);
     s.bounded(next_count, uint8_t(0), uint8_t(8));
     s.field(line_sprites);
-    s.bounded(line_count, int8_t(0), int8_t(8));
-    s.field(x_counters);
-    s.field(next_x);
-    s.field(active_mask);
-    s.field(sprite_columns);
+    int const slots = s.bounded(line_count, int8_t(0), int8_t(8));
+    std::array<int32_t, 8> const counters = s.elements(x_counters);
+    // X bytes of OAM, taken by the evaluation.
+    for (int32_t const next : s.elements(next_x))
+        s.require(next >= 0 && next <= 0xFF);
+    uint8_t const active = s.field(active_mask);
+    std::array<uint8_t, 8> const columns = s.elements(sprite_columns);
+    if (slots >= 0 && slots <= 8) { // else already refused
+        s.require((active >> slots) == 0);
+        for (int i = 0; i < slots; ++i)
+            s.require(slot_reachable(counters[i], active & (1 << i), columns[i]));
+    }
     s.field(sprite0_next);
     s.field(sprite0_line);
     s.field(work_image);

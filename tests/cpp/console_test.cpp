@@ -92,9 +92,11 @@ TEST(Frame, SetControllerRefusesPortsOtherThanZeroAndOne) {
     test::TempHome home;
     auto nes = test::console(home.path(), test::Image());
     NES::Controller pad;
-    EXPECT_THROW(nes->setController(pad, 2), std::invalid_argument);
-    EXPECT_NO_THROW(nes->setController(pad, 256)); // port numbers are taken modulo 256
-    EXPECT_EQ(nes->cpu->controllers[0], &pad);
+    NES::Controller* const plugged = nes->cpu->controllers[0];
+    for (int port : {2, -1, 256, 257, 512})
+        EXPECT_THROW(nes->setController(pad, port), std::invalid_argument) << port;
+    EXPECT_EQ(nes->cpu->controllers[0], plugged);
+    EXPECT_EQ(nes->cpu->controllers[1], &nes->controller2);
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 // nothing.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -94,6 +97,106 @@ TEST(Snapshot, AnUnusableSnapshotChangesNothing) {
     auto stranger = test::console(home.path(), other, "other.nes");
     EXPECT_EQ(stranger->restore_snapshot(good.data(), good.size()), Verdict::other_cartridge);
     EXPECT_EQ(nes->restore_snapshot(good.data(), good.size()), Verdict::restored);
+}
+
+// A snapshot is untrusted input: one whose fields describe no state the console could
+// reach is refused, with its check value sealed as the loader computes it, and the
+// console that refuses it is unchanged. Each edit is made to a live console, whose
+// snapshot then carries it.
+using Edit = void (*)(NESUnit&);
+
+struct CraftedCase {
+    char const* name;
+    Edit edit;
+};
+
+class CraftedSnapshots : public testing::TestWithParam<CraftedCase> {};
+
+TEST_P(CraftedSnapshots, AreRefusedAndChangeNothing) {
+    test::TempHome home;
+    test::Image image;
+    image.at(0x8000, {0xE8, 0x4C, 0x00, 0x80}); // INX; JMP $8000
+    auto original = test::console(home.path(), image);
+    original->runFrames(3);
+    GetParam().edit(*original);
+    std::vector<unsigned char> const crafted = original->take_snapshot();
+
+    auto target = test::console(home.path(), image);
+    target->runFrames(1);
+    std::vector<unsigned char> const before = target->take_snapshot();
+    EXPECT_EQ(target->restore_snapshot(crafted.data(), crafted.size()), Verdict::damaged);
+    EXPECT_EQ(target->take_snapshot(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CraftedSnapshots,
+    testing::Values(
+        CraftedCase{"post_render_off_below_the_picture",
+                    [](NESUnit& n) { n.ppu->scanline = 245, n.ppu->post_render = false; }},
+        CraftedCase{"vblank_in_the_picture", [](NESUnit& n) { n.ppu->vblank = true; }},
+        CraftedCase{"clock_speed_0", [](NESUnit& n) { n.cpu->clock_speed = 0; }},
+        CraftedCase{"cycles_far_ahead", [](NESUnit& n) { n.cpu->cycles = int64_t(1) << 40; }},
+        CraftedCase{"cycles_negative", [](NESUnit& n) { n.cpu->cycles = -1; }},
+        CraftedCase{"instruction_ahead_of_cycles",
+                    [](NESUnit& n) { n.cpu->instruction_start = n.cpu->cycles + 1; }},
+        CraftedCase{"apu_ahead", [](NESUnit& n) { n.apu->cycles += 1000; }},
+        CraftedCase{"apu_clock_not_half_the_cpu", [](NESUnit& n) { n.apu->apu_clock += 1; }},
+        CraftedCase{"sprite_column_past_the_pattern",
+                    [](NESUnit& n) {
+                        n.ppu->line_count = 1, n.ppu->active_mask = 1;
+                        n.ppu->x_counters[0] = -1, n.ppu->sprite_columns[0] = 199;
+                    }},
+        CraftedCase{"sprite_slot_beyond_the_line",
+                    [](NESUnit& n) { n.ppu->line_count = 0, n.ppu->active_mask = 1; }},
+        CraftedCase{"samples_near_2_pow_62",
+                    [](NESUnit& n) { n.apu->samples = uint64_t(1) << 62; }},
+        CraftedCase{"dmc_level_huge", [](NESUnit& n) { n.apu->dmc_level = 1 << 20; }},
+        CraftedCase{"noise_timer_at_int_max", [](NESUnit& n) { n.apu->noise_timer = INT32_MAX; }},
+        CraftedCase{"dmc_bits_gone_while_playing",
+                    [](NESUnit& n) { n.apu->dmc_bits = 0, n.apu->dmc_silent = false; }},
+        CraftedCase{"triangle_output_nan", [](NESUnit& n) { n.apu->triangle_out = std::nanf(""); }},
+        CraftedCase{"sample_rate_changed", [](NESUnit& n) { n.apu->sample_rate = 48000; }}),
+    [](testing::TestParamInfo<CraftedCase> const& info) { return info.param.name; });
+
+// Bools are single bytes in a snapshot: any other byte than 0 or 1 is refused, or an
+// accepted snapshot would not save back to the same bytes. The byte of PPU's write
+// toggle is found as the one byte that changes with it.
+TEST(Snapshot, ABoolHoldingAnotherByteIsRefused) {
+    test::TempHome home;
+    auto nes = test::console(home.path(), test::Image());
+    nes->runFrames(1);
+    std::vector<unsigned char> const good = nes->take_snapshot();
+    nes->ppu->w = !nes->ppu->w;
+    std::vector<unsigned char> const toggled = nes->take_snapshot();
+    nes->ppu->w = !nes->ppu->w;
+    size_t at = 0;
+    while (at < good.size() - 8 && good[at] == toggled[at])
+        ++at;
+    ASSERT_LT(at, good.size() - 8);
+    std::vector<unsigned char> bad = good;
+    bad[at] = 2;
+    NESUnit::seal_snapshot(bad);
+    EXPECT_EQ(nes->restore_snapshot(bad.data(), bad.size()), Verdict::damaged);
+    EXPECT_EQ(nes->take_snapshot(), good);
+}
+
+// A per-frame callable may restore a snapshot taken where the step began, which sets the
+// frame count back: the step still returns after its frames, with the console whole.
+TEST(Snapshot, ACallableRestoringTheStartingFrameLetsTheStepReturn) {
+    test::TempHome home;
+    auto nes = test::console(home.path(), test::Image());
+    nes->runFrames(2);
+    std::vector<unsigned char> const start = nes->take_snapshot();
+    int calls = 0;
+    nes->perFrame([&] {
+        ++calls;
+        ASSERT_EQ(nes->restore_snapshot(start.data(), start.size()), Verdict::restored);
+    });
+    nes->runFrames(3);
+    EXPECT_EQ(calls, 3);
+    nes->perFrame([] {});
+    std::vector<unsigned char> const after = nes->take_snapshot();
+    EXPECT_EQ(nes->restore_snapshot(after.data(), after.size()), Verdict::restored);
 }
 
 } // namespace

@@ -99,11 +99,12 @@ void MMC1::write_prg_bank(CPU& cpu) {
     }
 }
 
+// The serial port always holds its marker bit among five bits.
 void MMC1::snapshot(Snapshot& s) {
-    s.field(prg_mode);
+    s.bounded(prg_mode, uint8_t(0), uint8_t(3));
     s.field(chr_mode);
-    s.field(shift);
-    s.field(data);
+    s.bounded(shift, uint8_t(1), uint8_t(0x1F));
+    s.bounded(data, uint8_t(0), uint8_t(0x1F));
 }
 
 } // namespace NES

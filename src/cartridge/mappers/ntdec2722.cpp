@@ -29,8 +29,9 @@ void NTDEC2722::clock(void** args) {
     irq_counter = TIMER_PERIOD;
 }
 
+// The timer reloads as it reaches 0, so it holds 1 to a whole period.
 void NTDEC2722::snapshot(Snapshot& s) {
-    s.field(irq_counter);
+    s.bounded(irq_counter, uint16_t(1), TIMER_PERIOD);
     s.field(irq_enable);
 }
 
