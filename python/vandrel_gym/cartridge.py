@@ -35,12 +35,14 @@ class Cartridge:
 
     @classmethod
     def read(cls, path: str | os.PathLike[str]) -> Cartridge:
-        """The cartridge in the file at `path`, named by the file's name."""
+        """The cartridge in the file at `path`, named by the file's name. Read as a
+        Batch reads its cartridge: OSError when it cannot be read, ValueError when it is
+        not a regular file or is larger than any iNES image."""
         path = os.fspath(path)
         if not isinstance(path, str):
             raise TypeError("path must be a str path, not bytes")
-        with open(path, "rb") as file:
-            return cls(file.read(), os.path.basename(path))
+        from ._batch import read_image
+        return cls(read_image(path), os.path.basename(path))
 
     def __repr__(self) -> str:
         return f"Cartridge(name={self.name!r}, {len(self.image)} bytes)"

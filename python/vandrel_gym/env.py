@@ -16,7 +16,7 @@ from typing import Any, SupportsFloat
 import gymnasium as gym
 import numpy as np
 from gymnasium import spaces
-from gymnasium.error import DependencyNotInstalled, ResetNeeded
+from gymnasium.error import ClosedEnvironmentError, DependencyNotInstalled, ResetNeeded
 
 from . import actions as _actions
 from .cartridge import Cartridge
@@ -34,6 +34,7 @@ OBSERVATION_SHAPES: dict[str, tuple[int, ...]] = {
 _BATCH_OBSERVATIONS = {"rgb": "rgb", "grayscale": "gray84", "ram": "ram"}
 _BIT_WEIGHTS = np.array([1 << bit for bit in range(8)], dtype=np.uint16)
 _MAX_SEED = 2**63
+_MAX_NOOPS = 100_000    # the batch stepper's bound (NES::MAX_NOOPS)
 
 RewardFn = Callable[[np.ndarray, np.ndarray], SupportsFloat]
 TerminatedFn = Callable[[np.ndarray], bool]
@@ -110,6 +111,8 @@ class Settings:
             if fn is not None and not callable(fn):
                 raise TypeError(f"{name} must be callable or None, not {type(fn).__name__}")
         noop_max = _whole("noop_max", noop_max, 0)
+        if noop_max > _MAX_NOOPS:
+            raise ValueError(f"noop_max must be 0-{_MAX_NOOPS}, got {noop_max}")
         start_frames = _whole("start_frames", start_frames, 0)
         if render_mode is not None and render_mode not in render_modes:
             raise ValueError(f"render_mode must be None or one of "
@@ -240,6 +243,7 @@ class NESEnv(gym.Env[np.ndarray, Any]):
               options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
         if options is not None and not isinstance(options, dict):
             raise TypeError(f"options must be a dict or None, not {type(options).__name__}")
+        self._check_open()
         if seed is not None:
             seed = _seed(seed)
         super().reset(seed=seed)
@@ -252,6 +256,7 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         return self._batch.observations[0].copy(), self._info()
 
     def step(self, action: Any) -> tuple[np.ndarray, float, bool, bool, dict[str, Any]]:
+        self._check_open()
         if self._previous_ram is None:
             raise ResetNeeded("call reset() before step()")
         if self._settings.action_masks is None:
@@ -303,6 +308,7 @@ class NESEnv(gym.Env[np.ndarray, Any]):
     def render(self) -> np.ndarray | None:
         """"rgb_array": the console's last picture, (240, 256, 3) uint8. "human": the
         picture is shown in the window at every step, so this only refreshes it."""
+        self._check_open()
         if self.render_mode == "rgb_array":
             return self._batch.picture(0)
         if self.render_mode == "human":
@@ -341,5 +347,14 @@ class NESEnv(gym.Env[np.ndarray, Any]):
             self._clock = None
 
     def close(self) -> None:
+        """Closes the window and releases the console; a closed environment refuses
+        reset, step and render."""
         self._close_window()
+        self._batch = None
+        self._previous_ram = None
         super().close()
+
+    def _check_open(self) -> None:
+        if self._batch is None:
+            raise ClosedEnvironmentError("this NESEnv is closed: its console is released; "
+                                         "make a new one")

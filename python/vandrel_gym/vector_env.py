@@ -13,7 +13,7 @@ from collections.abc import Sequence
 from typing import Any, Callable
 
 import numpy as np
-from gymnasium.error import ResetNeeded
+from gymnasium.error import ClosedEnvironmentError, ResetNeeded
 from gymnasium.vector import AutoresetMode, VectorEnv
 from gymnasium.vector.utils import batch_space
 
@@ -105,6 +105,7 @@ class NESVectorEnv(VectorEnv):
               options: dict[str, Any] | None = None) -> tuple[np.ndarray, dict[str, Any]]:
         """Resets every console, or with options={"reset_mask": bool array} only the
         marked ones. seed: an int (console i gets seed + i) or one int per console."""
+        self._check_open()
         mask = reset_mask(options, seed, self.num_envs, self._previous_ram is not None)
         seeds = self._seeds(seed)
         if seed is not None:
@@ -137,6 +138,7 @@ class NESVectorEnv(VectorEnv):
 
     def step(self, actions: Any) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray,
                                           dict[str, Any]]:
+        self._check_open()
         if self._previous_ram is None:
             raise ResetNeeded("call reset() before step()")
         masks = self._settings.masks_of(actions, self.num_envs)
@@ -192,6 +194,18 @@ class NESVectorEnv(VectorEnv):
 
     def render(self) -> tuple[np.ndarray, ...] | None:
         """"rgb_array": each console's last picture, (240, 256, 3) uint8."""
+        self._check_open()
         if self.render_mode == "rgb_array":
             return tuple(self._batch.picture(i) for i in range(self.num_envs))
         return None
+
+    def close_extras(self, **kwargs: Any) -> None:
+        """Releases the consoles: the batch stepper goes with its threads (an array
+        returned with copy=False keeps the stepper's memory until it goes itself)."""
+        self._batch = None
+        self._previous_ram = None
+
+    def _check_open(self) -> None:
+        if self._batch is None:
+            raise ClosedEnvironmentError("this NESVectorEnv is closed: its consoles are "
+                                         "released; make a new one")

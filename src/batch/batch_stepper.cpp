@@ -48,8 +48,9 @@ void check_options(BatchOptions const& options) {
             "frame_skip must be 1-1000, got " + std::to_string(options.frame_skip));
     require(options.start_frames >= 0,
             "start_frames must be 0 or more, got " + std::to_string(options.start_frames));
-    require(options.noop_max >= 0,
-            "noop_max must be 0 or more, got " + std::to_string(options.noop_max));
+    require(options.noop_max >= 0 && options.noop_max <= MAX_NOOPS,
+            "noop_max must be 0-" + std::to_string(MAX_NOOPS) + ", got " +
+                std::to_string(options.noop_max));
     require(options.repeat_action_probability >= 0.0 && options.repeat_action_probability <= 1.0,
             "repeat_action_probability must be between 0 and 1, got " +
                 std::to_string(options.repeat_action_probability));
@@ -124,7 +125,9 @@ void BatchStepper::step(uint8_t const* actions, int ports, uint8_t const* reset_
         }
         write_observation(console, i);
     });
-    call_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    call_seconds.store(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
+        std::memory_order_relaxed);
 }
 
 // An index named twice is reset once: two threads never share a console.
@@ -144,7 +147,9 @@ void BatchStepper::reset(std::vector<size_t> indices) {
         frame_data[i] = 0;
         write_observation(*consoles[i], i);
     });
-    call_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    call_seconds.store(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
+        std::memory_order_relaxed);
 }
 
 void BatchStepper::seed(std::vector<uint64_t> const& seeds, std::vector<size_t> const& indices) {
@@ -206,7 +211,7 @@ void BatchStepper::reset_console(Console& console) {
     unit.controller2.set_buttons(0);
     console.has_pooled = false;
     if (config.noop_max == 0) return;
-    int64_t const noops = int64_t(next_random(console.random) % uint64_t(config.noop_max + 1));
+    int64_t const noops = int64_t(next_random(console.random) % (uint64_t(config.noop_max) + 1));
     if (noops == 0) return;
     unit.ppu->draw_pictures = false;
     unit.runFrames(noops - 1);

@@ -14,6 +14,7 @@
 // second call while one runs is refused with std::runtime_error.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,10 @@ class NESUnit;
 
 namespace NES {
 
+// The most no-op frames a reset may play: nearly half an hour of play at 60 frames a
+// second, far beyond any use, and far from the ends of the integers it is drawn with.
+inline constexpr int MAX_NOOPS = 100000;
+
 struct BatchOptions {
     int count = 1;
     int threads = 0; // 0: one per host core, at most one per console
@@ -34,7 +39,7 @@ struct BatchOptions {
     bool max_pool = true;
     Observation observation = Observation::rgb;
     int start_frames = 0;
-    int noop_max = 0;
+    int noop_max = 0; // at most MAX_NOOPS
     double repeat_action_probability = 0.0;
     uint64_t seed = 0;
 };
@@ -66,8 +71,9 @@ public:
     void seed(std::vector<uint64_t> const& seeds, std::vector<size_t> const& indices);
     // The last finished picture of one console, FRAME_BYTES of RGB.
     void picture(size_t index, uint8_t* out);
-    // Host seconds the last step or reset took inside the stepper.
-    double last_call_seconds() const { return call_seconds; }
+    // Host seconds the last step or reset took inside the stepper. Any thread may ask,
+    // even while a step runs (it then sees the call before).
+    double last_call_seconds() const { return call_seconds.load(std::memory_order_relaxed); }
 
 private:
     struct Console;
@@ -86,7 +92,7 @@ private:
     std::vector<int64_t> frame_data;
     WorkerPool pool;
     std::mutex busy;
-    double call_seconds = 0.0;
+    std::atomic<double> call_seconds{0.0};
 };
 
 } // namespace NES

@@ -1,10 +1,12 @@
 #include "bindings/console_pickle.hpp"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/controller_wrapper.hpp"
+#include "bindings/file_names.hpp"
 
 namespace py = pybind11;
 
@@ -37,11 +39,16 @@ py::bytes as_bytes(std::vector<unsigned char> const& data) {
     return py::bytes(reinterpret_cast<char const*>(data.data()), data.size());
 }
 
-PythonConsole::Holder build_like(py::handle name, py::handle image, int speed) {
-    if (name.is_none()) return PythonConsole::Holder(new PythonConsole(speed));
-    ContiguousBytes const bytes(image);
-    return PythonConsole::Holder(
-        new PythonConsole(name.cast<std::string>(), bytes.data(), bytes.size(), speed));
+// A field of the pickled tuple that must be of one type: TypeError naming it otherwise.
+template <typename T> T field(py::tuple const& state, size_t index, char const* what) {
+    py::handle const value = state[index];
+    try {
+        return value.cast<T>();
+    } catch (py::cast_error const&) {
+        throw py::type_error(std::string("NES pickle: ") + what +
+                             " has the wrong type or is out of range (" +
+                             Py_TYPE(value.ptr())->tp_name + ")");
+    }
 }
 
 void plug_controllers(PythonConsole& console, py::tuple const& controllers) {
@@ -69,36 +76,58 @@ py::tuple console_state(PythonConsole& self) {
     py::object name = py::none();
     py::object image = py::none();
     if (!self.blank_cartridge()) {
-        name = py::str(self.cartridge_name());
+        name = path_text(self.cartridge_name());
         image = as_bytes(self.rom->image());
     }
     py::object controllers[2];
     for (int port = 0; port < 2; ++port)
         controllers[port] = self.plugged[port] ? self.plugged[port] : py::none();
     return py::make_tuple(
-        PICKLE_FORMAT, name, image, int(self.cpu->clock_speed), py::str(self.getSaveDir()),
+        PICKLE_FORMAT, name, image, int(self.cpu->clock_speed), path_text(self.getSaveDir()),
         as_bytes(self.take_snapshot()),
         py::bytes(reinterpret_cast<char const*>(self.colour_table), sizeof self.colour_table),
         py::make_tuple(controllers[0], controllers[1]));
 }
 
+// Every field is checked before the console is built, so that a wrong pickle makes no
+// save folder.
 PythonConsole::Holder console_from_state(py::tuple const& state) {
-    if (state.size() != PICKLE_FIELDS || py::int_(state[0]).cast<int>() != PICKLE_FORMAT)
+    if (state.size() != PICKLE_FIELDS || !PyLong_Check(state[0].ptr()) ||
+        py::int_(state[0]).cast<long long>() != PICKLE_FORMAT)
         throw py::value_error("NES: this pickle was made by another version of vandrel");
-    PythonConsole::Holder console = build_like(state[1], state[2], state[3].cast<int>());
+    bool const blank = state[1].is_none();
+    std::string const name = blank ? std::string() : path_bytes(state[1], "NES pickle: the name");
+    std::optional<ContiguousBytes> image;
+    if (!blank) image.emplace(state[2]);
+    int const speed = field<int>(state, 3, "the clock speed");
+    std::string const save_dir = path_bytes(state[4], "NES pickle: the save folder");
     ContiguousBytes const snapshot(state[5]);
+    ContiguousBytes const colours(state[6]);
+    auto const controllers = field<py::tuple>(state, 7, "the controllers");
+    if (controllers.size() != 2)
+        throw py::value_error("NES pickle: the controllers are a pair, got " +
+                              std::to_string(controllers.size()));
+    for (py::handle const controller : controllers) {
+        if (controller.is_none()) continue;
+        if (!py::isinstance<ControllerWrapper>(controller))
+            throw py::type_error(std::string("NES pickle: a controller has the wrong type (") +
+                                 Py_TYPE(controller.ptr())->tp_name + ")");
+        controller.cast<ControllerWrapper&>(); // refuses one that was never built
+    }
+    if (colours.size() != sizeof(PythonConsole::colour_table))
+        throw py::value_error("NES pickle: the colour table is not " +
+                              std::to_string(sizeof(PythonConsole::colour_table)) + " bytes");
+
+    PythonConsole::Holder console =
+        blank ? PythonConsole::Holder(new PythonConsole(speed))
+              : PythonConsole::Holder(new PythonConsole(name, image->data(), image->size(), speed));
     restore(*console, snapshot.data(), snapshot.size(), "NES pickle");
     // The save folder comes along when it exists here too; elsewhere the copy keeps the
     // cartridge's own folder.
-    std::string const save_dir = state[4].cast<std::string>();
     if (save_dir != console->getSaveDir() && save_dir.find('\0') == std::string::npos)
         console->setSaveDir(save_dir);
-    ContiguousBytes const colours(state[6]);
-    if (colours.size() != sizeof console->colour_table)
-        throw py::value_error("NES pickle: the colour table is not " +
-                              std::to_string(sizeof console->colour_table) + " bytes");
     std::memcpy(console->colour_table, colours.data(), colours.size());
-    plug_controllers(*console, state[7].cast<py::tuple>());
+    plug_controllers(*console, controllers);
     return console;
 }
 

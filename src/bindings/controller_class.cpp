@@ -6,6 +6,25 @@
 
 namespace py = pybind11;
 
+namespace {
+
+// The truth values pybind11's bool conversion takes, with its errors made plain.
+bool pressed_value(py::handle element, Py_ssize_t index) {
+    PyObject* const object = element.ptr();
+    if (object == Py_True) return true;
+    if (object == Py_False || object == Py_None) return false;
+    PyNumberMethods const* const number = Py_TYPE(object)->tp_as_number;
+    if (!number || !number->nb_bool)
+        throw py::type_error("updateInputs: button " + std::to_string(index) +
+                             " must be a truth value (a bool or a number), not " +
+                             Py_TYPE(object)->tp_name);
+    int const truth = PyObject_IsTrue(object);
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
+}
+
+} // namespace
+
 void ControllerWrapper::updateInputs(py::list buttons) {
     bool pressed[8];
     for (Py_ssize_t i = 0; i < 8; ++i) {
@@ -13,7 +32,7 @@ void ControllerWrapper::updateInputs(py::list buttons) {
         py::object element =
             py::reinterpret_steal<py::object>(PySequence_GetItem(buttons.ptr(), i));
         if (!element) throw py::error_already_set();
-        pressed[i] = py::cast<bool>(element);
+        pressed[i] = pressed_value(element, i);
     }
     controller.update_inputs(pressed);
 }
@@ -30,8 +49,8 @@ void ControllerWrapper::setButtons(py::int_ mask) {
 namespace vandrel {
 
 void register_controller(py::module_& m) {
-    py::class_<ControllerWrapper>(m, "Controller", docs::CONTROLLER_CLASS)
-        .def(py::init<>())
+    py::class_<ControllerWrapper> controller(m, "Controller", docs::CONTROLLER_CLASS);
+    controller.def(py::init<>())
         .def("updateInputs", &ControllerWrapper::updateInputs, docs::CONTROLLER_UPDATEINPUTS)
         .def("setButtons", &ControllerWrapper::setButtons, docs::CONTROLLER_SETBUTTONS)
         .def(
@@ -46,6 +65,8 @@ void register_controller(py::module_& m) {
                            wrapper->controller.set_buttons(mask);
                            return wrapper;
                        }));
+    refuse_second_init(controller, typeid(ControllerWrapper), "__init__");
+    refuse_second_init(controller, typeid(ControllerWrapper), "__setstate__");
 }
 
 } // namespace vandrel

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "bindings/controller_wrapper.hpp"
+#include "bindings/file_names.hpp"
 #include "bindings/nes_class.hpp"
 #include "persistence/file_error.hpp"
 
@@ -15,13 +16,14 @@ namespace py = pybind11;
 namespace {
 
 // File-system failures become the OSError subclass that matches their errno
-// (FileNotFoundError, PermissionError, ...) with the path as its filename.
+// (FileNotFoundError, PermissionError, ...) with the path as its filename, as os.fsdecode
+// gives it.
 void translate_file_errors(std::exception_ptr error) {
     try {
         if (error) std::rethrow_exception(error);
     } catch (NES::FileError const& e) {
         py::object exc = py::reinterpret_borrow<py::object>(PyExc_OSError)(
-            e.error_number, std::strerror(e.error_number), e.path);
+            e.error_number, std::strerror(e.error_number), vandrel::path_text(e.path));
         PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
     }
 }
@@ -30,6 +32,7 @@ void translate_file_errors(std::exception_ptr error) {
 
 PYBIND11_MODULE(vandrel, m, py::multiple_interpreters::not_supported()) {
     py::register_exception_translator(&translate_file_errors);
+    py::register_local_exception_translator(&vandrel::translate_invalid_argument);
     vandrel::register_nes(m);
     vandrel::register_controller(m);
 }

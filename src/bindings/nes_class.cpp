@@ -5,6 +5,7 @@
 #include <pybind11/stl.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/controller_wrapper.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/file_names.hpp"
+#include "bindings/initialised.hpp"
 #include "bindings/python_console.hpp"
+#include "cartridge/rom.hpp"
 
 namespace py = pybind11;
 
@@ -37,18 +41,70 @@ PythonConsole::Holder from_path(std::optional<std::string> const& rom_name, int 
     return PythonConsole::Holder(new PythonConsole(rom_name->c_str(), speed));
 }
 
-// A path object (os.PathLike: pathlib.Path, ...) is a path as a str is; anything else
-// is a file object with "name" and "read".
-PythonConsole::Holder from_object(py::object rom, int speed) {
-    if (py::hasattr(rom, "__fspath__"))
-        return from_path(py::module_::import("os").attr("fsdecode")(rom).cast<std::string>(),
-                         speed);
-    return PythonConsole::Holder(new PythonConsole(std::move(rom), speed));
+// Whether a file object's read takes a size, as every file object's does; the minimal
+// stand-in the stubs describe has a bare read(). Without a signature to look at, the
+// file protocol is assumed.
+bool read_takes_size(py::handle read) {
+    py::object signature;
+    try {
+        signature = py::module_::import("inspect").attr("signature")(read);
+    } catch (py::error_already_set const& e) {
+        if (e.matches(PyExc_ValueError) || e.matches(PyExc_TypeError)) return true;
+        throw;
+    }
+    try {
+        signature.attr("bind")(0);
+        return true;
+    } catch (py::error_already_set const& e) {
+        if (e.matches(PyExc_TypeError)) return false;
+        throw;
+    }
 }
 
-bool set_save_dir(PythonConsole& self, std::string path) {
-    refuse_nul(path, "the save folder path");
-    return self.setSaveDir(std::move(path));
+std::string too_large(std::string const& name) {
+    return name + ": the file holds more than the largest iNES image (" +
+           std::to_string(NES::MAX_IMAGE_SIZE) + " bytes)";
+}
+
+// A file object: its name names the save folder, and read(size) stops one byte past the
+// largest iNES image, so that an endless stream costs no more than that.
+PythonConsole::Holder from_file(py::handle file, int speed) {
+    std::string const name = path_bytes(file.attr("name"), "rom_file.name");
+    py::object const read = file.attr("read");
+    py::object contents = read_takes_size(read) ? read(NES::MAX_IMAGE_SIZE + 1) : read();
+    // The stubs let read() give text, taken as its UTF-8 bytes.
+    if (PyUnicode_Check(contents.ptr()))
+        contents = py::reinterpret_steal<py::object>(PyUnicode_AsUTF8String(contents.ptr()));
+    if (!contents) throw py::error_already_set();
+    if (!PyObject_CheckBuffer(contents.ptr()))
+        throw py::type_error(std::string("rom_file.read() must return bytes, not ") +
+                             Py_TYPE(contents.ptr())->tp_name);
+    ContiguousBytes const image(contents);
+    if (image.size() > size_t(NES::MAX_IMAGE_SIZE)) throw py::value_error(too_large(name));
+    return PythonConsole::Holder(new PythonConsole(name, image.data(), image.size(), speed));
+}
+
+// What the other constructors leave: a path object (os.PathLike: pathlib.Path, ...), a
+// str path that is not UTF-8 (os.fsdecode of undecodable bytes), or a file object with
+// "name" and "read".
+PythonConsole::Holder from_object(py::object rom, int speed) {
+    if (PyUnicode_Check(rom.ptr()) || py::hasattr(rom, "__fspath__"))
+        return from_path(path_bytes(rom, "rom_name"), speed);
+    if (!py::hasattr(rom, "read"))
+        throw py::type_error("rom_name must be a path (str, bytes, bytearray or os.PathLike) "
+                             "or a file object with read() and name, not " +
+                             class_name(rom));
+    return from_file(rom, speed);
+}
+
+bool set_save_dir(PythonConsole& self, py::handle path) {
+    std::string folder = path_bytes(path, "path");
+    refuse_nul(folder, "the save folder path");
+    return self.setSaveDir(std::move(folder));
+}
+
+py::str get_save_dir(PythonConsole& self) {
+    return path_text(self.getSaveDir());
 }
 
 py::array cpu_mem(py::object self) {
@@ -101,9 +157,28 @@ void set_state(PythonConsole& self, py::handle data) {
                               "address space; the console is unchanged");
 }
 
-void set_controller(PythonConsole& self, ControllerWrapper& controller, int port) {
-    self.setController(controller.controller, port);
-    self.plugged[static_cast<unsigned char>(port)] = py::cast(&controller);
+// Any integer other than 0 and 1 is refused, whatever its size.
+void set_controller(PythonConsole& self, ControllerWrapper& controller, py::handle port) {
+    auto const index = py::reinterpret_steal<py::object>(PyNumber_Index(port.ptr()));
+    if (!index) throw py::error_already_set();
+    int overflow = 0;
+    long long const number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (number == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow != 0 || number < 0 || number > 1)
+        throw py::value_error("controller port must be 0 or 1, got " +
+                              py::str(index).cast<std::string>());
+    self.setController(controller.controller, int(number));
+    self.plugged[number] = py::cast(&controller);
+}
+
+// None is taken as the stubs promise, and the next frame then says what went wrong.
+void per_frame(PythonConsole& self, std::optional<NESUnit::FrameCallback> callback) {
+    if (!callback)
+        callback = [] {
+            throw std::runtime_error("the per-frame callable is None (perFrame(None)); give "
+                                     "perFrame a callable, such as lambda: None");
+        };
+    self.perFrame(*callback);
 }
 
 // Run threads step without the interpreter lock; end them all while the interpreter
@@ -130,9 +205,9 @@ void halt_all_run_threads() {
 
 void register_nes(py::module_& m) {
     using Release = py::call_guard<py::gil_scoped_release>;
-    py::class_<PythonConsole, PythonConsole::Holder>(m, "NES", docs::NES_CLASS)
-        .def(py::init(&from_path), docs::NES_DUNDER_INIT_0, py::arg("rom_name"),
-             py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+    py::class_<PythonConsole, PythonConsole::Holder> nes(m, "NES", docs::NES_CLASS);
+    nes.def(py::init(&from_path), docs::NES_DUNDER_INIT_0, py::arg("rom_name"),
+            py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
         .def(py::init<int>(), docs::NES_DUNDER_INIT_1, py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
         .def(py::init(&from_object), docs::NES_DUNDER_INIT_2, py::arg("rom_file"),
              py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
@@ -150,7 +225,7 @@ void register_nes(py::module_& m) {
         .def("loadState", &NESUnit::load, docs::NES_LOADSTATE)
         .def("setPaused", &NESUnit::set_pause, docs::NES_SETPAUSED, Release())
         .def("setSaveDir", &set_save_dir, docs::NES_SETSAVEDIR)
-        .def("getSaveDir", &NESUnit::getSaveDir, docs::NES_GETSAVEDIR)
+        .def("getSaveDir", &get_save_dir, docs::NES_GETSAVEDIR)
         .def("setController", &set_controller, docs::NES_SETCONTROLLER)
         .def("frameCount", &NESUnit::frame_count, docs::NES_FRAMECOUNT)
         .def("cycleCount", &NESUnit::cycle_count, docs::NES_CYCLECOUNT)
@@ -159,12 +234,14 @@ void register_nes(py::module_& m) {
         .def("runFrames", &NESUnit::runFrames, docs::NES_RUNFRAMES, py::arg("count") = 1, Release())
         .def("getState", &get_state, docs::NES_GETSTATE)
         .def("setState", &set_state, docs::NES_SETSTATE, py::arg("data"))
-        .def("perFrame", &NESUnit::perFrame, docs::NES_PERFRAME)
+        .def("perFrame", &per_frame, docs::NES_PERFRAME)
         .def("saveBattery", &NESUnit::save_battery, docs::NES_SAVEBATTERY)
         .def("getSnapshot", &get_snapshot, docs::NES_GETSNAPSHOT)
         .def("setSnapshot", &set_snapshot, docs::NES_SETSNAPSHOT, py::arg("data"))
         // Copies and pickles: a console of the same cartridge restored from a snapshot.
         .def(py::pickle(&console_state, &console_from_state));
+    refuse_second_init(nes, typeid(PythonConsole), "__init__");
+    refuse_second_init(nes, typeid(PythonConsole), "__setstate__");
 
     py::module_::import("atexit").attr("register")(py::cpp_function(&halt_all_run_threads));
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "bindings/initialised.hpp"
 #include "console/nes_unit.hpp"
 #include "ppu/palette.hpp"
 
@@ -69,3 +70,6 @@ public:
 };
 
 } // namespace vandrel
+
+// An NES made by NES.__new__ alone is refused before any method sees it.
+VANDREL_INITIALISED_CASTER(vandrel::PythonConsole)

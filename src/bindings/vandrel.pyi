@@ -10,7 +10,9 @@ _Int = SupportsInt | SupportsIndex
 _Path = str | bytes | bytearray | os.PathLike[str] | os.PathLike[bytes]
 
 class _CartridgeFile(Protocol):
-    """Anything with a name (for the save folder) and a read() returning the image."""
+    """Anything with a name (for the save folder) and a read() returning the image. A
+    read that takes a size is asked for one byte more than the largest iNES image, and
+    more than that is refused."""
 
     @property
     def name(self) -> str | bytes | bytearray: ...

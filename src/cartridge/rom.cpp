@@ -4,12 +4,16 @@
 // follows it and anything after CHR ROM is ignored.
 #include "cartridge/rom.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cartridge/mapper_table.hpp"
 #include "console/progress.hpp"
@@ -82,17 +86,60 @@ ROM::ROM(char const* path) {
     load_file(path);
 }
 
+namespace {
+
+// Closes the descriptor on every way out.
+class OpenFile {
+public:
+    explicit OpenFile(int fd) : fd(fd) {}
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    OpenFile(OpenFile const&) = delete;
+    OpenFile& operator=(OpenFile const&) = delete;
+
+    int const fd;
+};
+
+// `size` is empty when the file grew past the limit while it was read.
+std::string too_large(char const* path, std::string const& size) {
+    return std::string(path) +
+           (size.empty() ? ": the file holds" : ": the file is " + size + " bytes,") +
+           " more than the largest iNES image (" + std::to_string(MAX_IMAGE_SIZE) + " bytes)";
+}
+
+} // namespace
+
+// Only a regular file has a size to check before reading, so anything else (a device
+// such as /dev/zero, a FIFO, a socket) is refused; opening does not block, so a FIFO
+// without a writer cannot hold the caller. The read stops one byte past the largest
+// image, so a file that grows meanwhile costs no more memory than that.
 std::vector<unsigned char> read_whole_file(char const* path) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) throw FileError(errno, path, "cannot open the cartridge file");
+    OpenFile const file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.fd < 0) throw FileError(errno, path, "cannot open the cartridge file");
+    struct stat st;
+    if (fstat(file.fd, &st) != 0) throw FileError(errno, path, "cannot read the cartridge file");
+    if (S_ISDIR(st.st_mode)) throw FileError(EISDIR, path, "cannot read the cartridge file");
+    if (!S_ISREG(st.st_mode))
+        throw std::invalid_argument(std::string(path) +
+                                    ": not a regular file; a cartridge is read from an iNES file");
+    if (st.st_size > MAX_IMAGE_SIZE)
+        throw std::invalid_argument(too_large(path, std::to_string(st.st_size)));
+    int const flags = fcntl(file.fd, F_GETFL);
+    if (flags >= 0) fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
+
+    size_t const limit = size_t(MAX_IMAGE_SIZE) + 1;
     std::vector<unsigned char> bytes;
+    bytes.reserve(size_t(st.st_size));
     unsigned char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+    while (bytes.size() < limit) {
+        ssize_t const n = ::read(file.fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw FileError(errno, path, "cannot read the cartridge file");
+        if (n == 0) break;
         bytes.insert(bytes.end(), chunk, chunk + n);
-    int error = std::ferror(f) ? (errno ? errno : EIO) : 0;
-    std::fclose(f);
-    if (error) throw FileError(error, path, "cannot read the cartridge file");
+    }
+    if (bytes.size() > size_t(MAX_IMAGE_SIZE)) throw std::invalid_argument(too_large(path, ""));
     return bytes;
 }
 

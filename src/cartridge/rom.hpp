@@ -72,7 +72,16 @@ public:
     std::vector<unsigned char> image() const;
 };
 
-// Reads a whole file into memory; throws NES::FileError naming the path.
+// The largest image a header can describe with plain bank counts: the 16-byte header, the
+// 512-byte trainer, and NES 2.0's 12-bit counts (up to $EFF; $F selects the exponent
+// form, which exists for odd small sizes) of 16 KiB PRG and 8 KiB CHR banks. iNES 1
+// images, with 8-bit counts, stay far below it. Nothing larger is read as a cartridge.
+inline constexpr int64_t MAX_IMAGE_SIZE = 16 + 512 + 0xEFF * (int64_t(16384) + 8192);
+
+// Reads a cartridge file into memory: NES::FileError naming the path when it cannot be
+// opened or read (a folder too), std::invalid_argument naming the path when it is not a
+// regular file or holds more than MAX_IMAGE_SIZE bytes. Reads at most MAX_IMAGE_SIZE + 1
+// bytes and never waits for a writer (a FIFO is refused at once).
 std::vector<unsigned char> read_whole_file(char const* path);
 
 } // namespace NES

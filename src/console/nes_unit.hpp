@@ -38,10 +38,6 @@
 #include "persistence/snapshot.hpp"
 #include "ppu/ppu.hpp"
 
-namespace pybind11 {
-class object;
-}
-
 class NESUnit {
 public:
     // A console with the built-in blank cartridge.
@@ -50,9 +46,6 @@ public:
     // NES::FileError and a malformed image std::invalid_argument, both before any
     // save folder is made.
     NESUnit(char const* rom_name, int speed);
-    // A console built from the bytes that a Python file object's read() returns; its
-    // "name" attribute names the save folder. Defined with the Python bindings.
-    NESUnit(pybind11::object rom_file, int speed);
     // A console built from an iNES image in memory; `name` names the save folder as a
     // cartridge path would. Refuses a malformed image as the file constructor does.
     NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed);

@@ -141,3 +141,14 @@ def test_a_snapshot_of_one_cartridge_is_refused_by_another(demo, make_rom):
 def test_a_pickle_of_another_layout_is_refused():
     with pytest.raises(ValueError, match="another version"):
         pickle.loads(pickle.dumps(vandrel.NES()).replace(b"K\x01", b"K\x09", 1))
+
+
+@pytest.mark.parametrize("frames", [1, 3])
+def test_a_callable_restoring_the_starting_frame_lets_the_step_return(frames, demo):
+    nes = vandrel.NES(demo)
+    nes.runFrames(2)
+    start = nes.getSnapshot()
+    calls = []
+    nes.perFrame(lambda: (calls.append(1), nes.setSnapshot(start)))
+    nes.runFrames(frames)
+    assert len(calls) == frames and nes.frameCount() == 2

@@ -170,8 +170,8 @@ class BadRead(Reader):
 @pytest.mark.parametrize("obj, error", [
     (NoName(), AttributeError),
     (BadRead("/x/bad.nes", b""), KeyError),         # Python errors pass through
-    (Reader("/x/bad.nes", 12345), RuntimeError),     # read() gave no byte string
-    (Reader(12345, ines()), RuntimeError),           # name is no string
+    (Reader("/x/bad.nes", 12345), TypeError),        # read() gave no byte string
+    (Reader(12345, ines()), TypeError),              # name is no string
 ])
 def test_file_object_errors(obj, error):
     with pytest.raises(error):

@@ -5,15 +5,24 @@ import os
 import numpy as np
 import numpy.typing as npt
 
+MAX_IMAGE_SIZE: int
+"""The largest cartridge image, in bytes: larger files and images are refused."""
+
+def read_image(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> bytes:
+    """The contents of a cartridge file, read as Batch reads its cartridge: OSError when
+    it cannot be read, ValueError when it is not a regular file or holds more than
+    MAX_IMAGE_SIZE bytes."""
+
 class Batch:
     """N consoles of one cartridge, stepped together without the interpreter lock.
 
     Every console starts from one start state (power-on plus ``start_frames`` frames
-    without input); a reset restores it and runs 0 to ``noop_max`` more such frames,
-    drawn from the console's own random generator. That generator also decides sticky
-    actions: at every frame, with probability ``repeat_action_probability``, the console
-    keeps the previous frame's buttons. A step runs ``frame_skip`` frames per console;
-    with ``max_pool`` the observed picture is the pixelwise maximum of the last two.
+    without input); a reset restores it and runs 0 to ``noop_max`` (at most 100000)
+    more such frames, drawn from the console's own random generator. That generator
+    also decides sticky actions: at every frame, with probability
+    ``repeat_action_probability``, the console keeps the previous frame's buttons. A step
+    runs ``frame_skip`` frames per console; with ``max_pool`` the observed picture is the
+    pixelwise maximum of the last two.
     Observations: "rgb" (N, 240, 256, 3), "gray84" (N, 84, 84): luma
     (299 R + 587 G + 114 B) / 1000 shrunk by area averaging, or "ram" (N, 2048).
     """

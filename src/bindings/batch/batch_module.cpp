@@ -3,6 +3,9 @@
 // without the interpreter lock. The observation, RAM and frame arrays are made once:
 // views of the stepper's own memory that keep the stepper alive (through a capsule, not
 // through the Batch object, so that no reference cycle forms) as long as any of them is.
+// A Batch made by Batch.__new__ alone, or built a second time, is refused (see
+// bindings/initialised.hpp). Beside it: read_image, the cartridge file reader that
+// vandrel_gym.Cartridge.read shares with Batch, and MAX_IMAGE_SIZE.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -16,6 +19,8 @@
 
 #include "batch/batch_stepper.hpp"
 #include "bindings/contiguous_bytes.hpp"
+#include "bindings/file_names.hpp"
+#include "bindings/initialised.hpp"
 #include "cartridge/rom.hpp"
 #include "persistence/file_error.hpp"
 #include "ppu/ppu.hpp"
@@ -27,10 +32,9 @@ namespace {
 using NES::BatchStepper;
 
 std::string cartridge_path(py::handle rom) {
-    py::object const path = py::module_::import("os").attr("fsdecode")(rom);
-    std::string text = path.cast<std::string>();
-    if (text.find('\0') != std::string::npos) throw py::value_error("rom contains a NUL character");
-    return text;
+    std::string path = vandrel::path_bytes(rom, "rom");
+    if (path.find('\0') != std::string::npos) throw py::value_error("rom contains a NUL character");
+    return path;
 }
 
 std::vector<unsigned char> read_cartridge(std::string const& path) {
@@ -41,6 +45,13 @@ std::vector<unsigned char> read_cartridge(std::string const& path) {
         PyErr_SetFromErrnoWithFilename(PyExc_OSError, e.path.c_str());
         throw py::error_already_set();
     }
+}
+
+// The contents of a cartridge file, read as a Batch reads its cartridge (a regular file
+// no larger than the largest iNES image); vandrel_gym.Cartridge.read uses it.
+py::bytes read_image(py::handle path) {
+    std::vector<unsigned char> const bytes = read_cartridge(cartridge_path(path));
+    return py::bytes(reinterpret_cast<char const*>(bytes.data()), bytes.size());
 }
 
 struct BatchArguments {
@@ -101,6 +112,12 @@ struct PyBatch {
     py::array frames;
 };
 
+} // namespace
+
+VANDREL_INITIALISED_CASTER(PyBatch)
+
+namespace {
+
 std::unique_ptr<PyBatch> make_batch(std::string const& name,
                                     std::vector<unsigned char> const& image,
                                     BatchArguments const& arguments) {
@@ -139,6 +156,11 @@ std::unique_ptr<PyBatch> batch_from_image(py::handle image, int count, std::stri
     std::vector<unsigned char> bytes;
     {
         vandrel::ContiguousBytes const contents(image);
+        if (contents.size() > size_t(NES::MAX_IMAGE_SIZE))
+            throw py::value_error("Batch.from_image: the image is " +
+                                  std::to_string(contents.size()) +
+                                  " bytes, more than the largest iNES image (" +
+                                  std::to_string(NES::MAX_IMAGE_SIZE) + " bytes)");
         bytes.assign(contents.data(), contents.data() + contents.size());
     }
     return make_batch(name, bytes,
@@ -202,14 +224,32 @@ std::vector<size_t> chosen_consoles(BatchStepper const& batch, py::handle indice
         return chosen;
     }
     for (py::handle index : py::iter(indices)) {
-        long long const i = py::int_(py::reinterpret_borrow<py::object>(index)).cast<long long>();
-        if (i < 0 || i >= batch.options().count)
-            throw py::index_error(std::string(what) + ": index " + std::to_string(i) +
-                                  " is out of range for " + std::to_string(batch.options().count) +
-                                  " consoles");
+        // Integers only (anything with __index__): 0.5 is no console.
+        auto const number = py::reinterpret_steal<py::object>(PyNumber_Index(index.ptr()));
+        if (!number) throw py::error_already_set();
+        int overflow = 0;
+        long long const i = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+        if (i == -1 && PyErr_Occurred()) throw py::error_already_set();
+        if (overflow != 0 || i < 0 || i >= batch.options().count)
+            throw py::index_error(std::string(what) + ": index " +
+                                  py::str(number).cast<std::string>() + " is out of range for " +
+                                  std::to_string(batch.options().count) + " consoles");
         chosen.push_back(size_t(i));
     }
     return chosen;
+}
+
+// A seed is an integer 0 to 2**64 - 1.
+uint64_t seed_value(py::handle seed) {
+    auto const number = py::reinterpret_steal<py::object>(PyNumber_Index(seed.ptr()));
+    if (!number) throw py::error_already_set();
+    unsigned long long const value = PyLong_AsUnsignedLongLong(number.ptr());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        throw py::value_error("Batch.seed: a seed is 0 to 2**64 - 1, got " +
+                              py::str(number).cast<std::string>());
+    }
+    return uint64_t(value);
 }
 
 void reset(PyBatch& self, py::handle indices) {
@@ -225,12 +265,12 @@ void seed(PyBatch& self, py::handle seeds, py::handle indices) {
     std::vector<size_t> const chosen = chosen_consoles(batch, indices, "Batch.seed");
     std::vector<uint64_t> values;
     if (py::isinstance<py::int_>(seeds)) {
-        uint64_t const first = seeds.cast<uint64_t>();
+        uint64_t const first = seed_value(seeds);
         for (size_t k = 0; k < chosen.size(); ++k)
             values.push_back(first + k);
     } else {
         for (py::handle s : py::iter(seeds))
-            values.push_back(s.cast<uint64_t>());
+            values.push_back(seed_value(s));
     }
     batch.seed(values, chosen);
 }
@@ -253,7 +293,9 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
     auto options = [](PyBatch const& b) -> NES::BatchOptions const& {
         return b.stepper->options();
     };
-    py::class_<PyBatch>(m, "Batch")
+    py::register_local_exception_translator(&vandrel::translate_invalid_argument);
+    py::class_<PyBatch> batch(m, "Batch");
+    batch
         .def(py::init(&batch_from_path), py::arg("rom"), py::arg("count"), py::kw_only(),
              py::arg("threads") = 0, py::arg("frame_skip") = 4, py::arg("max_pool") = true,
              py::arg("observation") = "rgb", py::arg("start_frames") = 0, py::arg("noop_max") = 0,
@@ -281,4 +323,7 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def("reset", &reset, py::arg("indices") = py::none())
         .def("seed", &seed, py::arg("seeds"), py::arg("indices") = py::none())
         .def("picture", &picture, py::arg("index"));
+    vandrel::refuse_second_init(batch, typeid(PyBatch), "__init__");
+    m.def("read_image", &read_image, py::arg("path"));
+    m.attr("MAX_IMAGE_SIZE") = NES::MAX_IMAGE_SIZE;
 }
