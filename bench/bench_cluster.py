@@ -30,7 +30,7 @@ import time
 import numpy as np
 
 from bench_frames import cpu_model
-from vandrel_gym import Cartridge, NESVectorEnv
+from vandrel_gym import DEFAULT_ACTIONS, Cartridge, NESVectorEnv
 
 TARGET = 1.7
 FRAMESKIP = 4
@@ -39,7 +39,7 @@ ACTORS = (1, 2)
 
 def walk_right(observations):
     """A policy for the rollouts: the action "right" for every console."""
-    return np.full(len(observations), 7)
+    return np.full(len(observations), DEFAULT_ACTIONS.index(("right",)))
 
 
 def rollout_figures(env, steps):

@@ -57,7 +57,10 @@ def main():
            "",
            "namespace vandrel::docs {",
            ""]
-    for cls, method, text in docstrings(STUBS.read_text()):
+    stubs = STUBS.read_text()
+    out.append("inline constexpr char const MODULE[] =")
+    out.append(cpp_string(ast.get_docstring(ast.parse(stubs))) + ";")
+    for cls, method, text in docstrings(stubs):
         out.append(f"inline constexpr char const {identifier(cls, method)}[] =")
         out.append(cpp_string(text) + ";")
     out += ["", "} // namespace vandrel::docs", ""]

@@ -12,7 +12,7 @@ echo "== C++ tests"
 .venv/bin/ctest --test-dir build/tests --output-on-failure -j 2
 
 echo "== Python tests"
-.venv/bin/python -m pytest tests/python
+.venv/bin/python -m pytest -rs tests/python
 
 # The module builds for CPython 3.13 as well: the same suite runs there when one is found
 # (in .venv-3.13, built and installed beside the 3.12 one).
@@ -20,7 +20,7 @@ if python313="$(bash scripts/find-python.sh 3.13 2>/dev/null)"; then
     [ -x .venv-3.13/bin/python ] || "$python313" -m venv .venv-3.13
     bash scripts/install-vandrel.sh .venv-3.13
     echo "== Python tests on CPython 3.13"
-    .venv-3.13/bin/python -m pytest tests/python
+    .venv-3.13/bin/python -m pytest -rs tests/python
 else
     echo "== no CPython 3.13 found: the Python tests ran on 3.12 only"
 fi

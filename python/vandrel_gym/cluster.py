@@ -25,7 +25,11 @@ from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
-from gymnasium.error import ResetNeeded
+try:
+    from gymnasium.error import ResetNeeded
+except ModuleNotFoundError as error:
+    raise ModuleNotFoundError('vandrel_gym.cluster needs Gymnasium: pip install "vandrel[cluster]"',
+                              name=error.name) from error
 from gymnasium.vector import AutoresetMode, VectorEnv
 from gymnasium.vector.utils import batch_space
 

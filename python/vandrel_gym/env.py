@@ -13,7 +13,11 @@ from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import Any, SupportsFloat
 
-import gymnasium as gym
+try:
+    import gymnasium as gym
+except ModuleNotFoundError as error:
+    raise ModuleNotFoundError('NESEnv needs Gymnasium: pip install "vandrel[gym]"',
+                              name=error.name) from error
 import numpy as np
 from gymnasium import spaces
 from gymnasium.error import ClosedEnvironmentError, DependencyNotInstalled, ResetNeeded

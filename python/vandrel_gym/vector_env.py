@@ -13,7 +13,11 @@ from collections.abc import Sequence
 from typing import Any, Callable
 
 import numpy as np
-from gymnasium.error import ClosedEnvironmentError, ResetNeeded
+try:
+    from gymnasium.error import ClosedEnvironmentError, ResetNeeded
+except ModuleNotFoundError as error:
+    raise ModuleNotFoundError('NESVectorEnv needs Gymnasium: pip install "vandrel[gym]"',
+                              name=error.name) from error
 from gymnasium.vector import AutoresetMode, VectorEnv
 from gymnasium.vector.utils import batch_space
 

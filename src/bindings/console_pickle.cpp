@@ -7,6 +7,7 @@
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/controller_wrapper.hpp"
 #include "bindings/file_names.hpp"
+#include "console/progress.hpp"
 
 namespace py = pybind11;
 
@@ -118,6 +119,9 @@ PythonConsole::Holder console_from_state(py::tuple const& state) {
         throw py::value_error("NES pickle: the colour table is not " +
                               std::to_string(sizeof(PythonConsole::colour_table)) + " bytes");
 
+    // A copy or an unpickled console is no construction the user asked to watch: its
+    // progress lines stay quiet, as the batch stepper's do.
+    NES::QuietHere const quiet_while_building;
     PythonConsole::Holder console =
         blank ? PythonConsole::Holder(new PythonConsole(speed))
               : PythonConsole::Holder(new PythonConsole(name, image->data(), image->size(), speed));

@@ -37,8 +37,16 @@ void ControllerWrapper::updateInputs(py::list buttons) {
     controller.update_inputs(pressed);
 }
 
-void ControllerWrapper::setButtons(py::int_ mask) {
-    long const value = PyLong_AsLong(mask.ptr());
+// Any integer, NumPy's included (anything with __index__), as the console's other
+// integer arguments take them.
+void ControllerWrapper::setButtons(py::handle mask) {
+    auto const number = py::reinterpret_steal<py::object>(PyNumber_Index(mask.ptr()));
+    if (!number) {
+        PyErr_Clear();
+        throw py::type_error(std::string("setButtons: the mask must be an integer, not ") +
+                             Py_TYPE(mask.ptr())->tp_name);
+    }
+    long const value = PyLong_AsLong(number.ptr());
     if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
     if (value < 0 || value > 0xFF)
         throw py::value_error("setButtons: the mask holds eight buttons, 0-255, got " +
@@ -51,8 +59,10 @@ namespace vandrel {
 void register_controller(py::module_& m) {
     py::class_<ControllerWrapper> controller(m, "Controller", docs::CONTROLLER_CLASS);
     controller.def(py::init<>())
-        .def("updateInputs", &ControllerWrapper::updateInputs, docs::CONTROLLER_UPDATEINPUTS)
-        .def("setButtons", &ControllerWrapper::setButtons, docs::CONTROLLER_SETBUTTONS)
+        .def("updateInputs", &ControllerWrapper::updateInputs, docs::CONTROLLER_UPDATEINPUTS,
+             py::arg("buttons"), py::pos_only())
+        .def("setButtons", &ControllerWrapper::setButtons, docs::CONTROLLER_SETBUTTONS,
+             py::arg("mask"), py::pos_only())
         .def(
             "getButtons",
             [](ControllerWrapper const& self) { return self.controller.buttons_mask(); },

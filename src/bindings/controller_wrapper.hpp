@@ -18,7 +18,7 @@ struct ControllerWrapper {
     void updateInputs(pybind11::list buttons);
     // All eight buttons from one integer, bit 0 A ... bit 7 Right; ValueError outside
     // 0-255, TypeError for anything but an integer.
-    void setButtons(pybind11::int_ mask);
+    void setButtons(pybind11::handle mask);
 };
 
 static_assert(offsetof(ControllerWrapper, controller) == 0);

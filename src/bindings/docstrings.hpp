@@ -4,6 +4,8 @@
 
 namespace vandrel::docs {
 
+inline constexpr char const MODULE[] =
+    "An NES emulator: a console (\"NES\") built from an iNES cartridge, and controllers.";
 inline constexpr char const NES_CLASS[] =
     "One console. Construction runs the cartridge's reset code path up to the first\n"
     "instruction; step it with runFrame() or run it in real time with start().";

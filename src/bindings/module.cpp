@@ -1,4 +1,5 @@
-// The extension module "vandrel": the classes "NES" and "Controller", nothing else.
+// The extension module "vandrel": the classes "NES" and "Controller", nothing else, and
+// the stubs' module docstring.
 // The module definition checks the interpreter version before anything else (an
 // ImportError on any interpreter but 3.12) and declares that it does not support
 // multiple interpreters.
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "bindings/controller_wrapper.hpp"
+#include "bindings/docstrings.hpp"
 #include "bindings/file_names.hpp"
 #include "bindings/nes_class.hpp"
 #include "persistence/file_error.hpp"
@@ -33,6 +35,8 @@ void translate_file_errors(std::exception_ptr error) {
 PYBIND11_MODULE(vandrel, m, py::multiple_interpreters::not_supported()) {
     py::register_exception_translator(&translate_file_errors);
     py::register_local_exception_translator(&vandrel::translate_invalid_argument);
-    vandrel::register_nes(m);
+    m.doc() = vandrel::docs::MODULE;
+    // Controller first, so that the console's methods name it in their signatures.
     vandrel::register_controller(m);
+    vandrel::register_nes(m);
 }

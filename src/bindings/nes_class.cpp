@@ -34,11 +34,10 @@ void refuse_nul(std::string const& path, char const* what) {
         throw py::value_error(std::string(what) + " contains a NUL character");
 }
 
-PythonConsole::Holder from_path(std::optional<std::string> const& rom_name, int speed) {
-    if (!rom_name)
-        throw py::type_error("rom_name must be a path (str, bytes or bytearray), not None");
-    refuse_nul(*rom_name, "rom_name");
-    return PythonConsole::Holder(new PythonConsole(rom_name->c_str(), speed));
+// None and anything else that is no str or bytes go on to from_object, which names them.
+PythonConsole::Holder from_path(std::string const& rom_name, int speed) {
+    refuse_nul(rom_name, "rom_name");
+    return PythonConsole::Holder(new PythonConsole(rom_name.c_str(), speed));
 }
 
 // Whether a file object's read takes a size, as every file object's does; the minimal
@@ -221,12 +220,14 @@ void register_nes(py::module_& m) {
         // their per-frame callables may need.
         .def("start", &NESUnit::start, docs::NES_START, Release())
         .def("stop", &NESUnit::stop, docs::NES_STOP, Release())
-        .def("saveState", &NESUnit::save, docs::NES_SAVESTATE)
-        .def("loadState", &NESUnit::load, docs::NES_LOADSTATE)
-        .def("setPaused", &NESUnit::set_pause, docs::NES_SETPAUSED, Release())
-        .def("setSaveDir", &set_save_dir, docs::NES_SETSAVEDIR)
+        .def("saveState", &NESUnit::save, docs::NES_SAVESTATE, py::arg("slot"), py::pos_only())
+        .def("loadState", &NESUnit::load, docs::NES_LOADSTATE, py::arg("slot"), py::pos_only())
+        .def("setPaused", &NESUnit::set_pause, docs::NES_SETPAUSED, py::arg("paused"),
+             py::pos_only(), Release())
+        .def("setSaveDir", &set_save_dir, docs::NES_SETSAVEDIR, py::arg("path"), py::pos_only())
         .def("getSaveDir", &get_save_dir, docs::NES_GETSAVEDIR)
-        .def("setController", &set_controller, docs::NES_SETCONTROLLER)
+        .def("setController", &set_controller, docs::NES_SETCONTROLLER, py::arg("controller"),
+             py::arg("port"), py::pos_only())
         .def("frameCount", &NESUnit::frame_count, docs::NES_FRAMECOUNT)
         .def("cycleCount", &NESUnit::cycle_count, docs::NES_CYCLECOUNT)
         .def("runFrame", &NESUnit::runFrame, docs::NES_RUNFRAME)
@@ -234,7 +235,7 @@ void register_nes(py::module_& m) {
         .def("runFrames", &NESUnit::runFrames, docs::NES_RUNFRAMES, py::arg("count") = 1, Release())
         .def("getState", &get_state, docs::NES_GETSTATE)
         .def("setState", &set_state, docs::NES_SETSTATE, py::arg("data"))
-        .def("perFrame", &per_frame, docs::NES_PERFRAME)
+        .def("perFrame", &per_frame, docs::NES_PERFRAME, py::arg("callback"), py::pos_only())
         .def("saveBattery", &NESUnit::save_battery, docs::NES_SAVEBATTERY)
         .def("getSnapshot", &get_snapshot, docs::NES_GETSNAPSHOT)
         .def("setSnapshot", &set_snapshot, docs::NES_SETSNAPSHOT, py::arg("data"))

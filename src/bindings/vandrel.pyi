@@ -121,9 +121,9 @@ class Controller:
     """A standard controller whose buttons the program sets."""
 
     def __init__(self) -> None: ...
-    def updateInputs(self, buttons: list[object], /) -> None:
+    def updateInputs(self, buttons: list[bool] | list[int] | list[object], /) -> None:
         """Sets A, B, Select, Start, Up, Down, Left, Right from the first eight elements."""
-    def setButtons(self, mask: int, /) -> None:
+    def setButtons(self, mask: SupportsIndex, /) -> None:
         """Sets all eight buttons from one integer: bit 0 A, 1 B, 2 Select, 3 Start,
         4 Up, 5 Down, 6 Left, 7 Right. ValueError outside 0-255."""
     def getButtons(self) -> int:

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
-#include <system_error>
 
 #include "console/nes_unit.hpp"
 
@@ -146,9 +145,7 @@ void NESUnit::stop() {
         HeldClaim const held(*this);
         write_battery_ram();
     }
-    if (!had_thread)
-        throw std::system_error(std::make_error_code(std::errc::invalid_argument),
-                                "stop: the console has no run thread");
+    if (!had_thread) throw std::runtime_error("stop: the console has no run thread");
 }
 
 // The caller holds the claim. On the run thread, the thread ends when the callable
@@ -161,9 +158,7 @@ void NESUnit::stop_from_callable() {
         return;
     }
     write_battery_ram();
-    if (!had_thread)
-        throw std::system_error(std::make_error_code(std::errc::invalid_argument),
-                                "stop: the console has no run thread");
+    if (!had_thread) throw std::runtime_error("stop: the console has no run thread");
 }
 
 void NESUnit::set_pause(bool pause) {

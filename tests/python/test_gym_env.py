@@ -5,6 +5,7 @@ callables, rendering, registration and refusal of bad arguments."""
 import importlib
 import pathlib
 import pickle
+import subprocess
 import sys
 
 import numpy as np
@@ -272,3 +273,16 @@ def test_the_cluster_module_without_ray_says_what_to_install(monkeypatch):
     monkeypatch.delitem(sys.modules, "vandrel_gym.cluster", raising=False)
     with pytest.raises(ImportError, match=r'needs Ray: pip install "vandrel\[cluster\]"'):
         importlib.import_module("vandrel_gym.cluster")
+
+
+@pytest.mark.parametrize("load, extra", [
+    ("vandrel_gym.NESEnv", "vandrel[gym]"),
+    ("vandrel_gym.NESVectorEnv", "vandrel[gym]"),
+    ("importlib.import_module('vandrel_gym.cluster')", "vandrel[cluster]"),
+])
+def test_without_gymnasium_the_environments_name_their_extra(load, extra):
+    code = ("import importlib, sys\nsys.modules['gymnasium'] = None\nimport vandrel_gym\n"
+            f"try:\n    {load}\nexcept ModuleNotFoundError as error:\n    print(error)\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         check=True).stdout
+    assert f'pip install "{extra}"' in out

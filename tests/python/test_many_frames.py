@@ -210,7 +210,7 @@ def test_state_calls_wait_for_the_run_thread_like_the_slot_calls(nes):
     assert len(taken[0]) == STATE_SIZE
 
 
-@pytest.mark.parametrize("mask", [0, 1, 0b1000_1001, 0xFF, 0x40])
+@pytest.mark.parametrize("mask", [0, 1, 0b1000_1001, 0xFF, 0x40, np.uint8(129), np.int64(3)])
 def test_set_buttons_takes_bit_i_as_button_i(mask, make_rom):
     nes = vandrel.NES(make_rom("pads.nes", ines(PAD_READER)))
     pad = vandrel.Controller()

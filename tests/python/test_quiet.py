@@ -1,4 +1,7 @@
 """VANDREL_QUIET: the progress lines a console prints while it is built, on request not."""
+import copy
+import pickle
+
 import pytest
 import vandrel
 
@@ -22,10 +25,19 @@ def test_quiet_silences_every_progress_line(value, printed, monkeypatch, capfd, 
         assert "UNRECOGNIZED MAPPER!" in lines and "No rom specified." in lines
 
 
-def test_the_batch_stepper_builds_its_consoles_quietly(monkeypatch, capfd, make_rom):
+@pytest.mark.parametrize("build", ["batch", "copy", "pickle"])
+def test_batches_copies_and_unpickling_build_quietly(build, monkeypatch, capfd, make_rom):
     from vandrel_gym._batch import Batch
     monkeypatch.delenv("VANDREL_QUIET", raising=False)
-    Batch(make_rom("batch.nes", ines(jmp(0x8000))), 3)
+    rom = make_rom("batch.nes", ines(jmp(0x8000)))
+    original = vandrel.NES(rom)
+    c_stdout(capfd)
+    if build == "batch":
+        Batch(rom, 3)
+    elif build == "copy":
+        copy.deepcopy(original)
+    else:
+        pickle.loads(pickle.dumps(original))
     assert c_stdout(capfd) == []
     vandrel.NES(make_rom("after.nes", ines(jmp(0x8000))))
     assert c_stdout(capfd) != []

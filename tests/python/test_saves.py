@@ -90,7 +90,7 @@ def test_each_console_keeps_its_own_folder(make_rom, tamberlo, capfd):
 
 @pytest.mark.parametrize("kind, accepted", [
     ("dir", True), ("file", True), ("missing", False), ("bytes", True),
-    ("non-ascii", True),
+    ("non-ascii", True), ("path", True),
 ])
 def test_set_save_dir(kind, accepted, make_rom, tmp_path, tamberlo):
     nes = vandrel.NES(make_rom("game.nes", ines()))
@@ -99,7 +99,7 @@ def test_set_save_dir(kind, accepted, make_rom, tmp_path, tamberlo):
         target.write_bytes(b"")
     elif kind != "missing":
         target.mkdir()
-    arg = os.fsencode(target) if kind == "bytes" else str(target)
+    arg = {"bytes": os.fsencode(target), "path": target}.get(kind, str(target))
     assert nes.setSaveDir(arg) is accepted
     assert nes.getSaveDir() == (str(target) if accepted else str(tamberlo / "game"))
     blank = vandrel.NES()

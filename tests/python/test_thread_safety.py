@@ -128,7 +128,7 @@ def test_stop_from_the_callable_ends_the_thread_and_writes_battery_ram(thread, b
         nes.stop()
         print("ok")
     """, battery_rom, home)
-    assert "second stop: stop: the console has no run thread" in out
+    assert "second stop: stop: the console has no run thread\n" in out
     assert out.splitlines()[-1] == "ok"
     assert (tamberlo / "bat" / "ram").stat().st_size == 0x2000
 
