@@ -36,7 +36,7 @@ if ! fuzzer_runtime; then
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev >/dev/null
 fi
-[ -x .venv/bin/cmake ] || bash scripts/setup.sh
+[ -x .venv/bin/cmake ] || bash scripts/setup.sh --tests
 
 echo "== building the fuzzers"
 .venv/bin/cmake -S . -B build/fuzz -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/.venv/bin/ninja" \

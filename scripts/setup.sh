@@ -1,14 +1,31 @@
 #!/usr/bin/env bash
-# Sets up everything vandrel needs on a fresh machine: the system tools for the C++
-# tests and the 6502 test programs (when missing), a CPython 3.12 virtual environment
-# in .venv, and vandrel itself built and installed into it with its test tools.
+# Sets up what vandrel needs on a fresh machine: a CPython 3.12 virtual environment in
+# .venv with vandrel built and installed into it.
+#
+#   setup.sh            for the main job: the module and its tools (the recorder, the
+#                       player); needs only a C++ compiler and CPython, no root
+#   setup.sh --tests    for the tests as well: the Gymnasium and test extras, CMake and
+#                       Ninja from PyPI, and the system tools for the C++ tests and the
+#                       6502 test programs (GoogleTest, cc65), installed when missing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+tests=false
+case "${1:-}" in
+"") ;;
+--tests) tests=true ;;
+*)
+    echo "usage: $0 [--tests]" >&2
+    exit 2
+    ;;
+esac
+
 system_packages=()
 command -v g++ >/dev/null 2>&1 || system_packages+=(g++)
-command -v ca65 >/dev/null 2>&1 || system_packages+=(cc65)
-[ -f /usr/include/gtest/gtest.h ] || system_packages+=(libgtest-dev)
+if $tests; then
+    command -v ca65 >/dev/null 2>&1 || system_packages+=(cc65)
+    [ -f /usr/include/gtest/gtest.h ] || system_packages+=(libgtest-dev)
+fi
 if [ ${#system_packages[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
         echo "error: please install these packages first: ${system_packages[*]}" >&2
@@ -26,12 +43,11 @@ if [ ! -x .venv/bin/python ] || ! .venv/bin/python -c 'import sys; sys.exit(sys.
     "$python" -m venv .venv
 fi
 
-# A second run with nothing changed skips the installs (see install-vandrel.sh).
-if [ -f .venv/.vandrel-installed ] && [ -x .venv/bin/cmake ] && [ -x .venv/bin/ninja ]; then
-    bash scripts/install-vandrel.sh .venv
-    exit 0
+if $tests; then
+    # CMake and Ninja for the C++ tests come from PyPI, like the module's own build.
+    [ -x .venv/bin/cmake ] && [ -x .venv/bin/ninja ] ||
+        .venv/bin/python -m pip install -q "cmake>=3.18" ninja
+    bash scripts/install-vandrel.sh .venv tools,gym,test
+else
+    bash scripts/install-vandrel.sh .venv tools
 fi
-.venv/bin/python -m pip install -q --upgrade pip
-# CMake and Ninja for the C++ tests come from PyPI, like the module's own build.
-.venv/bin/python -m pip install -q "cmake>=3.18" ninja
-bash scripts/install-vandrel.sh .venv

@@ -3,7 +3,7 @@
 # Python tests through pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --tests
 
 echo "== C++ tests"
 .venv/bin/cmake -S . -B build/tests -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/.venv/bin/ninja" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_BUILD_TESTS=ON \
@@ -18,7 +18,7 @@ echo "== Python tests"
 # (in .venv-3.13, built and installed beside the 3.12 one).
 if python313="$(bash scripts/find-python.sh 3.13 2>/dev/null)"; then
     [ -x .venv-3.13/bin/python ] || "$python313" -m venv .venv-3.13
-    bash scripts/install-vandrel.sh .venv-3.13
+    bash scripts/install-vandrel.sh .venv-3.13 tools,gym,test
     echo "== Python tests on CPython 3.13"
     .venv-3.13/bin/python -m pytest -rs tests/python
 else

@@ -198,7 +198,7 @@ def _load_ffmpeg():
         import imageio.v2 as imageio
         import imageio_ffmpeg
     except ImportError:
-        raise ToolError("MP4 output needs the imageio-ffmpeg package (pip install imageio-ffmpeg)") from None
+        raise ToolError('MP4 output needs imageio-ffmpeg: pip install "vandrel[video]"') from None
     return imageio, imageio_ffmpeg.get_ffmpeg_exe()
 
 

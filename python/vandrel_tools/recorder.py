@@ -48,7 +48,7 @@ def build_parser():
     outputs.add_argument("--gif-every", type=positive_number, default=2, metavar="K",
                          help="keep every K-th frame in the GIF (default 2, 30 a second)")
     outputs.add_argument("--mp4", metavar="FILE",
-                         help="an H.264 video of the run with its sound (needs imageio-ffmpeg)")
+                         help="an H.264 video of the run with its sound (needs the video extra: imageio-ffmpeg)")
     outputs.add_argument("--wav", metavar="FILE", help="the sound, 44.1 kHz 16-bit mono WAV")
     return parser
 
