@@ -226,7 +226,10 @@ int main(int argc, char** argv) {
     char const* cartridge = argv[1];
     int const frames = std::atoi(argv[2]);
     if (!std::filesystem::exists(cartridge)) {
-        std::fprintf(stderr, "fingerprint: %s is absent, skipped\n", cartridge);
+        std::fprintf(stderr,
+                     "fingerprint: %s is absent, skipped (public test cartridges: set "
+                     "VANDREL_TEST_ROMS or put them in ../shared/roms)\n",
+                     cartridge);
         return checking ? SKIP : 2;
     }
     std::filesystem::path const home = scratch_home();

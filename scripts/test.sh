@@ -10,6 +10,7 @@ echo "== C++ tests"
     -DVANDREL_WERROR=ON >/dev/null
 .venv/bin/cmake --build build/tests
 .venv/bin/ctest --test-dir build/tests --output-on-failure -j 2
+.venv/bin/python scripts/ctest_skips.py build/tests
 
 echo "== Python tests"
 .venv/bin/python -m pytest -rs tests/python

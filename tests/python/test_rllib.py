@@ -46,7 +46,7 @@ def test_registering_without_rllib_says_what_to_install():
 
 
 @pytest.mark.skipif(not (has("ray.rllib") and has("torch")),
-                    reason="RLlib and PyTorch are not installed (the rllib extra)")
+                    reason='RLlib and PyTorch are not installed: pip install "vandrel[rllib]"')
 def test_the_rllib_example_samples_and_trains(tmp_path):
     done = subprocess.run([sys.executable, str(EXAMPLE), "--iterations", "1"], cwd=tmp_path,
                           capture_output=True, text=True, timeout=300,
