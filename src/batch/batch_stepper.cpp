@@ -64,8 +64,7 @@ struct BatchStepper::Console {
     uint8_t previous[2] = {0, 0}; // the buttons of the last frame, for sticky actions
     std::vector<uint8_t> pooled;  // the frame before the last, for max-pooling
     bool has_pooled = false;
-    std::vector<uint8_t> pooled_picture; // gray84: the pooled picture before its luma
-    std::vector<uint8_t> luma;
+    std::vector<uint8_t> luma; // gray84: scratch for the picture's luma
 };
 
 class BatchStepper::Busy {
@@ -91,10 +90,8 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
         console->unit = std::make_unique<NESUnit>(name, image.data(), image.size(), CLOCK_SPEED);
         console->random = config.seed + i;
         if (pools) console->pooled.resize(size_t(FRAME_BYTES));
-        if (config.observation == Observation::gray84) {
-            console->pooled_picture.resize(size_t(FRAME_BYTES));
-            console->luma.resize(size_t(SCREEN_WIDTH * SCREEN_HEIGHT));
-        }
+        if (config.observation == Observation::gray84)
+            console->luma.resize(size_t(GRAY84_LUMA_BYTES));
         consoles.push_back(std::move(console));
     }
     NESUnit& first = *consoles[0]->unit;
@@ -232,14 +229,8 @@ void BatchStepper::write_observation(Console& console, size_t index) {
             std::memcpy(out, picture, size_t(FRAME_BYTES));
         break;
     case Observation::gray84:
-        if (console.has_pooled) {
-            max_of(picture, console.pooled.data(), console.pooled_picture.data(),
-                   size_t(FRAME_BYTES));
-            picture_luma(console.pooled_picture.data(), console.luma.data());
-        } else {
-            picture_luma(picture, console.luma.data());
-        }
-        shrink_to_gray84(console.luma.data(), out);
+        gray84(picture, console.has_pooled ? console.pooled.data() : nullptr, console.luma.data(),
+               out);
         break;
     case Observation::ram: std::memcpy(out, unit.cpu->memory, size_t(RAM_SIZE)); break;
     }
