@@ -24,6 +24,7 @@ from gymnasium.error import ClosedEnvironmentError, DependencyNotInstalled, Rese
 
 from . import actions as _actions
 from .cartridge import Cartridge
+from .frame_stack import FrameStack
 
 RAM_SIZE = 2048
 FRAME_RATE = 60
@@ -39,6 +40,7 @@ _BATCH_OBSERVATIONS = {"rgb": "rgb", "grayscale": "gray84", "ram": "ram"}
 _BIT_WEIGHTS = np.array([1 << bit for bit in range(8)], dtype=np.uint16)
 _MAX_SEED = 2**63
 _MAX_NOOPS = 100_000    # the batch stepper's bound (NES::MAX_NOOPS)
+_MAX_FRAME_STACK = 64
 
 RewardFn = Callable[[np.ndarray, np.ndarray], SupportsFloat]
 TerminatedFn = Callable[[np.ndarray], bool]
@@ -79,11 +81,14 @@ class Settings:
     noop_max: int
     start_frames: int
     render_mode: str | None
+    grayscale_channel: bool = False
+    frame_stack: int = 1
 
     @classmethod
     def check(cls, rom, *, obs_type, frameskip, repeat_action_probability,
               max_episode_frames, actions, reward_fn, terminated_fn, noop_max,
-              start_frames, render_mode, render_modes) -> Settings:
+              start_frames, render_mode, render_modes, grayscale_channel=False,
+              frame_stack=1) -> Settings:
         if not isinstance(rom, Cartridge):
             if not isinstance(rom, (str, os.PathLike)):
                 raise TypeError("rom must be a path (str or os.PathLike) or a Cartridge, not "
@@ -121,8 +126,17 @@ class Settings:
         if render_mode is not None and render_mode not in render_modes:
             raise ValueError(f"render_mode must be None or one of "
                              f"{', '.join(map(repr, render_modes))}, got {render_mode!r}")
+        if not isinstance(grayscale_channel, (bool, np.bool_)):
+            raise TypeError(f"grayscale_channel must be a bool, not "
+                            f"{type(grayscale_channel).__name__}")
+        if grayscale_channel and obs_type != "grayscale":
+            raise ValueError('grayscale_channel=True needs obs_type="grayscale"')
+        frame_stack = _whole("frame_stack", frame_stack, 1)
+        if frame_stack > _MAX_FRAME_STACK:
+            raise ValueError(f"frame_stack must be 1-{_MAX_FRAME_STACK}, got {frame_stack}")
         return cls(rom, obs_type, frameskip, probability, max_episode_frames, masks,
-                   reward_fn, terminated_fn, noop_max, start_frames, render_mode)
+                   reward_fn, terminated_fn, noop_max, start_frames, render_mode,
+                   bool(grayscale_channel), frame_stack)
 
     def batch(self, count: int, threads: int):
         from ._batch import Batch
@@ -134,8 +148,29 @@ class Settings:
             return Batch.from_image(self.rom.image, count, name=self.rom.name, **options)
         return Batch(self.rom, count, **options)
 
+    def frame_shape(self) -> tuple[int, ...]:
+        """The shape of one step's observation, before stacking."""
+        shape = OBSERVATION_SHAPES[self.obs_type]
+        return (*shape, 1) if self.grayscale_channel else shape
+
+    def has_channel_axis(self) -> bool:
+        return self.obs_type == "rgb" or self.grayscale_channel
+
     def observation_space(self) -> spaces.Box:
-        return spaces.Box(0, 255, OBSERVATION_SHAPES[self.obs_type], dtype=np.uint8)
+        shape = self.frame_shape()
+        if self.frame_stack > 1:
+            shape = FrameStack.stacked_shape(shape, self.frame_stack, self.has_channel_axis())
+        return spaces.Box(0, 255, shape, dtype=np.uint8)
+
+    def frame_stack_for(self, count: int) -> FrameStack | None:
+        """The stacks of `count` consoles, or None when each observation stands alone."""
+        if self.frame_stack == 1:
+            return None
+        return FrameStack(count, self.frame_shape(), self.frame_stack, self.has_channel_axis())
+
+    def frames_of(self, observations: np.ndarray) -> np.ndarray:
+        """The batch stepper's observations (count, ...) in this frame shape (a view)."""
+        return observations.reshape(len(observations), *self.frame_shape())
 
     def action_space(self) -> spaces.Space:
         if self.action_masks is None:
@@ -204,6 +239,12 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         noop_max: each reset plays 0..noop_max no-op frames, drawn from the seed.
         start_frames: no-op frames played once after power-on to make the start state.
         render_mode: None, "rgb_array" or "human" (a pygame window; the tools extra).
+        grayscale_channel: give "grayscale" observations a channel axis, (84, 84, 1),
+            the shape CNN policies such as stable-baselines3's CnnPolicy expect.
+        frame_stack: return the last frame_stack observations stacked: along the
+            channel axis for "rgb" and channelled grayscale ((84, 84, k)), along a new
+            leading axis otherwise ((k, 84, 84), (k, 2048)), oldest first. A reset
+            fills the stack with the episode's first observation.
     """
 
     # A step shows one picture every `frameskip` frames: render_fps is set per
@@ -216,18 +257,21 @@ class NESEnv(gym.Env[np.ndarray, Any]):
                  actions: Sequence[int | str | Sequence[str]] | str | None = None,
                  reward_fn: RewardFn | None = None, terminated_fn: TerminatedFn | None = None,
                  noop_max: int = 30, start_frames: int = 0,
-                 render_mode: str | None = None) -> None:
+                 render_mode: str | None = None, grayscale_channel: bool = False,
+                 frame_stack: int = 1) -> None:
         self._settings = Settings.check(
             rom, obs_type=obs_type, frameskip=frameskip,
             repeat_action_probability=repeat_action_probability,
             max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
             terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
-            render_mode=render_mode, render_modes=self.metadata["render_modes"])
+            render_mode=render_mode, render_modes=self.metadata["render_modes"],
+            grayscale_channel=grayscale_channel, frame_stack=frame_stack)
         self.metadata = {**type(self).metadata, "render_fps": FRAME_RATE / self._settings.frameskip}
         self.render_mode = render_mode
         self.observation_space = self._settings.observation_space()
         self.action_space = self._settings.action_space()
         self._batch = self._settings.batch(1, threads=1)
+        self._stack = self._settings.frame_stack_for(1)
         self._actions = np.zeros(1, dtype=np.uint8)
         self._previous_ram: np.ndarray | None = None
         self._window = None
@@ -255,9 +299,11 @@ class NESEnv(gym.Env[np.ndarray, Any]):
             self._batch.seed(seed)
         self._batch.reset()
         self._previous_ram = self._ram()
+        if self._stack is not None:
+            self._stack.start(self._settings.frames_of(self._batch.observations))
         if self.render_mode == "human":
             self._show()
-        return self._batch.observations[0].copy(), self._info()
+        return self._observation(), self._info()
 
     def step(self, action: Any) -> tuple[np.ndarray, float, bool, bool, dict[str, Any]]:
         self._check_open()
@@ -284,9 +330,16 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         info = self._info()
         truncated = (settings.max_episode_frames is not None
                      and info["frame"] >= settings.max_episode_frames)
+        if self._stack is not None:
+            self._stack.push(self._settings.frames_of(self._batch.observations))
         if self.render_mode == "human":
             self._show()
-        return self._batch.observations[0].copy(), reward, terminated, truncated, info
+        return self._observation(), reward, terminated, truncated, info
+
+    def _observation(self) -> np.ndarray:
+        if self._stack is not None:
+            return self._stack.stack[0].copy()
+        return self._settings.frames_of(self._batch.observations)[0].copy()
 
     def _discrete_mask(self, action: Any) -> int:
         if isinstance(action, (bool, np.bool_)):

@@ -56,7 +56,7 @@ class NESVectorEnv(VectorEnv):
         num_envs: the number of consoles.
         threads: native threads that step them (0: one per core, at most num_envs).
         copy: return copies of the observations (True), or the batch stepper's own
-            array, which the next step or reset overwrites (False).
+            array (or frame stack), which the next step or reset overwrites (False).
 
     reward_fn and terminated_fn see the whole batch at once:
         reward_fn(ram, previous_ram) -> (num_envs,) rewards, from two (num_envs, 2048)
@@ -77,7 +77,8 @@ class NESVectorEnv(VectorEnv):
                  reward_fn: BatchRewardFn | None = None,
                  terminated_fn: BatchTerminatedFn | None = None,
                  noop_max: int = 30, start_frames: int = 0,
-                 render_mode: str | None = None, copy: bool = True) -> None:
+                 render_mode: str | None = None, copy: bool = True,
+                 grayscale_channel: bool = False, frame_stack: int = 1) -> None:
         self.num_envs = _whole("num_envs", num_envs, 1)
         threads = _whole("threads", threads, 0)
         if not isinstance(copy, (bool, np.bool_)):
@@ -87,7 +88,8 @@ class NESVectorEnv(VectorEnv):
             repeat_action_probability=repeat_action_probability,
             max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
             terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
-            render_mode=render_mode, render_modes=self.metadata["render_modes"])
+            render_mode=render_mode, render_modes=self.metadata["render_modes"],
+            grayscale_channel=grayscale_channel, frame_stack=frame_stack)
         self.metadata = {**type(self).metadata,
                          "render_fps": FRAME_RATE / self._settings.frameskip}
         self.render_mode = render_mode
@@ -97,6 +99,7 @@ class NESVectorEnv(VectorEnv):
         self.observation_space = batch_space(self.single_observation_space, self.num_envs)
         self.action_space = batch_space(self.single_action_space, self.num_envs)
         self._batch = self._settings.batch(self.num_envs, threads=threads)
+        self._stack = self._settings.frame_stack_for(self.num_envs)
         self._autoreset = np.zeros(self.num_envs, dtype=bool)
         self._previous_ram: np.ndarray | None = None
         self._all_true = np.ones(self.num_envs, dtype=bool)
@@ -128,6 +131,8 @@ class NESVectorEnv(VectorEnv):
                 ram = np.where(mask[:, None], ram, self._previous_ram)
                 ram.flags.writeable = False
             self._previous_ram = ram
+        if self._stack is not None:
+            self._stack.start(self._settings.frames_of(self._batch.observations), mask)
         return self._observations(), self._info()
 
     def _seeds(self, seed: object) -> int | list[int] | None:
@@ -172,6 +177,8 @@ class NESVectorEnv(VectorEnv):
             truncated[resetting] = False
         self._previous_ram = ram
         self._autoreset = terminated | truncated
+        if self._stack is not None:
+            self._stack.push(self._settings.frames_of(self._batch.observations), resetting)
         return self._observations(), rewards, terminated, truncated, self._info()
 
     def _column(self, name: str, value: Any, kinds: str) -> np.ndarray:
@@ -191,7 +198,11 @@ class NESVectorEnv(VectorEnv):
         return ram
 
     def _observations(self) -> np.ndarray:
-        return self._batch.observations.copy() if self.copy else self._batch.observations
+        if self._stack is not None:
+            observations = self._stack.stack
+        else:
+            observations = self._settings.frames_of(self._batch.observations)
+        return observations.copy() if self.copy else observations
 
     def _info(self) -> dict[str, Any]:
         return {"frame": self._batch.frames.copy(), "_frame": self._all_true.copy()}

@@ -186,6 +186,9 @@ def test_bad_action_sets_are_refused(bad, error):
     ({"terminated_fn": "yes"}, TypeError), ({"noop_max": -1}, ValueError),
     ({"start_frames": None}, TypeError), ({"render_mode": "ansi"}, ValueError),
     ({"rom": 123}, TypeError), ({"rom": b"demo.nes"}, TypeError),
+    ({"grayscale_channel": True}, ValueError), ({"grayscale_channel": 1}, TypeError),
+    ({"frame_stack": 0}, ValueError), ({"frame_stack": 65}, ValueError),
+    ({"frame_stack": "4"}, TypeError),
 ])
 def test_bad_options_are_refused(demo, kwargs, error):
     with pytest.raises(error):
@@ -286,3 +289,19 @@ def test_without_gymnasium_the_environments_name_their_extra(load, extra):
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                          check=True).stdout
     assert f'pip install "{extra}"' in out
+
+
+def test_a_stacked_channelled_grayscale_env_returns_its_last_observations(demo):
+    options = dict(obs_type="grayscale", repeat_action_probability=0.0, start_frames=30)
+    plain = NESEnv(demo, grayscale_channel=True, **options)
+    stacked = NESEnv(demo, grayscale_channel=True, frame_stack=4, **options)
+    assert plain.observation_space.shape == (84, 84, 1)
+    assert stacked.observation_space.shape == (84, 84, 4)
+    first, _ = plain.reset(seed=1)
+    history = [first] * 4
+    assert np.array_equal(stacked.reset(seed=1)[0], np.concatenate(history, axis=-1))
+    for step in range(6):
+        history = history[1:] + [plain.step(step % 3)[0]]
+        obs = stacked.step(step % 3)[0]
+        assert obs in stacked.observation_space
+        assert np.array_equal(obs, np.concatenate(history, axis=-1))

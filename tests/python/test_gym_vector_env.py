@@ -181,3 +181,42 @@ def test_bad_actions_are_refused(demo, actions, error):
 def test_bad_seeds_are_refused(demo, seed):
     with pytest.raises(ValueError, match="seed"):
         NESVectorEnv(demo, 3, **RAM).reset(seed=seed)
+
+
+@pytest.mark.parametrize("options, stacked, axis", [
+    ({"obs_type": "grayscale", "grayscale_channel": True}, (84, 84, 3), -1),
+    ({"obs_type": "grayscale"}, (3, 84, 84), 0),
+    ({"obs_type": "ram"}, (3, 2048), 0),
+    ({"obs_type": "rgb"}, (240, 256, 9), -1),
+])
+def test_frame_stacks_hold_the_last_observations_across_resets_and_autoresets(
+        demo, options, stacked, axis):
+    # Console 0 walks right and ends its episode every few steps; console 1 stands.
+    def terminated(ram):
+        return (ram[:, HERO_X] % 16 == 0) & (ram[:, HERO_X] != start_x)
+
+    common = dict(repeat_action_probability=0.0, noop_max=4, start_frames=30,
+                  terminated_fn=terminated, **options)
+    plain = NESVectorEnv(demo, 2, **common)
+    stacked_env = NESVectorEnv(demo, 2, frame_stack=3, **common)
+    assert stacked_env.single_observation_space.shape == stacked
+    first, _ = plain.reset(seed=5)
+    start, _ = stacked_env.reset(seed=5)
+    start_x = plain._batch.ram[:, HERO_X].copy()
+    history = [[first[i]] * 3 for i in range(2)]
+    assert all(np.array_equal(start[i], np.concatenate(history[i], axis=axis) if axis == -1
+                              else np.stack(history[i])) for i in range(2))
+    walk = np.array([RIGHT, 0])
+    restarting = np.zeros(2, dtype=bool)
+    restarts = 0
+    for _ in range(12):
+        obs, *_ = plain.step(walk)
+        got, _, ended, truncated, _ = stacked_env.step(walk)
+        for i in range(2):
+            history[i] = [obs[i]] * 3 if restarting[i] else (history[i] + [obs[i]])[-3:]
+            expected = np.concatenate(history[i], axis=axis) if axis == -1 else \
+                np.stack(history[i])
+            assert got[i].shape == stacked and np.array_equal(got[i], expected)
+        restarting = ended | truncated
+        restarts += int(restarting.any())
+    assert restarts > 0
