@@ -169,7 +169,10 @@ class Settings:
         return FrameStack(count, self.frame_shape(), self.frame_stack, self.has_channel_axis())
 
     def frames_of(self, observations: np.ndarray) -> np.ndarray:
-        """The batch stepper's observations (count, ...) in this frame shape (a view)."""
+        """The batch stepper's observations (count, ...) in this frame shape: the array
+        itself, or a view of it with a channel axis."""
+        if not self.grayscale_channel:
+            return observations
         return observations.reshape(len(observations), *self.frame_shape())
 
     def action_space(self) -> spaces.Space:

@@ -100,6 +100,7 @@ class NESVectorEnv(VectorEnv):
         self.action_space = batch_space(self.single_action_space, self.num_envs)
         self._batch = self._settings.batch(self.num_envs, threads=threads)
         self._stack = self._settings.frame_stack_for(self.num_envs)
+        self._frames = self._settings.frames_of(self._batch.observations)
         self._autoreset = np.zeros(self.num_envs, dtype=bool)
         self._previous_ram: np.ndarray | None = None
         self._all_true = np.ones(self.num_envs, dtype=bool)
@@ -132,7 +133,7 @@ class NESVectorEnv(VectorEnv):
                 ram.flags.writeable = False
             self._previous_ram = ram
         if self._stack is not None:
-            self._stack.start(self._settings.frames_of(self._batch.observations), mask)
+            self._stack.start(self._frames, mask)
         return self._observations(), self._info()
 
     def _seeds(self, seed: object) -> int | list[int] | None:
@@ -178,7 +179,7 @@ class NESVectorEnv(VectorEnv):
         self._previous_ram = ram
         self._autoreset = terminated | truncated
         if self._stack is not None:
-            self._stack.push(self._settings.frames_of(self._batch.observations), resetting)
+            self._stack.push(self._frames, resetting)
         return self._observations(), rewards, terminated, truncated, self._info()
 
     def _column(self, name: str, value: Any, kinds: str) -> np.ndarray:
@@ -201,7 +202,7 @@ class NESVectorEnv(VectorEnv):
         if self._stack is not None:
             observations = self._stack.stack
         else:
-            observations = self._settings.frames_of(self._batch.observations)
+            observations = self._frames
         return observations.copy() if self.copy else observations
 
     def _info(self) -> dict[str, Any]:
@@ -218,6 +219,7 @@ class NESVectorEnv(VectorEnv):
         """Releases the consoles: the batch stepper goes with its threads (an array
         returned with copy=False keeps the stepper's memory until it goes itself)."""
         self._batch = None
+        self._frames = None
         self._previous_ram = None
 
     def _check_open(self) -> None:
