@@ -25,7 +25,7 @@ double thread_cpu_seconds() {
 
 double microseconds_per_observation(NES::Gray84Kernel kernel, uint8_t const* picture,
                                     uint8_t const* pooled) {
-    std::vector<uint8_t> luma(size_t(NES::GRAY84_LUMA_BYTES));
+    std::vector<uint8_t> luma(static_cast<size_t>(NES::GRAY84_LUMA_BYTES));
     std::vector<uint8_t> out(size_t(NES::GRAY_SIZE * NES::GRAY_SIZE));
     int const runs = 3000;
     double const start = thread_cpu_seconds();

@@ -64,7 +64,7 @@ std::vector<uint8_t> reference_gray84(std::vector<uint8_t> const& rgb) {
 
 // A picture of palette colours in rectangles of random sizes, like tiles and sprites.
 std::vector<uint8_t> palette_picture(std::mt19937& random) {
-    std::vector<uint8_t> rgb(size_t(NES::FRAME_BYTES));
+    std::vector<uint8_t> rgb(static_cast<size_t>(NES::FRAME_BYTES));
     for (int y = 0; y < SCREEN_HEIGHT; y += 1 + int(random() % 8))
         for (int x = 0; x < SCREEN_WIDTH; x += 1 + int(random() % 8)) {
             uint8_t const* colour = NES::NTSC_TO_RGB + 3 * (random() % NES::PALETTE_COLOURS);
@@ -84,7 +84,7 @@ std::vector<NES::Gray84Kernel> kernels() {
 
 TEST(Gray84, EveryKernelMatchesTheFloatAverage) {
     std::mt19937 random(84);
-    std::vector<uint8_t> luma(size_t(NES::GRAY84_LUMA_BYTES));
+    std::vector<uint8_t> luma(static_cast<size_t>(NES::GRAY84_LUMA_BYTES));
     std::vector<uint8_t> out(size_t(GRAY_SIZE * GRAY_SIZE));
     for (int picture = 0; picture < 60; ++picture) {
         std::vector<uint8_t> a = palette_picture(random);
