@@ -8,6 +8,8 @@ import ctypes
 import importlib.resources
 import os
 import pathlib
+import subprocess
+import sys
 
 import pytest
 
@@ -18,6 +20,17 @@ _libc = ctypes.CDLL(None)
 
 NO_PUBLIC_TEST_ROMS = ("public test cartridges not found: set VANDREL_TEST_ROMS or put "
                        "them in ../shared/roms")
+
+
+def run_example(name, *args, folder):
+    """Runs examples/NAME with ARGS in `folder` (also its HOME) for at most ten minutes and
+    returns what it printed; a failure shows the end of its error output."""
+    example = pathlib.Path(__file__).resolve().parents[2] / "examples" / name
+    done = subprocess.run([sys.executable, str(example), *args], cwd=folder,
+                          capture_output=True, text=True, timeout=600,
+                          env={"HOME": str(folder), "PATH": "/usr/bin:/bin"})
+    assert done.returncode == 0, done.stderr[-3000:]
+    return done.stdout
 
 
 def public_test_rom(name):

@@ -2,19 +2,15 @@
 registration, and the example that trains on it (run only where RLlib is installed)."""
 
 import importlib.util
-import pathlib
-import subprocess
-import sys
 
 import numpy as np
 import pytest
+from conftest import run_example
 
 gym = pytest.importorskip("gymnasium")
 
 from vandrel_gym import Cartridge, NESEnv  # noqa: E402
 from vandrel_gym.rllib import make_env, register  # noqa: E402
-
-EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "rllib_sample.py"
 
 
 def has(module):
@@ -48,8 +44,5 @@ def test_registering_without_rllib_says_what_to_install():
 @pytest.mark.skipif(not (has("ray.rllib") and has("torch")),
                     reason='RLlib and PyTorch are not installed: pip install "vandrel[rllib]"')
 def test_the_rllib_example_samples_and_trains(tmp_path):
-    done = subprocess.run([sys.executable, str(EXAMPLE), "--iterations", "1"], cwd=tmp_path,
-                          capture_output=True, text=True, timeout=300,
-                          env={"HOME": str(tmp_path), "PATH": "/usr/bin:/bin"})
-    assert done.returncode == 0, done.stderr[-3000:]
-    assert "environment steps sampled by 2 runners" in done.stdout
+    output = run_example("rllib_sample.py", "--iterations", "1", folder=tmp_path)
+    assert "environment steps sampled by 2 runners" in output
