@@ -41,5 +41,10 @@ if [ -f "$stamp" ]; then
 fi
 rm -f "$stamp"
 echo "== building and installing vandrel[$extras] into $venv"
+# With a compiler cache, the builds for each Python version (and each clone: paths are
+# taken relative to the working tree) compile the core once.
+if command -v ccache >/dev/null 2>&1; then
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$PWD"
+fi
 "$venv/bin/python" -m pip install -q ".[$extras]"
 echo "$digest $extras" >"$stamp"

@@ -6,7 +6,9 @@
 #                       player); needs only a C++ compiler and CPython, no root
 #   setup.sh --tests    for the tests as well: the Gymnasium and test extras, CMake and
 #                       Ninja from PyPI, and the system tools for the C++ tests and the
-#                       6502 test programs (GoogleTest, cc65), installed when missing
+#                       6502 test programs (GoogleTest, cc65), installed when missing;
+#                       ccache too when it can be, so that the builds of the tests and
+#                       of each Python version compile the shared core once
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,8 +28,14 @@ if $tests; then
     command -v ca65 >/dev/null 2>&1 || system_packages+=(cc65)
     [ -f /usr/include/gtest/gtest.h ] || system_packages+=(libgtest-dev)
 fi
+can_install=false
+[ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1 && can_install=true
+# A compiler cache only saves time: installed along when packages can be installed.
+if $tests && $can_install && ! command -v ccache >/dev/null 2>&1; then
+    system_packages+=(ccache)
+fi
 if [ ${#system_packages[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
+    if ! $can_install; then
         echo "error: please install these packages first: ${system_packages[*]}" >&2
         exit 1
     fi

@@ -22,8 +22,13 @@ bash scripts/setup.sh --tests
 phase_done "setup (3.12 module, tools)"
 
 echo "== C++ tests"
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR="$PWD"
+fi
 .venv/bin/cmake -S . -B build/tests -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/.venv/bin/ninja" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANDREL_BUILD_TESTS=ON \
-    -DVANDREL_WERROR=ON >/dev/null
+    -DVANDREL_WERROR=ON "${launcher[@]}" >/dev/null
 .venv/bin/cmake --build build/tests
 phase_done "C++ build"
 .venv/bin/ctest --test-dir build/tests --output-on-failure -j 2
