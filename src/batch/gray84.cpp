@@ -31,53 +31,48 @@ std::array<Taps, GRAY_SIZE> area_taps(int in) {
 }
 
 // The float average's weights: the fraction of each input pixel an output pixel covers,
-// worked out in double and stored as float, as it has always been.
-// Besides the whole taps, a boundary that double arithmetic puts a hair off a whole input
-// pixel adds a tap of a negligible weight; the float average has always included it.
-struct FloatSpan {
-    int first = 0;
-    int count = 0;
-    float weights[4] = {}; // a pixel spans at most 4 input pixels per axis, these included
-};
-
-std::array<FloatSpan, GRAY_SIZE> float_spans(int in) {
-    std::array<FloatSpan, GRAY_SIZE> spans{};
+// worked out in double and stored as float, as it has always been. Besides the whole
+// taps, a boundary that double arithmetic puts a hair off a whole input pixel adds a tap
+// of a negligible weight; the float average has always included it.
+std::array<FloatTaps, GRAY_SIZE> float_taps(int in) {
+    std::array<FloatTaps, GRAY_SIZE> taps{};
     double const scale = double(in) / GRAY_SIZE;
     for (int o = 0; o < GRAY_SIZE; ++o) {
         double const begin = o * scale;
         double const end = (o + 1) * scale;
-        FloatSpan& span = spans[size_t(o)];
-        span.first = int(begin);
-        for (int i = span.first; i < in && i < end && span.count < 4; ++i) {
+        FloatTaps& t = taps[size_t(o)];
+        t.first = int(begin);
+        for (int i = t.first, k = 0; i < in && i < end && k < 4; ++i, ++k) {
             double const covered = std::min<double>(end, i + 1) - std::max<double>(begin, i);
-            span.weights[span.count++] = float(covered);
+            t.weight[k] = float(covered);
         }
     }
-    return spans;
+    return taps;
 }
-
-struct FloatShrink {
-    std::array<FloatSpan, GRAY_SIZE> rows = float_spans(SCREEN_HEIGHT);
-    std::array<FloatSpan, GRAY_SIZE> columns = float_spans(SCREEN_WIDTH);
-    float area = float(SCREEN_HEIGHT) / GRAY_SIZE * float(SCREEN_WIDTH) / GRAY_SIZE;
-};
 
 uint8_t pixel_luma(uint8_t const* rgb) {
     return uint8_t((299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u) / 1000u);
 }
 
+void row_luma(uint8_t const* rgb, uint8_t* luma) {
+    for (int x = 0; x < SCREEN_WIDTH; ++x)
+        luma[x] = pixel_luma(rgb + 3 * x);
+}
+
+// With a pooled picture, each row's channelwise maximum is taken into a row buffer first,
+// where it is a plain loop the compiler vectorises.
 void luma_portable(uint8_t const* picture, uint8_t const* pooled, uint8_t* luma) {
-    int const pixels = SCREEN_WIDTH * SCREEN_HEIGHT;
-    if (!pooled) {
-        for (int i = 0; i < pixels; ++i)
-            luma[i] = pixel_luma(picture + 3 * i);
-        return;
-    }
-    for (int i = 0; i < pixels; ++i) {
-        uint8_t const rgb[3] = {std::max(picture[3 * i], pooled[3 * i]),
-                                std::max(picture[3 * i + 1], pooled[3 * i + 1]),
-                                std::max(picture[3 * i + 2], pooled[3 * i + 2])};
-        luma[i] = pixel_luma(rgb);
+    int const row_bytes = 3 * SCREEN_WIDTH;
+    std::array<uint8_t, 3 * SCREEN_WIDTH> maxima;
+    for (int y = 0; y < SCREEN_HEIGHT; ++y, picture += row_bytes, luma += SCREEN_WIDTH) {
+        if (!pooled) {
+            row_luma(picture, luma);
+            continue;
+        }
+        uint8_t const* other = pooled + y * row_bytes;
+        for (int i = 0; i < row_bytes; ++i)
+            maxima[size_t(i)] = std::max(picture[i], other[i]);
+        row_luma(maxima.data(), luma);
     }
 }
 
@@ -116,28 +111,29 @@ Taps const* column_taps() {
     return taps.data();
 }
 
-// The float average of one output pixel, each operation as the separable float shrink does
-// it: the covered rows summed into each covered column (in row order), the columns summed
-// (in column order), divided by the area. Its float rounding errors stay far below the
-// 1/1280 that separates any other sum from a halfway point, so only halfway sums need it.
+FloatTaps const* float_row_taps() {
+    static std::array<FloatTaps, GRAY_SIZE> const taps = float_taps(SCREEN_HEIGHT);
+    return taps.data();
+}
+
+FloatTaps const* float_column_taps() {
+    static std::array<FloatTaps, GRAY_SIZE> const taps = float_taps(SCREEN_WIDTH);
+    return taps.data();
+}
+
 uint8_t float_area_mean(uint8_t const* luma, int row, int column) {
-    static FloatShrink const tables;
-    FloatSpan const& rows = tables.rows[size_t(row)];
-    FloatSpan const& columns = tables.columns[size_t(column)];
-    // All four columns and rows at once, which the compiler turns into vector operations:
-    // a column past the span's last reads the padded scratch and goes unused, and a row
-    // past it (read as the last row) is weighted 0, which adds an exact 0.
+    FloatTaps const& rows = float_row_taps()[row];
+    FloatTaps const& columns = float_column_taps()[column];
     float line[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     for (int j = 0; j < 4; ++j) {
-        int const y = std::min(rows.first + j, SCREEN_HEIGHT - 1);
-        uint8_t const* in = luma + y * SCREEN_WIDTH + columns.first;
+        uint8_t const* in = luma + last_row_at_most(rows.first + j) * SCREEN_WIDTH + columns.first;
         for (int k = 0; k < 4; ++k)
-            line[k] += rows.weights[j] * float(in[k]);
+            line[k] += rows.weight[j] * float(in[k]);
     }
     float sum = 0.0f;
-    for (int k = 0; k < columns.count; ++k)
-        sum += columns.weights[k] * line[k];
-    return uint8_t(std::min(255.0f, sum / tables.area + 0.5f));
+    for (int k = 0; k < 4; ++k)
+        sum += columns.weight[k] * line[k];
+    return uint8_t(std::min(255.0f, sum / FLOAT_AREA + 0.5f));
 }
 
 } // namespace gray84_detail

@@ -58,6 +58,29 @@ Taps const* column_taps(); // GRAY_SIZE entries
 inline bool is_halfway(uint32_t sum) {
     return sum % AREA_PARTS == AREA_PARTS / 2;
 }
+
+// The float average's taps along one axis: the first input pixel and four weights, 0
+// past the span's last.
+struct FloatTaps {
+    int first = 0;
+    float weight[4] = {};
+};
+
+FloatTaps const* float_row_taps();    // GRAY_SIZE entries
+FloatTaps const* float_column_taps(); // GRAY_SIZE entries
+// The area of an output pixel in input pixels, as the float average has it.
+inline constexpr float FLOAT_AREA = float(240) / GRAY_SIZE * float(256) / GRAY_SIZE;
+
+// Taps past a span's last are weighted 0 and add an exact 0: they read the padded scratch
+// past a row's end, or the last row again in place of the rows below it.
+inline int last_row_at_most(int row) {
+    return row < 239 ? row : 239;
+}
+
+// The float average of one output pixel, each operation as the separable float shrink does
+// it: the covered rows summed into each covered column (in row order), the columns summed
+// (in column order), divided by the area. Its float rounding errors stay far below the
+// 1/1280 that separates any other sum from a halfway point, so only halfway sums need it.
 uint8_t float_area_mean(uint8_t const* luma, int row, int column);
 
 // The AVX2 kernel's halves (defined only where the compiler can build them).
