@@ -155,6 +155,9 @@ public:
     int32_t sample_rate = 0;               // samples per emulated second; see SAMPLE_RATE
 
     void setCPU(CPU* cpu);
+    // The reset line: every channel silenced as by a $4015 write of 0, the triangle's
+    // sequence back to its start, the DMC's output level down to its lowest bit.
+    void press_reset();
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
     void snapshot(Snapshot& s);
     void cycle();

@@ -2,6 +2,7 @@
 // after calling write_register, so a register read back from the image here still holds
 // its previous value.
 #include "apu/apu.hpp"
+#include "cpu/cpu.hpp"
 
 namespace NES {
 
@@ -84,6 +85,18 @@ void APU::write_frame_counter(uint8_t value) {
 void APU::start_sample() {
     dmc_addr = dmc_sample_addr;
     dmc_remaining = dmc_sample_len;
+}
+
+} // namespace NES
+
+namespace NES {
+
+void APU::press_reset() {
+    catch_up(cpu->cycles.load(std::memory_order_relaxed));
+    write_register(0x4015, 0);
+    cpu->memory[0x4015] = 0;
+    triangle_step = 0;
+    dmc_level &= 1;
 }
 
 } // namespace NES

@@ -27,6 +27,12 @@ void restore(PythonConsole& console, unsigned char const* data, size_t size, cha
     case NESUnit::SnapshotVerdict::other_version:
         throw py::value_error(std::string(what) +
                               ": the snapshot was made by another version of vandrel");
+    case NESUnit::SnapshotVerdict::other_accuracy:
+        throw py::value_error(std::string(what) + ": the snapshot was taken with accuracy='" +
+                              (console.accuracy() == NES::Accuracy::fast ? "hardware" : "fast") +
+                              "' and this console runs with accuracy='" +
+                              NES::accuracy_name(console.accuracy()) +
+                              "'; the console is unchanged");
     case NESUnit::SnapshotVerdict::other_cartridge:
         throw py::value_error(std::string(what) +
                               ": the snapshot is of another cartridge; the console is unchanged");
@@ -119,12 +125,16 @@ PythonConsole::Holder console_from_state(py::tuple const& state) {
         throw py::value_error("NES pickle: the colour table is not " +
                               std::to_string(sizeof(PythonConsole::colour_table)) + " bytes");
 
+    // The snapshot says which mode the console ran in.
+    NES::Accuracy const mode =
+        NESUnit::snapshot_accuracy(snapshot.data(), snapshot.size()).value_or(NES::Accuracy::fast);
+
     // A copy or an unpickled console is no construction the user asked to watch: its
     // progress lines stay quiet, as the batch stepper's do.
     NES::QuietHere const quiet_while_building;
-    PythonConsole::Holder console =
-        blank ? PythonConsole::Holder(new PythonConsole(speed))
-              : PythonConsole::Holder(new PythonConsole(name, image->data(), image->size(), speed));
+    PythonConsole::Holder console = blank ? PythonConsole::Holder(new PythonConsole(speed, mode))
+                                          : PythonConsole::Holder(new PythonConsole(
+                                                name, image->data(), image->size(), speed, mode));
     restore(*console, snapshot.data(), snapshot.size(), "NES pickle");
     // The save folder comes along when it exists here too; elsewhere the copy keeps the
     // cartridge's own folder.

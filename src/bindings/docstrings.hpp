@@ -11,14 +11,25 @@ inline constexpr char const NES_CLASS[] =
     "instruction; step it with runFrame() or run it in real time with start().";
 inline constexpr char const NES_DUNDER_INIT_0[] =
     "A console from an iNES file. OSError if it cannot be read, ValueError if it is\n"
-    "not a usable iNES image.";
-inline constexpr char const NES_DUNDER_INIT_1[] = "A console with the built-in blank cartridge.";
+    "not a usable iNES image. accuracy=\"hardware\" follows the console cycle by cycle;\n"
+    "\"fast\" (the default) steps whole instructions. ValueError for any other mode.";
+inline constexpr char const NES_DUNDER_INIT_1[] =
+    "A console with the built-in blank cartridge.";
 inline constexpr char const NES_DUNDER_INIT_2[] =
     "A console from the bytes an open file object's read() returns.";
+inline constexpr char const NES_ACCURACY[] =
+    "The mode the console was built with: \"fast\" or \"hardware\".";
+inline constexpr char const NES_RESET[] =
+    "Presses the reset button: the CPU runs its reset sequence from the reset\n"
+    "vector (A, X, Y kept, S down by 3, I set), the PPU and the APU take their reset\n"
+    "lines; RAM and the cartridge's registers are kept. RuntimeError as runFrame, but\n"
+    "allowed from the console's own per-frame callable.";
 inline constexpr char const NES_CPUMEM[] =
     "A live, writable view of the 64 KiB CPU address space (no bus effects).";
-inline constexpr char const NES_PPUMEM[] = "A live, writable view of video memory $0000-$3FFF.";
-inline constexpr char const NES_OAM[] = "A live, writable view of the 256 bytes of sprite memory.";
+inline constexpr char const NES_PPUMEM[] =
+    "A live, writable view of video memory $0000-$3FFF.";
+inline constexpr char const NES_OAM[] =
+    "A live, writable view of the 256 bytes of sprite memory.";
 inline constexpr char const NES_GETIMG[] =
     "The last finished picture: a live (240, 256, 3) RGB view.";
 inline constexpr char const NES_COLORLOOKUP[] =
@@ -56,7 +67,8 @@ inline constexpr char const NES_GETSAVEDIR[] =
 inline constexpr char const NES_SETCONTROLLER[] =
     "Plugs a controller into port 0 ($4016) or 1 ($4017); the console keeps it alive\n"
     "while it is plugged. ValueError for any other port.";
-inline constexpr char const NES_FRAMECOUNT[] = "Frames completed since the console was built.";
+inline constexpr char const NES_FRAMECOUNT[] =
+    "Frames completed since the console was built.";
 inline constexpr char const NES_CYCLECOUNT[] =
     "CPU cycles since the console was built (or the last reset).";
 inline constexpr char const NES_RUNFRAME[] =

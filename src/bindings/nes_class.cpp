@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings/accuracy_argument.hpp"
 #include "bindings/array_views.hpp"
 #include "bindings/audio_blocks.hpp"
 #include "bindings/console_pickle.hpp"
@@ -35,9 +36,14 @@ void refuse_nul(std::string const& path, char const* what) {
 }
 
 // None and anything else that is no str or bytes go on to from_object, which names them.
-PythonConsole::Holder from_path(std::string const& rom_name, int speed) {
+PythonConsole::Holder from_path(std::string const& rom_name, int speed, py::handle accuracy) {
+    NES::Accuracy const mode = accuracy_from(accuracy);
     refuse_nul(rom_name, "rom_name");
-    return PythonConsole::Holder(new PythonConsole(rom_name.c_str(), speed));
+    return PythonConsole::Holder(new PythonConsole(rom_name.c_str(), speed, mode));
+}
+
+PythonConsole::Holder blank(int speed, py::handle accuracy) {
+    return PythonConsole::Holder(new PythonConsole(speed, accuracy_from(accuracy)));
 }
 
 // Whether a file object's read takes a size, as every file object's does; the minimal
@@ -67,7 +73,7 @@ std::string too_large(std::string const& name) {
 
 // A file object: its name names the save folder, and read(size) stops one byte past the
 // largest iNES image, so that an endless stream costs no more than that.
-PythonConsole::Holder from_file(py::handle file, int speed) {
+PythonConsole::Holder from_file(py::handle file, int speed, NES::Accuracy mode) {
     std::string const name = path_bytes(file.attr("name"), "rom_file.name");
     py::object const read = file.attr("read");
     py::object contents = read_takes_size(read) ? read(NES::MAX_IMAGE_SIZE + 1) : read();
@@ -80,20 +86,21 @@ PythonConsole::Holder from_file(py::handle file, int speed) {
                              Py_TYPE(contents.ptr())->tp_name);
     ContiguousBytes const image(contents);
     if (image.size() > size_t(NES::MAX_IMAGE_SIZE)) throw py::value_error(too_large(name));
-    return PythonConsole::Holder(new PythonConsole(name, image.data(), image.size(), speed));
+    return PythonConsole::Holder(new PythonConsole(name, image.data(), image.size(), speed, mode));
 }
 
 // What the other constructors leave: a path object (os.PathLike: pathlib.Path, ...), a
 // str path that is not UTF-8 (os.fsdecode of undecodable bytes), or a file object with
 // "name" and "read".
-PythonConsole::Holder from_object(py::object rom, int speed) {
+PythonConsole::Holder from_object(py::object rom, int speed, py::handle accuracy) {
     if (PyUnicode_Check(rom.ptr()) || py::hasattr(rom, "__fspath__"))
-        return from_path(path_bytes(rom, "rom_name"), speed);
+        return from_path(path_bytes(rom, "rom_name"), speed, accuracy);
+    NES::Accuracy const mode = accuracy_from(accuracy);
     if (!py::hasattr(rom, "read"))
         throw py::type_error("rom_name must be a path (str, bytes, bytearray or os.PathLike) "
                              "or a file object with read() and name, not " +
                              class_name(rom));
-    return from_file(rom, speed);
+    return from_file(rom, speed, mode);
 }
 
 bool set_save_dir(PythonConsole& self, py::handle path) {
@@ -206,10 +213,19 @@ void register_nes(py::module_& m) {
     using Release = py::call_guard<py::gil_scoped_release>;
     py::class_<PythonConsole, PythonConsole::Holder> nes(m, "NES", docs::NES_CLASS);
     nes.def(py::init(&from_path), docs::NES_DUNDER_INIT_0, py::arg("rom_name"),
-            py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
-        .def(py::init<int>(), docs::NES_DUNDER_INIT_1, py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+            py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED, py::kw_only(),
+            py::arg("accuracy") = "fast")
+        .def(py::init(&blank), docs::NES_DUNDER_INIT_1,
+             py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED, py::kw_only(),
+             py::arg("accuracy") = "fast")
         .def(py::init(&from_object), docs::NES_DUNDER_INIT_2, py::arg("rom_file"),
-             py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED)
+             py::arg("CLOCK_SPEED") = DEFAULT_CLOCK_SPEED, py::kw_only(),
+             py::arg("accuracy") = "fast")
+        .def_property_readonly(
+            "accuracy",
+            [](PythonConsole const& self) { return NES::accuracy_name(self.accuracy()); },
+            docs::NES_ACCURACY)
+        .def("reset", &NESUnit::press_reset, docs::NES_RESET)
         .def("cpuMem", &cpu_mem, docs::NES_CPUMEM)
         .def("ppuMem", &ppu_mem, docs::NES_PPUMEM)
         .def("OAM", &oam, docs::NES_OAM)

@@ -1,12 +1,13 @@
 """An NES emulator: a console ("NES") built from an iNES cartridge, and controllers."""
 
 import os
-from typing import BinaryIO, Callable, Protocol, SupportsIndex, SupportsInt, overload
+from typing import BinaryIO, Callable, Literal, Protocol, SupportsIndex, SupportsInt, overload
 
 import numpy as np
 import numpy.typing as npt
 
 _Int = SupportsInt | SupportsIndex
+_Accuracy = Literal["fast", "hardware"]
 _Path = str | bytes | bytearray | os.PathLike[str] | os.PathLike[bytes]
 
 class _CartridgeFile(Protocol):
@@ -23,15 +24,32 @@ class NES:
     instruction; step it with runFrame() or run it in real time with start()."""
 
     @overload
-    def __init__(self, rom_name: _Path, CLOCK_SPEED: _Int = 1789773) -> None:
+    def __init__(
+        self, rom_name: _Path, CLOCK_SPEED: _Int = 1789773, *, accuracy: _Accuracy = "fast"
+    ) -> None:
         """A console from an iNES file. OSError if it cannot be read, ValueError if it is
-        not a usable iNES image."""
+        not a usable iNES image. accuracy="hardware" follows the console cycle by cycle;
+        "fast" (the default) steps whole instructions. ValueError for any other mode."""
     @overload
-    def __init__(self, CLOCK_SPEED: _Int = 1789773) -> None:
+    def __init__(self, CLOCK_SPEED: _Int = 1789773, *, accuracy: _Accuracy = "fast") -> None:
         """A console with the built-in blank cartridge."""
     @overload
-    def __init__(self, rom_file: _CartridgeFile | BinaryIO, CLOCK_SPEED: _Int = 1789773) -> None:
+    def __init__(
+        self,
+        rom_file: _CartridgeFile | BinaryIO,
+        CLOCK_SPEED: _Int = 1789773,
+        *,
+        accuracy: _Accuracy = "fast",
+    ) -> None:
         """A console from the bytes an open file object's read() returns."""
+    @property
+    def accuracy(self) -> _Accuracy:
+        """The mode the console was built with: "fast" or "hardware"."""
+    def reset(self) -> None:
+        """Presses the reset button: the CPU runs its reset sequence from the reset
+        vector (A, X, Y kept, S down by 3, I set), the PPU and the APU take their reset
+        lines; RAM and the cartridge's registers are kept. RuntimeError as runFrame, but
+        allowed from the console's own per-frame callable."""
     def cpuMem(self) -> npt.NDArray[np.uint8]:
         """A live, writable view of the 64 KiB CPU address space (no bus effects)."""
     def ppuMem(self) -> npt.NDArray[np.uint8]:

@@ -27,7 +27,8 @@ void check_cartridge(std::string const& name, unsigned char const* image, size_t
 
 // CPU, PPU, clock speed, APU and controllers, in the order every cartridge-file
 // constructor builds them; the APU takes its rate from the clock speed stored first.
-void NESUnit::build_parts(int speed) {
+void NESUnit::build_parts(int speed, NES::Accuracy accuracy) {
+    mode = accuracy;
     cpu = std::make_unique<NES::CPU>(false);
     ppu = std::make_unique<NES::PPU>(cpu.get());
     cpu->clock_speed = clamp_clock_speed(speed);
@@ -42,22 +43,23 @@ void NESUnit::build_parts(int speed) {
 void NESUnit::attach_cartridge() {
     cpu->loadRom(rom.get(), true, battery_ram_path());
     ppu->loadRom(rom.get());
-    cpu->reset();
+    power_on();
 }
 
-NESUnit::NESUnit(char const* rom_name, int speed) {
+NESUnit::NESUnit(char const* rom_name, int speed, NES::Accuracy accuracy) {
     std::vector<unsigned char> const image = NES::read_whole_file(rom_name);
-    build_from_image(rom_name, image.data(), image.size(), speed);
+    build_from_image(rom_name, image.data(), image.size(), speed, accuracy);
 }
 
-NESUnit::NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed) {
-    build_from_image(name, image, size, speed);
+NESUnit::NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed,
+                 NES::Accuracy accuracy) {
+    build_from_image(name, image, size, speed, accuracy);
 }
 
 // The image is checked before the save folder is made, so a malformed cartridge leaves
 // nothing behind.
 void NESUnit::build_from_image(std::string const& name, unsigned char const* image, size_t size,
-                               int speed) {
+                               int speed, NES::Accuracy accuracy) {
     // The name becomes a folder name, and a path is cut at its first NUL.
     if (name.find('\0') != std::string::npos)
         throw std::invalid_argument("the cartridge name contains a NUL character");
@@ -65,12 +67,12 @@ void NESUnit::build_from_image(std::string const& name, unsigned char const* ima
     built_from = name;
     built_from_image = true;
     detectOS(name.c_str());
-    build_parts(speed);
+    build_parts(speed, accuracy);
     rom = std::make_unique<NES::ROM>(long(size), image);
     attach_cartridge();
 }
 
-NESUnit::NESUnit(int speed) {
+NESUnit::NESUnit(int speed, NES::Accuracy accuracy) : mode(accuracy) {
     NES::progress("No rom specified.\n");
     rom = std::make_unique<NES::ROM>();
     NES::progress("rom created.\n");
@@ -85,7 +87,28 @@ NESUnit::NESUnit(int speed) {
     cpu->set_controller(&controller2, 1);
     // The CPU already holds the blank cartridge, so the PPU takes it as it is built.
     ppu = std::make_unique<NES::PPU>(cpu.get());
+    power_on();
+}
+
+// Hardware mode powers up through the CPU's reset sequence, which takes cycles; the fast
+// mode starts at the reset vector at cycle 0.
+void NESUnit::power_on() {
+    cpu->hardware = mode == NES::Accuracy::hardware;
+    ppu->hardware = cpu->hardware;
+    // The fast mode's PPU starts a little into the first line; the console's starts at
+    // its top-left dot.
+    if (cpu->hardware) ppu->dot = 0;
     cpu->reset();
+    frames_seen = ppu->frame_count;
+}
+
+void NESUnit::press_reset() {
+    CallerClaim const claim(*this, "reset", Reentry::share);
+    if (mode == NES::Accuracy::hardware) sync_devices();
+    ppu->press_reset();
+    apu->press_reset();
+    cpu->press_reset();
+    cpu->plan_catch_up();
 }
 
 NESUnit::~NESUnit() {
@@ -149,8 +172,38 @@ void NESUnit::runFrames(int64_t count) {
 void NESUnit::step_frames(int64_t count) {
     cpu->plan_catch_up();
     uint64_t const goal = frames_completed + uint64_t(count);
+    if (mode == NES::Accuracy::hardware) {
+        frames_seen = ppu->frame_count;
+        while (frames_completed < goal)
+            step_exactly();
+        sync_devices();
+        return;
+    }
     while (frames_completed < goal)
         step_lazily();
+}
+
+// In hardware mode the CPU brings the PPU to every cycle at which it could tell, and so
+// the PPU may complete a frame in the middle of an instruction; the frame's callable runs
+// after that instruction.
+void NESUnit::step_exactly() {
+    cpu->clock_exactly();
+    if (ppu->frame_count.load(std::memory_order_relaxed) != frames_seen) finish_frames();
+}
+
+void NESUnit::finish_frames() {
+    sync_devices();
+    frames_seen = ppu->frame_count;
+    ++frames_completed;
+    (*frame_callback())();
+    // The callable may have restored a snapshot or pressed reset.
+    frames_seen = ppu->frame_count;
+    cpu->plan_catch_up();
+}
+
+void NESUnit::sync_devices() {
+    apu->catch_up(cpu->cycles.load(std::memory_order_relaxed));
+    cpu->sync_ppu();
 }
 
 void NESUnit::setController(NES::Controller& controller, int port) {

@@ -27,12 +27,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "apu/apu.hpp"
 #include "cartridge/rom.hpp"
+#include "console/accuracy.hpp"
 #include "cpu/controller.hpp"
 #include "cpu/cpu.hpp"
 #include "persistence/snapshot.hpp"
@@ -41,14 +43,15 @@
 class NESUnit {
 public:
     // A console with the built-in blank cartridge.
-    explicit NESUnit(int speed);
+    explicit NESUnit(int speed, NES::Accuracy accuracy = NES::Accuracy::fast);
     // A console built from an iNES file. A file that cannot be read raises
     // NES::FileError and a malformed image std::invalid_argument, both before any
     // save folder is made.
-    NESUnit(char const* rom_name, int speed);
+    NESUnit(char const* rom_name, int speed, NES::Accuracy accuracy = NES::Accuracy::fast);
     // A console built from an iNES image in memory; `name` names the save folder as a
     // cartridge path would. Refuses a malformed image as the file constructor does.
-    NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed);
+    NESUnit(std::string const& name, unsigned char const* image, size_t size, int speed,
+            NES::Accuracy accuracy = NES::Accuracy::fast);
     // Virtual so that a console handed to its run thread (hand_over_to_run_thread) is
     // destroyed whole, as whatever class it was built as.
     virtual ~NESUnit();
@@ -95,6 +98,12 @@ public:
     // interpreter lock meanwhile. std::invalid_argument for a negative count.
     void runFrames(int64_t count);
     int64_t cycle_count() const { return cpu->cycles; }
+    NES::Accuracy accuracy() const { return mode; }
+    // The reset button: the CPU runs its reset sequence (registers kept but S down by 3
+    // and I set, PC from the reset vector), the PPU and the APU take their reset lines,
+    // RAM and the boards' registers stay. The clocks run on through it. Takes the claim
+    // as runFrame does, but may be pressed from the per-frame callable.
+    void press_reset();
     int64_t frame_count() const { return int64_t(ppu->frame_count); }
     // Plugs a controller into port 0 ($4016) or 1 ($4017); any other port number is
     // refused with std::invalid_argument. The console does not own the controller.
@@ -168,11 +177,15 @@ public:
         not_a_snapshot,
         other_version,
         other_cartridge,
+        other_accuracy,
         damaged
     };
     // `layout`, when given, receives where each field lies in the snapshot.
     std::vector<unsigned char> take_snapshot(std::vector<NES::Snapshot::Span>* layout = nullptr);
     SnapshotVerdict restore_snapshot(unsigned char const* data, size_t size);
+    // The accuracy mode a snapshot was taken in; none when the data is no snapshot of a
+    // format this version reads.
+    static std::optional<NES::Accuracy> snapshot_accuracy(unsigned char const* data, size_t size);
     // Seals a snapshot edited on purpose (by the fuzzer) with its check value anew, so
     // that the edit reaches the checks behind it.
     static void seal_snapshot(std::vector<unsigned char>& snapshot);
@@ -202,10 +215,19 @@ private:
     bool built_from_image = false;
 
     void build_from_image(std::string const& name, unsigned char const* image, size_t size,
-                          int speed);
-    void build_parts(int speed);
+                          int speed, NES::Accuracy accuracy);
+    void build_parts(int speed, NES::Accuracy accuracy);
     void step_frames(int64_t count);
+    // One instruction in hardware mode, with the frame's end and its callable after it.
+    void step_exactly();
+    // Calls the per-frame callable for every frame the PPU completed since the last call.
+    void finish_frames();
+    NES::Accuracy mode = NES::Accuracy::fast;
+    uint64_t frames_seen = 0; // the PPU's frame count at the last finish_frames
     void attach_cartridge();
+    void power_on();
+    // Hardware mode: the APU and the PPU brought to where the CPU stands.
+    void sync_devices();
     bool try_claim(Stepper who);
     void give_back_claim();
     // Waits (without a time limit) until the claim is free and takes it; for stop and

@@ -290,6 +290,15 @@ bool NESUnit::wait_for_turn() {
 void NESUnit::step_while_running() {
     HeldClaim const held(*this);
     cpu->plan_catch_up();
+    if (mode == NES::Accuracy::hardware) {
+        frames_seen = ppu->frame_count;
+        while (running && !paused) {
+            step_exactly();
+            throttle();
+        }
+        sync_devices();
+        return;
+    }
     while (running && !paused) {
         step_lazily();
         throttle();

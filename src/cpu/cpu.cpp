@@ -38,7 +38,29 @@ void CPU::reset() {
     ppu->dot_count = 0;
     apu->cycles = 0;
     apu->samples = 0;
+    if (hardware) {
+        // S powers up as 0; the reset sequence takes it down to $FD.
+        SP = 0;
+        P = FLAG_U | FLAG_I;
+        pc_exact = 0;
+        ppu_deadline = ppu->next_event_dot();
+        reset_sequence();
+        return;
+    }
     PC = abs(at(reset_vector));
+}
+
+void CPU::press_reset() {
+    if (hardware) {
+        pc_exact = uint16_t(get_addr(PC));
+        reset_sequence();
+        return;
+    }
+    SP = uint8_t(SP - 3);
+    P |= FLAG_I;
+    PC = abs(at(reset_vector));
+    add_cycles(7);
+    instruction_start = cycles.load(std::memory_order_relaxed);
 }
 
 // The step through the tables: every byte goes through the general bus.

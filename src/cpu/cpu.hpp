@@ -91,7 +91,12 @@ public:
     // so the test is one addition for every opcode. Derived from mode_names.
     uint8_t const* cross_index[256];
 
+    // Power-on: the clocks start at 0 and PC comes from the reset vector (in hardware mode
+    // through the reset sequence, whose 7 cycles leave S at $FD).
     void reset();
+    // The reset button: S down by 3 without writes, I set, PC from the reset vector; A,
+    // X, Y and the other flags kept; 7 cycles.
+    void press_reset();
     void clock();
     void start_nmi();
     void start_irq();
@@ -139,6 +144,29 @@ public:
     bool load_state(FILE* f);
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
     void snapshot(Snapshot& s);
+
+    // Hardware mode (cycle_bus.cpp, cycle_step.cpp): every cycle is one bus access at its
+    // own cycle. The PPU is brought to the exact dot of every access it could answer, and
+    // to every dot at which it changes what the CPU sees unasked (the deadline, as in
+    // the fast mode); the interrupt lines are sampled at the end of every cycle.
+    bool hardware = false;
+    uint8_t open_bus = 0;         // the last byte on the CPU data bus
+    bool jammed = false;          // a JAM opcode stopped the CPU until reset
+    bool nmi_pending = false;     // an NMI edge was seen and not yet taken
+    bool nmi_level = false;       // the PPU's NMI output when last sampled
+    bool interrupt_due = false;   // an interrupt was due at the end of the latest cycle
+    bool poll_due = false;        // ... at the end of the cycle before it
+    bool take_interrupt = false;  // the last instruction's poll: the next step enters one
+    bool oam_dma_request = false; // a $4014 write: DMA halts the CPU on its next read
+    uint8_t oam_dma_page = 0;
+    bool watch_apu = false; // the APU may raise an IRQ: it keeps pace with every cycle
+    // One instruction, interrupt entry or DMA, cycle by cycle.
+    void clock_exactly();
+    // Brings the PPU to the dot of the current cycle.
+    void sync_ppu();
+    // The dot count the PPU stands at when the CPU accesses the bus on cycle `cycle`.
+    static uint64_t dot_of_cycle(int64_t cycle) { return 3 * uint64_t(cycle) + PPU_LEAD_DOTS; }
+    static constexpr uint64_t PPU_LEAD_DOTS = 1;
 
     // Trace text.
     void ins_str_mem(char* buf, int n, unsigned char* op, signed char* operand);
@@ -290,6 +318,25 @@ private:
     uint8_t read_controller(int port);
     void print_trace(signed char* operand);
     void print_oam();
+
+    // Hardware mode's bus: one cycle each (cycle_bus.hpp, cycle_bus.cpp).
+    uint8_t cycle_read(uint16_t addr);
+    void cycle_write(uint16_t addr, uint8_t value);
+    void end_cycle();
+    uint8_t read_io(uint16_t addr);
+    void write_io(uint16_t addr, uint8_t value);
+    void reach_events();
+    void sample_nmi();
+    void run_oam_dma();
+    // Hardware mode's instruction step (cycle_step.cpp).
+    void execute_exactly(uint8_t opcode);
+    void interrupt_sequence(bool brk);
+    void reset_sequence();
+    uint16_t fetch_word();
+    uint8_t fetch_byte() { return cycle_read(pc_exact++); }
+    void push_exactly(uint8_t value) { cycle_write(uint16_t(0x100 | SP--), value); }
+    uint8_t pull_exactly() { return cycle_read(uint16_t(0x100 | ++SP)); }
+    uint16_t pc_exact = 0; // PC while an instruction runs in hardware mode
 };
 
 } // namespace NES

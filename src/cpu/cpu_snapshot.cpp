@@ -34,6 +34,18 @@ void CPU::snapshot(Snapshot& s) {
     s.clocks.ppu_deadline = s.field(ppu_deadline);
     s.field(catch_up_every_step);
     s.field(prg_bank);
+    if (hardware) {
+        s.field(open_bus);
+        s.field(jammed);
+        s.field(nmi_pending);
+        s.field(nmi_level);
+        s.field(interrupt_due);
+        s.field(poll_due);
+        s.field(take_interrupt);
+        s.field(oam_dma_request);
+        s.field(oam_dma_page);
+        s.field(watch_apu);
+    }
 }
 
 } // namespace NES

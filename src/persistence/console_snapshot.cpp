@@ -4,6 +4,10 @@
 //   the chips' fields: CPU, PPU, APU, mapper (see each chip's snapshot function) |
 //   check value over everything before it (u64)
 //
+// The format version also tells the two accuracy modes apart: a hardware-mode console
+// holds more state (where the CPU's bus and interrupt lines stand, the PPU's latch), so
+// its snapshots are a format of their own, and a console refuses the other mode's.
+//
 // A snapshot is refused whole, before anything changes, when it is of another format
 // or another cartridge, when its check value does not match, when its length is not
 // exactly what this console's fields take, or when its fields describe no state the
@@ -12,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "console/nes_unit.hpp"
 #include "persistence/snapshot.hpp"
@@ -20,6 +25,11 @@ namespace {
 
 constexpr char MAGIC[8] = {'V', 'N', 'D', 'L', 'S', 'N', 'A', 'P'};
 constexpr uint32_t FORMAT_VERSION = 1;
+constexpr uint32_t HARDWARE_FORMAT_VERSION = 0x10001;
+
+uint32_t format_version(NES::Accuracy accuracy) {
+    return accuracy == NES::Accuracy::hardware ? HARDWARE_FORMAT_VERSION : FORMAT_VERSION;
+}
 constexpr size_t HEADER_SIZE = sizeof MAGIC + sizeof(uint32_t) + sizeof(uint64_t);
 constexpr size_t CHECK_SIZE = sizeof(uint64_t);
 
@@ -61,7 +71,9 @@ bool clocks_agree(NES::Snapshot::Clocks const& c) {
     if (c.instruction_start < 0 || c.instruction_start > c.cpu_cycles ||
         c.cpu_cycles - c.instruction_start > MAX_INSTRUCTION_CYCLES)
         return false;
-    if (c.ppu_dots > 3 * cycles || 3 * cycles - c.ppu_dots > MAX_LAG_DOTS) return false;
+    if (c.ppu_dots > 3 * cycles + c.ppu_lead ||
+        3 * cycles - std::min(3 * cycles, c.ppu_dots) > MAX_LAG_DOTS)
+        return false;
     if (c.ppu_deadline > c.ppu_dots + DOTS_PER_FRAME) return false;
     if (c.apu_steps > cycles || 2 * c.apu_steps > cycles + 1 ||
         cycles - std::min(cycles, 2 * c.apu_steps) > MAX_LAG_CYCLES)
@@ -82,6 +94,7 @@ uint64_t NESUnit::cartridge_identity() const {
 }
 
 void NESUnit::visit_chips(NES::Snapshot& s) {
+    if (mode == NES::Accuracy::hardware) s.clocks.ppu_lead = NES::CPU::PPU_LEAD_DOTS;
     cpu->snapshot(s);
     ppu->snapshot(s);
     apu->snapshot(s);
@@ -94,7 +107,8 @@ std::vector<unsigned char> NESUnit::take_snapshot(std::vector<NES::Snapshot::Spa
     std::vector<unsigned char> out;
     out.reserve(HEADER_SIZE + 600 * 1024);
     append(out, MAGIC, sizeof MAGIC);
-    append(out, &FORMAT_VERSION, sizeof FORMAT_VERSION);
+    uint32_t const version = format_version(mode);
+    append(out, &version, sizeof version);
     uint64_t const identity = cartridge_identity();
     append(out, &identity, sizeof identity);
     NES::Snapshot s(out, layout);
@@ -102,6 +116,16 @@ std::vector<unsigned char> NESUnit::take_snapshot(std::vector<NES::Snapshot::Spa
     uint64_t const check = check_value(out.data(), out.size());
     append(out, &check, sizeof check);
     return out;
+}
+
+std::optional<NES::Accuracy> NESUnit::snapshot_accuracy(unsigned char const* data, size_t size) {
+    if (size < HEADER_SIZE + CHECK_SIZE || std::memcmp(data, MAGIC, sizeof MAGIC) != 0)
+        return std::nullopt;
+    uint32_t version;
+    std::memcpy(&version, data + sizeof MAGIC, sizeof version);
+    if (version == FORMAT_VERSION) return NES::Accuracy::fast;
+    if (version == HARDWARE_FORMAT_VERSION) return NES::Accuracy::hardware;
+    return std::nullopt;
 }
 
 void NESUnit::seal_snapshot(std::vector<unsigned char>& snapshot) {
@@ -114,9 +138,11 @@ NESUnit::SnapshotVerdict NESUnit::restore_snapshot(unsigned char const* data, si
     CallerClaim const claim(*this, "restoreSnapshot", Reentry::share);
     if (size < HEADER_SIZE + CHECK_SIZE || std::memcmp(data, MAGIC, sizeof MAGIC) != 0)
         return SnapshotVerdict::not_a_snapshot;
+    std::optional<NES::Accuracy> const accuracy = snapshot_accuracy(data, size);
+    if (!accuracy) return SnapshotVerdict::other_version;
+    if (*accuracy != mode) return SnapshotVerdict::other_accuracy;
     uint32_t version;
     std::memcpy(&version, data + sizeof MAGIC, sizeof version);
-    if (version != FORMAT_VERSION) return SnapshotVerdict::other_version;
     uint64_t identity;
     std::memcpy(&identity, data + sizeof MAGIC + sizeof version, sizeof identity);
     if (identity != cartridge_identity()) return SnapshotVerdict::other_cartridge;

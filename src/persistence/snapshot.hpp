@@ -42,6 +42,9 @@ public:
         uint64_t ppu_dots = 0;
         uint64_t apu_steps = 0;
         int32_t apu_clock = 0;
+        // How far the PPU may stand ahead of three dots per CPU cycle: in hardware mode
+        // it is brought to the dot of the cycle's access.
+        uint64_t ppu_lead = 0;
     };
     Clocks clocks;
 

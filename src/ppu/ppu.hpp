@@ -104,7 +104,16 @@ public:
     // above keep their places.
     bool draw_pictures = true;
 
+    // Hardware mode: the PPU answers the CPU at the exact dot (ppu_exact.cpp).
+    bool hardware = false;
+    uint8_t io_latch = 0; // the CPU-facing data bus, which reads of write-only registers return
+
     void loadRom(ROM* rom);
+    // The reset line: PPUCTRL, PPUMASK, the scroll latches and the read buffer cleared.
+    void press_reset();
+    // The CPU bus's side of $2000-$2007 in hardware mode; `bus` is the CPU's open bus.
+    uint8_t read_register_exactly(uint16_t addr, uint8_t bus);
+    void write_register_exactly(uint16_t addr, signed char& value);
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
     void snapshot(Snapshot& s);
     uint8_t read(int16_t addr);

@@ -99,6 +99,7 @@ void PPU::snapshot(Snapshot& s) {
         s.field(image);
     }
     s.field(color_index);
+    if (hardware) s.field(io_latch);
 }
 
 } // namespace NES

@@ -1,0 +1,128 @@
+// Hardware mode's bus beyond RAM and ROM: the PPU and APU registers, the controller
+// ports, open bus, cartridge RAM and the board's registers, each at the exact cycle of
+// its access; OAM DMA; and bringing the PPU and the APU up to the CPU.
+//
+// The PPU runs lazily as in the fast mode, but its catch-up target is the dot of the
+// access itself (dot_of_cycle), not the start of the instruction. Between accesses it is
+// brought up whenever it reaches its next event (the deadline: the start and the end of
+// vertical blank, the end of a frame, a board's IRQ), so that the NMI line is sampled on
+// the right cycle.
+#include "cpu/cycle_bus.hpp"
+#include "apu/apu.hpp"
+#include "cartridge/mapper.hpp"
+#include "cartridge/rom.hpp"
+#include "ppu/ppu.hpp"
+
+namespace NES {
+
+namespace {
+
+constexpr uint8_t CONTROLLER_OPEN_BITS = 0xE0; // the ports drive bits 0-4 only
+constexpr uint8_t STATUS_OPEN_BIT = 0x20;      // $4015 drives every bit but bit 5
+
+} // namespace
+
+void CPU::sync_ppu() {
+    uint64_t const target = dot_of_cycle(cycles.load(std::memory_order_relaxed));
+    if (ppu->dot_count < target) ppu->run_until(target);
+}
+
+// The PPU's NMI output is VBL AND PPUCTRL bit 7; the CPU's input is edge-triggered.
+void CPU::sample_nmi() {
+    bool const level = ppu->nmi_occurred && (memory[0x2000] & 0x80);
+    if (level && !nmi_level) nmi_pending = true;
+    nmi_level = level;
+}
+
+void CPU::reach_events() {
+    int64_t const c = cycles.load(std::memory_order_relaxed);
+    if (watch_apu) {
+        apu->catch_up(c);
+        watch_apu = apu->irq_possible();
+    }
+    if (dot_of_cycle(c) > ppu_deadline) {
+        sync_ppu();
+        sample_nmi();
+        ppu_deadline = ppu->next_event_dot();
+    }
+}
+
+uint8_t CPU::read_io(uint16_t addr) {
+    if (addr < 0x4000) {
+        sync_ppu();
+        uint16_t const reg = uint16_t(0x2000 | (addr & 7));
+        open_bus = ppu->read_register_exactly(reg, open_bus);
+        if (reg == 0x2002) sample_nmi();
+        return open_bus;
+    }
+    switch (addr) {
+    case 0x4015: {
+        // The status drives the 2A03's inner bus only: the pins keep their byte.
+        apu->catch_up(cycles.load(std::memory_order_relaxed));
+        uint8_t const status = uint8_t((open_bus & STATUS_OPEN_BIT) | apu->read_status());
+        watch_apu = apu->irq_possible();
+        return status;
+    }
+    case 0x4016:
+    case 0x4017:
+        open_bus =
+            uint8_t((open_bus & CONTROLLER_OPEN_BITS) | (read_controller(addr - 0x4016) & 1));
+        return open_bus;
+    default: break;
+    }
+    // Cartridge RAM answers at $6000-$7FFF; nothing answers at $4000-$5FFF.
+    if (addr >= 0x6000) open_bus = uint8_t(memory[addr]);
+    return open_bus;
+}
+
+void CPU::write_io(uint16_t addr, uint8_t value) {
+    int64_t const c = cycles.load(std::memory_order_relaxed);
+    signed char d = static_cast<signed char>(value);
+    if (addr < 0x4000) {
+        sync_ppu();
+        uint16_t const reg = uint16_t(0x2000 | (addr & 7));
+        ppu->write_register_exactly(reg, d);
+        if (reg != 0x2002) memory[reg] = d;
+        if (reg == 0x2000) sample_nmi();
+        ppu_deadline = ppu->next_event_dot();
+        return;
+    }
+    if (addr < 0x4018) {
+        if (addr == 0x4014) {
+            oam_dma_request = true;
+            oam_dma_page = value;
+        } else if (addr == 0x4016) {
+            write_strobe(value);
+        } else {
+            apu->catch_up(c);
+            apu->write_register(addr, value);
+            watch_apu = apu->irq_possible();
+        }
+        memory[addr] = d;
+        return;
+    }
+    if (addr < 0x6000) return;
+    // A board's register may switch the banks the PPU draws and the DMC reads.
+    if (addr >= 0x8000) {
+        apu->catch_up(c);
+        sync_ppu();
+    }
+    void* args[3] = {this, ppu, apu};
+    rom->mapper->map_write(args, memory + addr, &d);
+    if (addr < 0x8000) memory[addr] = d;
+    ppu_deadline = ppu->next_event_dot();
+}
+
+// OAM DMA halts the CPU on a read: one halted cycle, one more when the copy would
+// otherwise start on a write cycle, then 256 reads and writes to $2004, each with its
+// side effects: 513 or 514 cycles.
+void CPU::run_oam_dma() {
+    oam_dma_request = false;
+    cycle_read(pc_exact);
+    if (cycles.load(std::memory_order_relaxed) & 1) cycle_read(pc_exact);
+    uint16_t const source = uint16_t(oam_dma_page << 8);
+    for (int i = 0; i < 256; ++i)
+        cycle_write(0x2004, cycle_read(uint16_t(source + i)));
+}
+
+} // namespace NES
