@@ -166,7 +166,13 @@ public:
     void sync_ppu();
     // The dot count the PPU stands at when the CPU accesses the bus on cycle `cycle`.
     static uint64_t dot_of_cycle(int64_t cycle) { return 3 * uint64_t(cycle) + PPU_LEAD_DOTS; }
-    static constexpr uint64_t PPU_LEAD_DOTS = 1;
+    static constexpr uint64_t PPU_LEAD_DOTS = 2;
+    // The dot count up to which the NMI line has been sampled at the end of the cycle
+    // before cycle `cycle`: the CPU sees the PPU's NMI output a little after the dots
+    // of its own access, so a PPUSTATUS read in the next cycle can still cancel an NMI
+    // the PPU raised one or two dots before that read.
+    static uint64_t nmi_sample_dot(int64_t cycle) { return dot_of_cycle(cycle) - NMI_SAMPLE_LAG; }
+    static constexpr uint64_t NMI_SAMPLE_LAG = 2;
 
     // Trace text.
     void ins_str_mem(char* buf, int n, unsigned char* op, signed char* operand);

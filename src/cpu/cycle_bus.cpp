@@ -40,8 +40,9 @@ void CPU::reach_events() {
         apu->catch_up(c);
         watch_apu = apu->irq_possible();
     }
-    if (dot_of_cycle(c) > ppu_deadline) {
-        sync_ppu();
+    uint64_t const sampled = nmi_sample_dot(c);
+    if (sampled > ppu_deadline) {
+        if (ppu->dot_count < sampled) ppu->run_until(sampled);
         sample_nmi();
         ppu_deadline = ppu->next_event_dot();
     }
@@ -83,7 +84,12 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
         uint16_t const reg = uint16_t(0x2000 | (addr & 7));
         ppu->write_register_exactly(reg, d);
         if (reg != 0x2002) memory[reg] = d;
-        if (reg == 0x2000) sample_nmi();
+        // The CPU samples the NMI line a dot after the write (the end of this cycle).
+        if (reg == 0x2000) {
+            uint64_t const sampled = nmi_sample_dot(c + 1);
+            if (ppu->dot_count < sampled) ppu->run_until(sampled);
+            sample_nmi();
+        }
         ppu_deadline = ppu->next_event_dot();
         return;
     }

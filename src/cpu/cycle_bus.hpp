@@ -13,7 +13,7 @@ namespace NES {
 inline void CPU::end_cycle() {
     int64_t const c = cycles.load(std::memory_order_relaxed) + 1;
     cycles.store(c, std::memory_order_relaxed);
-    if (dot_of_cycle(c) > ppu_deadline || watch_apu) reach_events();
+    if (nmi_sample_dot(c) > ppu_deadline || watch_apu) reach_events();
     poll_due = interrupt_due;
     interrupt_due = nmi_pending || (irq_pending && !(P & FLAG_I));
 }

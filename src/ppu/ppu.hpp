@@ -107,6 +107,9 @@ public:
     // Hardware mode: the PPU answers the CPU at the exact dot (ppu_exact.cpp).
     bool hardware = false;
     uint8_t io_latch = 0; // the CPU-facing data bus, which reads of write-only registers return
+    uint64_t latch_refreshed[8] = {}; // per latch bit, the dot count when it last took a 1
+    // Toggled by every frame; an odd frame with rendering on skips its last dot.
+    bool odd_frame = false;
 
     void loadRom(ROM* rom);
     // The reset line: PPUCTRL, PPUMASK, the scroll latches and the read buffer cleared.
@@ -146,6 +149,12 @@ public:
     void write_register(uint16_t addr, signed char& value);
 
 private:
+    uint8_t decayed_latch();
+    uint8_t drive_latch(uint8_t driven, uint8_t value);
+    uint8_t drive_latch_from_data();
+    uint16_t data_address() const;
+    void step_data_address();
+    bool rendering_line() const;
     uint8_t read_status();
     void advance_address() { v = uint16_t(v + ((*ppuctrl & 0x04) ? 32 : 1)); }
 
@@ -163,6 +172,7 @@ private:
     int sprite_row_address(uint8_t const* sprite, uint8_t ctrl) const;
     void publish_frame();
     void vertical_blank_dot();
+    void begin_frame();
     void advance_dot();
 
     // The renderer over spans of dots, for run_until (ppu_line_renderer.cpp).

@@ -11,6 +11,7 @@ constexpr uint8_t CTRL_SPRITE_TABLE = 0x08; // 8x8 sprite patterns at 0x1000
 constexpr uint8_t CTRL_BG_TABLE = 0x10;     // background patterns at 0x1000
 constexpr uint8_t CTRL_TALL_SPRITES = 0x20; // 8x16 sprites
 // PPUMASK bits.
+constexpr uint8_t MASK_GREYSCALE = 0x01;    // colours ANDed with $30
 constexpr uint8_t MASK_BG_LEFT = 0x02;      // background in the leftmost 8 pixels
 constexpr uint8_t MASK_SPRITES_LEFT = 0x04; // sprites in the leftmost 8 pixels
 constexpr uint8_t MASK_BG = 0x08;

@@ -1,11 +1,26 @@
 // The PPU's registers as hardware mode's CPU bus sees them, at the exact dot of the
-// access: the I/O latch and its open-bus bits, the vertical-blank race of $2002, the
-// palette's answer through $2007 and the reset line.
+// access, and the reset line.
+//
+// The CPU-facing data bus is a latch whose bits decay: a write to any register loads all
+// eight; a read refreshes the bits the register drives and returns the latch in the
+// others; a bit not refreshed with a 1 for about 600 ms reads 0 again. PPUSTATUS drives
+// bits 5-7, OAMDATA and non-palette PPUDATA all eight, palette PPUDATA bits 0-5, the
+// write-only registers none.
+#include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
 #include "ppu/ppu.hpp"
 #include "ppu/ppu_bits.hpp"
 
 namespace NES {
+
+using namespace ppu_bits;
+
+namespace {
+
+// About 600 ms of dots: a latch bit last refreshed with a 1 longer ago reads 0.
+constexpr uint64_t LATCH_DECAY_DOTS = 3 * 1789773 * 6 / 10;
+
+} // namespace
 
 void PPU::press_reset() {
     cpu->memory[0x2000] = 0;
@@ -14,21 +29,110 @@ void PPU::press_reset() {
     t = 0;
     x = 0;
     read_buffer = 0;
+    odd_frame = false;
 }
 
-uint8_t PPU::read_register_exactly(uint16_t addr, uint8_t) {
-    switch (addr) {
-    case 0x2002: io_latch = uint8_t((read_register(addr) & 0xE0) | (io_latch & 0x1F)); break;
-    case 0x2004:
-    case 0x2007: io_latch = read_register(addr); break;
-    default: break;
-    }
+uint8_t PPU::decayed_latch() {
+    for (int bit = 0; bit < 8; ++bit)
+        if (dot_count - latch_refreshed[bit] > LATCH_DECAY_DOTS) io_latch &= uint8_t(~(1 << bit));
     return io_latch;
 }
 
+// The bits of `driven` take their value from `value` and are refreshed.
+uint8_t PPU::drive_latch(uint8_t driven, uint8_t value) {
+    decayed_latch();
+    io_latch = uint8_t((io_latch & ~driven) | (value & driven));
+    for (int bit = 0; bit < 8; ++bit)
+        if (driven & value & (1 << bit)) latch_refreshed[bit] = dot_count;
+    return io_latch;
+}
+
+bool PPU::rendering_line() const {
+    return rendering && (scanline < 240 || scanline == 261);
+}
+
+uint8_t PPU::read_register_exactly(uint16_t addr, uint8_t) {
+    rendering = (*ppumask & (MASK_BG | MASK_SPRITES)) != 0;
+    switch (addr) {
+    case 0x2002: {
+        uint8_t const status = uint8_t(*ppustatus);
+        *ppustatus = static_cast<signed char>(status & ~STATUS_VBLANK);
+        w = false;
+        nmi_occurred = false;
+        // A read on the dot before vertical blank starts keeps the flag (and its NMI) from
+        // being set at all this frame.
+        if (scanline == 241 && dot == 1) suppress_vbl = suppress_nmi = true;
+        return drive_latch(0xE0, status);
+    }
+    case 0x2004: {
+        // While the evaluator clears secondary OAM it reads $FF on OAMDATA.
+        bool const clearing = rendering_line() && dot >= 1 && dot <= 64;
+        return drive_latch(0xFF, clearing ? 0xFF : oam[oam_addr]);
+    }
+    case 0x2007: return drive_latch_from_data();
+    default: return decayed_latch();
+    }
+}
+
+// The address PPUDATA reaches: the 32 palette cells repeat through $3F00-$3FFF, and the
+// sprite palettes' first cells are the background ones.
+uint16_t PPU::data_address() const {
+    uint16_t a = v & 0x3FFF;
+    if (a < 0x3F00) return a;
+    a = uint16_t(0x3F00 | (a & 0x1F));
+    return (a & 0x13) == 0x10 ? uint16_t(a & ~0x10) : a;
+}
+
+// PPUDATA: below the palette the read buffer answers and is refilled; the palette
+// answers at once (six bits) and the buffer takes the nametable byte beneath it.
+uint8_t PPU::drive_latch_from_data() {
+    uint16_t const a = data_address();
+    uint8_t result;
+    if (a >= 0x3F00) {
+        uint8_t colour = read(int16_t(a));
+        if (*ppumask & MASK_GREYSCALE) colour &= 0x30;
+        read_buffer = read(int16_t(a - 0x1000));
+        result = drive_latch(0x3F, colour);
+    } else {
+        result = drive_latch(0xFF, read_buffer);
+        read_buffer = read(int16_t(a));
+    }
+    step_data_address();
+    return result;
+}
+
+// Outside rendering PPUDATA steps v by 1 or 32; during rendering the access instead
+// clocks the renderer's coarse X and Y increments at once.
+void PPU::step_data_address() {
+    if (rendering_line()) {
+        v_horiz();
+        v_vert();
+    } else {
+        advance_address();
+    }
+}
+
 void PPU::write_register_exactly(uint16_t addr, signed char& value) {
-    io_latch = uint8_t(value);
-    if (addr != 0x2002 && addr != 0x2001) write_register(addr, value);
+    drive_latch(0xFF, uint8_t(value));
+    rendering = (*ppumask & (MASK_BG | MASK_SPRITES)) != 0;
+    switch (addr) {
+    case 0x2001:
+    case 0x2002: break;
+    case 0x2004:
+        // During rendering the write is dropped, and OAMADDR moves on to the next sprite.
+        if (rendering_line())
+            oam_addr = uint8_t(oam_addr + 4);
+        else
+            write_register(addr, value);
+        break;
+    case 0x2007: {
+        uint16_t const a = data_address();
+        if (a >= 0x2000 || rom->chr_size == 0) write(int16_t(a), value);
+        step_data_address();
+        break;
+    }
+    default: write_register(addr, value); break;
+    }
 }
 
 } // namespace NES

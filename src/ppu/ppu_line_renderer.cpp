@@ -164,6 +164,7 @@ uint64_t PPU::idle_dots() const {
     };
     if (!vblank) act_at(241, 1);
     act_at(261, 1);
+    if (hardware) act_at(261, 340); // ends an odd frame one dot early
     if (rendering) {
         act_at(261, 257);
         int32_t const reload_first = 261 * DOTS_PER_LINE + 280;
@@ -206,6 +207,7 @@ void PPU::move_counters(uint64_t n) {
         position -= DOTS_PER_FRAME;
         frame_count.store(frame_count.load(std::memory_order_relaxed) + 1,
                           std::memory_order_relaxed);
+        odd_frame = !odd_frame;
         post_render = false;
     }
     scanline = int32_t(position / DOTS_PER_LINE);

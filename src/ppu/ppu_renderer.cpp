@@ -270,17 +270,26 @@ void PPU::vertical_blank_dot() {
     }
 }
 
+void PPU::begin_frame() {
+    dot = 0;
+    scanline = 0;
+    frame_count.store(frame_count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    odd_frame = !odd_frame;
+    post_render = false;
+}
+
 // The mapper sees the counters already naming the next dot.
 void PPU::advance_dot() {
     ++dot_count;
     if (++dot == 341) {
-        dot = 0;
         if (scanline == 261) {
-            scanline = 0;
-            frame_count.store(frame_count.load(std::memory_order_relaxed) + 1,
-                              std::memory_order_relaxed);
-            post_render = false;
+            // The console's odd frames with rendering on are a dot shorter: the next
+            // frame's first dot (an idle one) is skipped.
+            bool const skip = hardware && odd_frame && (*ppumask & (MASK_BG | MASK_SPRITES));
+            begin_frame();
+            if (skip) dot = 1;
         } else {
+            dot = 0;
             ++scanline;
         }
     }

@@ -99,7 +99,11 @@ void PPU::snapshot(Snapshot& s) {
         s.field(image);
     }
     s.field(color_index);
-    if (hardware) s.field(io_latch);
+    if (hardware) {
+        s.field(io_latch);
+        s.field(latch_refreshed);
+        s.field(odd_frame);
+    }
 }
 
 } // namespace NES
