@@ -19,6 +19,7 @@ constexpr int NAMETABLE_SIZE = 0x400;
 void Mapper::map_write(void**, signed char*, signed char*) {}
 void Mapper::map_read(void**, signed char*) {}
 void Mapper::clock(void**) {}
+void Mapper::a12_rose(void**, uint64_t, uint64_t) {}
 uint64_t Mapper::quiet_dots(PPU const&) const {
     return UINT64_MAX;
 }

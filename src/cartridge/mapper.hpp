@@ -44,6 +44,10 @@ public:
     // raise an IRQ, so that the console may let the PPU run behind the CPU that long. 0
     // means the very next dot.
     virtual uint64_t quiet_dots(PPU const& ppu) const;
+    // Hardware mode, for a board that watches PPU address line A12: the line rose on dot
+    // `dot` (the PPU's dot count) after being low since dot `low_since`.
+    virtual bool watches_a12() const { return false; }
+    virtual void a12_rose(void** args, uint64_t dot, uint64_t low_since);
     // The board's registers at the start of a zeroed 256-byte save-state record.
     virtual void serialize(void** args, char* record);
     // Restores the registers from a record, after the memory images were restored.

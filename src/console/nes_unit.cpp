@@ -98,6 +98,7 @@ void NESUnit::power_on() {
     // The fast mode's PPU starts a little into the first line; the console's starts at
     // its top-left dot.
     if (cpu->hardware) ppu->dot = 0;
+    ppu->traces_a12 = cpu->hardware && rom->mapper->watches_a12();
     cpu->reset();
     frames_seen = ppu->frame_count;
 }

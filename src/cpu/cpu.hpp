@@ -159,7 +159,8 @@ public:
     bool take_interrupt = false;  // the last instruction's poll: the next step enters one
     bool oam_dma_request = false; // a $4014 write: DMA halts the CPU on its next read
     uint8_t oam_dma_page = 0;
-    bool watch_apu = false; // the APU may raise an IRQ: it keeps pace with every cycle
+    bool watch_apu = false;  // the APU may raise an IRQ: it keeps pace with every cycle
+    bool mapper_irq = false; // the board's IRQ line, held until the board releases it
     // One instruction, interrupt entry or DMA, cycle by cycle.
     void clock_exactly();
     // Brings the PPU to the dot of the current cycle.

@@ -45,6 +45,7 @@ void CPU::snapshot(Snapshot& s) {
         s.field(oam_dma_request);
         s.field(oam_dma_page);
         s.field(watch_apu);
+        s.field(mapper_irq);
     }
 }
 

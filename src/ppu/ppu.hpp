@@ -110,6 +110,11 @@ public:
     uint64_t latch_refreshed[8] = {}; // per latch bit, the dot count when it last took a 1
     // Toggled by every frame; an odd frame with rendering on skips its last dot.
     bool odd_frame = false;
+    // The board watches address line A12 (MMC3 in hardware mode): the PPU tells it of
+    // every change of the line, at its dot (ppu_address_line.cpp).
+    bool traces_a12 = false;
+    bool a12_high = false;    // the line as last reported
+    uint64_t a12_fell_at = 0; // the dot count when it last fell
 
     void loadRom(ROM* rom);
     // The reset line: PPUCTRL, PPUMASK, the scroll latches and the read buffer cleared.
@@ -142,6 +147,11 @@ public:
     // drops it at line 261 dot 1 and ends the frame at line 261 dot 340; a board that
     // counts dots may raise an IRQ.
     uint64_t next_event_dot() const;
+    // Hardware mode, for a board that watches A12: the dot count at which the line may
+    // next rise (UINT64_MAX when nothing the PPU does unasked can raise it), and the
+    // line's level after a CPU access put v on the PPU's address bus.
+    uint64_t next_a12_rise_dot() const;
+    void put_v_on_address_bus();
 
     // The CPU bus's side of $2000-$2007. A write may change the byte that the bus then
     // stores (OAMDATA masks attribute bytes).
@@ -175,7 +185,14 @@ private:
     void begin_frame();
     void advance_dot();
 
+    // A12 as the fetches move it (ppu_address_line.cpp).
+    void run_tracing_a12(uint64_t target);
+    int next_a12_candidate(int line, int dot) const;
+    bool a12_at(int line, int dot) const;
+    void report_a12(bool high, uint64_t at_dot);
+
     // The renderer over spans of dots, for run_until (ppu_line_renderer.cpp).
+    void run_dots(uint64_t target);
     bool spans_keep_board_clocks() const;
     uint64_t idle_dots() const;
     void advance_dots(uint64_t n);

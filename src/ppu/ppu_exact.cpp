@@ -98,6 +98,7 @@ uint8_t PPU::drive_latch_from_data() {
         read_buffer = read(int16_t(a));
     }
     step_data_address();
+    if (!rendering_line()) put_v_on_address_bus();
     return result;
 }
 
@@ -129,8 +130,13 @@ void PPU::write_register_exactly(uint16_t addr, signed char& value) {
         uint16_t const a = data_address();
         if (a >= 0x2000 || rom->chr_size == 0) write(int16_t(a), value);
         step_data_address();
+        if (!rendering_line()) put_v_on_address_bus();
         break;
     }
+    case 0x2006:
+        write_register(addr, value);
+        if (!w && !rendering_line()) put_v_on_address_bus(); // the second write set v
+        break;
     default: write_register(addr, value); break;
     }
 }

@@ -115,6 +115,11 @@ struct TileFetch {
 
 void PPU::run_until(uint64_t target) {
     if (dot_count >= target) return;
+    if (traces_a12) return run_tracing_a12(target);
+    run_dots(target);
+}
+
+void PPU::run_dots(uint64_t target) {
     if (!spans_keep_board_clocks()) {
         while (dot_count < target)
             cycle();

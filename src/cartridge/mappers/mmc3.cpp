@@ -14,6 +14,21 @@ namespace {
 constexpr uint8_t PRG_MODE = 0x40, CHR_INVERSION = 0x80;
 constexpr uint8_t SHOW_BACKGROUND_OR_SPRITES = 0x18; // PPUMASK bits 3 and 4
 constexpr int COUNTING_DOT = 256;
+// The filter passes a rise only after A12 stayed low through M2 falls counted this way
+// (cycle boundaries between the dot it fell and the dot it rose) numbering at least
+// four: the nine-dot low between a line's last nametable fetches (dot 337) and the next
+// line's first pattern fetch (dot 5), three cycles exactly, is filtered out, so that a
+// background at $1000 clocks the counter once per line, as the scanline-timing test
+// cartridge shows; a CPU toggling A12 through $2006 passes it.
+constexpr uint64_t A12_FILTER_M2_FALLS = 4;
+
+// Cycle boundaries between two dots: one per CPU cycle, where the cycle whose access the
+// PPU meets at dot_of_cycle ends.
+uint64_t m2_falls_between(uint64_t from, uint64_t to) {
+    uint64_t const lead = CPU::PPU_LEAD_DOTS;
+    auto cycle_at = [&](uint64_t dot) { return dot < lead ? 0 : (dot - lead) / 3; };
+    return cycle_at(to) - cycle_at(from);
+}
 
 // PPU address of the bank of each CHR register R0-R5 without inversion.
 constexpr uint16_t CHR_TARGET[6] = {0x0000, 0x0800, 0x1000, 0x1400, 0x1800, 0x1C00};
@@ -50,7 +65,10 @@ void MMC3::map_write(void** args, signed char* addr, signed char* value) {
         else
             irq_latch = v;
         break;
-    case 7: irq_enable = odd; break;
+    case 7:
+        irq_enable = odd;
+        if (!odd) cpu.mapper_irq = false; // hardware mode's IRQ line: $E000 releases it
+        break;
     default: protect_prg_ram(address, addr, value); break;
     }
 }
@@ -88,11 +106,16 @@ void MMC3::protect_prg_ram(int32_t address, signed char* addr, signed char* valu
 
 void MMC3::clock(void** args) {
     PPU const& ppu = ppu_of(args);
+    if (ppu.traces_a12) return; // hardware mode counts A12 rises instead
     if (ppu.dot == COUNTING_DOT && !ppu.vblank && (*ppu.ppumask & SHOW_BACKGROUND_OR_SPRITES))
         scanline_clock(&cpu_of(args));
 }
 
 uint64_t MMC3::quiet_dots(PPU const& ppu) const {
+    if (ppu.traces_a12) {
+        uint64_t const rise = ppu.next_a12_rise_dot();
+        return rise == UINT64_MAX ? UINT64_MAX : rise - ppu.dot_count;
+    }
     int32_t const last_quiet = COUNTING_DOT - 1;
     return uint64_t(ppu.dot <= last_quiet ? last_quiet - ppu.dot : 341 - ppu.dot + last_quiet);
 }
@@ -109,6 +132,18 @@ void MMC3::scanline_clock(CPU* cpu) {
     } else {
         --irq_counter;
     }
+}
+
+// The counter is reloaded when it is 0 or a reload was asked for ($C001 leaves it at
+// -1), else decremented; then a counter of 0 raises the IRQ while IRQs are enabled (the
+// common revision: a latch of 0 raises it on every clock).
+void MMC3::a12_rose(void** args, uint64_t dot, uint64_t low_since) {
+    if (m2_falls_between(low_since, dot) < A12_FILTER_M2_FALLS) return;
+    if (irq_counter <= 0)
+        irq_counter = irq_latch;
+    else
+        --irq_counter;
+    if (irq_counter == 0 && irq_enable) cpu_of(args).mapper_irq = true;
 }
 
 void MMC3::serialize(void**, char* record) {

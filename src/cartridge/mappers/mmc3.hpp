@@ -44,6 +44,10 @@ public:
     void map_write(void** args, signed char* addr, signed char* value) override;
     void snapshot(Snapshot& s) override;
     void clock(void** args) override;
+    // Hardware mode: the counter is clocked by rises of PPU A12 that follow a low of at
+    // least three M2 (CPU clock) falls; the IRQ is a level the CPU sees until $E000.
+    bool watches_a12() const override { return true; }
+    void a12_rose(void** args, uint64_t dot, uint64_t low_since) override;
     // The counter steps when a dot leaves the PPU at dot 256: after the PPU draws dot 255.
     uint64_t quiet_dots(PPU const& ppu) const override;
     // One step of the scanline counter; an IRQ goes to `cpu`.
