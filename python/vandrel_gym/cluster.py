@@ -235,8 +235,7 @@ class RayVectorEnv(VectorEnv):
         cartridge = self._settings.rom
         if not isinstance(cartridge, Cartridge):
             cartridge = Cartridge.read(cartridge)    # read here: the actors get the bytes
-        self.metadata = {**type(self).metadata,
-                         "render_fps": FRAME_RATE / self._settings.frameskip}
+        self.metadata = self._settings.metadata(type(self).metadata)
         self.render_mode = self._settings.render_mode
         self.single_observation_space = self._settings.observation_space()
         self.single_action_space = self._settings.action_space()
@@ -263,6 +262,11 @@ class RayVectorEnv(VectorEnv):
         # Where each actor runs: its process id and the Ray node (machine) holding it.
         self.actor_pids: list[int] = [pid for pid, _ in started]
         self.actor_nodes: list[str] = [node for _, node in started]
+
+    @property
+    def accuracy(self) -> str:
+        """The consoles' mode, "hardware" or "fast"."""
+        return self._settings.accuracy
 
     def get_action_meanings(self) -> list[str]:
         """Names of the actions ("noop", "right+a", ...), or of the buttons for MultiBinary."""

@@ -41,6 +41,9 @@ _BIT_WEIGHTS = np.array([1 << bit for bit in range(8)], dtype=np.uint16)
 _MAX_SEED = 2**63
 _MAX_NOOPS = 100_000    # the batch stepper's bound (NES::MAX_NOOPS)
 _MAX_FRAME_STACK = 64
+ACCURACIES = ("fast", "hardware")
+"""The consoles' modes: "hardware" follows the console cycle by cycle, "fast" steps whole
+instructions and lets the picture and sound catch up (quicker)."""
 
 RewardFn = Callable[[np.ndarray, np.ndarray], SupportsFloat]
 TerminatedFn = Callable[[np.ndarray], bool]
@@ -66,6 +69,12 @@ def _seed(seed: object, count: int = 1) -> int:
     return number
 
 
+def _accuracy(value: object) -> str:
+    if not isinstance(value, str) or value not in ACCURACIES:
+        raise ValueError(f"accuracy must be 'fast' or 'hardware', got {value!r}")
+    return str(value)
+
+
 @dataclass(frozen=True)
 class Settings:
     """The options NESEnv and NESVectorEnv share, checked."""
@@ -83,12 +92,13 @@ class Settings:
     render_mode: str | None
     grayscale_channel: bool = False
     frame_stack: int = 1
+    accuracy: str = "hardware"
 
     @classmethod
     def check(cls, rom, *, obs_type, frameskip, repeat_action_probability,
               max_episode_frames, actions, reward_fn, terminated_fn, noop_max,
               start_frames, render_mode, render_modes, grayscale_channel=False,
-              frame_stack=1) -> Settings:
+              frame_stack=1, accuracy="hardware") -> Settings:
         if not isinstance(rom, Cartridge):
             if not isinstance(rom, (str, os.PathLike)):
                 raise TypeError("rom must be a path (str or os.PathLike) or a Cartridge, not "
@@ -134,19 +144,25 @@ class Settings:
         frame_stack = _whole("frame_stack", frame_stack, 1)
         if frame_stack > _MAX_FRAME_STACK:
             raise ValueError(f"frame_stack must be 1-{_MAX_FRAME_STACK}, got {frame_stack}")
+        accuracy = _accuracy(accuracy)
         return cls(rom, obs_type, frameskip, probability, max_episode_frames, masks,
                    reward_fn, terminated_fn, noop_max, start_frames, render_mode,
-                   bool(grayscale_channel), frame_stack)
+                   bool(grayscale_channel), frame_stack, accuracy)
 
     def batch(self, count: int, threads: int):
         from ._batch import Batch
         options = dict(threads=threads, frame_skip=self.frameskip, max_pool=True,
                        observation=_BATCH_OBSERVATIONS[self.obs_type],
                        start_frames=self.start_frames, noop_max=self.noop_max,
-                       repeat_action_probability=self.repeat_action_probability)
+                       repeat_action_probability=self.repeat_action_probability,
+                       accuracy=self.accuracy)
         if isinstance(self.rom, Cartridge):
             return Batch.from_image(self.rom.image, count, name=self.rom.name, **options)
         return Batch(self.rom, count, **options)
+
+    def metadata(self, base: dict[str, Any]) -> dict[str, Any]:
+        """An environment's metadata: `base` (its class's) with this frame rate and mode."""
+        return {**base, "render_fps": FRAME_RATE / self.frameskip, "accuracy": self.accuracy}
 
     def frame_shape(self) -> tuple[int, ...]:
         """The shape of one step's observation, before stacking."""
@@ -248,6 +264,9 @@ class NESEnv(gym.Env[np.ndarray, Any]):
             channel axis for "rgb" and channelled grayscale ((84, 84, k)), along a new
             leading axis otherwise ((k, 84, 84), (k, 2048)), oldest first. A reset
             fills the stack with the episode's first observation.
+        accuracy: "hardware" (the default: the console cycle by cycle, the game as
+            the console shows it) or "fast" (whole instructions, quicker). Read it
+            back as `accuracy` or metadata["accuracy"].
     """
 
     # A step shows one picture every `frameskip` frames: render_fps is set per
@@ -261,15 +280,15 @@ class NESEnv(gym.Env[np.ndarray, Any]):
                  reward_fn: RewardFn | None = None, terminated_fn: TerminatedFn | None = None,
                  noop_max: int = 30, start_frames: int = 0,
                  render_mode: str | None = None, grayscale_channel: bool = False,
-                 frame_stack: int = 1) -> None:
+                 frame_stack: int = 1, accuracy: str = "hardware") -> None:
         self._settings = Settings.check(
             rom, obs_type=obs_type, frameskip=frameskip,
             repeat_action_probability=repeat_action_probability,
             max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
             terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
             render_mode=render_mode, render_modes=self.metadata["render_modes"],
-            grayscale_channel=grayscale_channel, frame_stack=frame_stack)
-        self.metadata = {**type(self).metadata, "render_fps": FRAME_RATE / self._settings.frameskip}
+            grayscale_channel=grayscale_channel, frame_stack=frame_stack, accuracy=accuracy)
+        self.metadata = self._settings.metadata(type(self).metadata)
         self.render_mode = render_mode
         self.observation_space = self._settings.observation_space()
         self.action_space = self._settings.action_space()
@@ -279,6 +298,11 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         self._previous_ram: np.ndarray | None = None
         self._window = None
         self._clock = None
+
+    @property
+    def accuracy(self) -> str:
+        """The consoles' mode, "hardware" or "fast"."""
+        return self._settings.accuracy
 
     @property
     def action_masks(self) -> np.ndarray | None:

@@ -78,7 +78,8 @@ class NESVectorEnv(VectorEnv):
                  terminated_fn: BatchTerminatedFn | None = None,
                  noop_max: int = 30, start_frames: int = 0,
                  render_mode: str | None = None, copy: bool = True,
-                 grayscale_channel: bool = False, frame_stack: int = 1) -> None:
+                 grayscale_channel: bool = False, frame_stack: int = 1,
+                 accuracy: str = "hardware") -> None:
         self.num_envs = _whole("num_envs", num_envs, 1)
         threads = _whole("threads", threads, 0)
         if not isinstance(copy, (bool, np.bool_)):
@@ -89,9 +90,8 @@ class NESVectorEnv(VectorEnv):
             max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
             terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
             render_mode=render_mode, render_modes=self.metadata["render_modes"],
-            grayscale_channel=grayscale_channel, frame_stack=frame_stack)
-        self.metadata = {**type(self).metadata,
-                         "render_fps": FRAME_RATE / self._settings.frameskip}
+            grayscale_channel=grayscale_channel, frame_stack=frame_stack, accuracy=accuracy)
+        self.metadata = self._settings.metadata(type(self).metadata)
         self.render_mode = render_mode
         self.copy = bool(copy)
         self.single_observation_space = self._settings.observation_space()
@@ -104,6 +104,11 @@ class NESVectorEnv(VectorEnv):
         self._autoreset = np.zeros(self.num_envs, dtype=bool)
         self._previous_ram: np.ndarray | None = None
         self._all_true = np.ones(self.num_envs, dtype=bool)
+
+    @property
+    def accuracy(self) -> str:
+        """The consoles' mode, "hardware" or "fast"."""
+        return self._settings.accuracy
 
     def get_action_meanings(self) -> list[str]:
         """Names of the actions ("noop", "right+a", ...), or of the buttons for MultiBinary."""

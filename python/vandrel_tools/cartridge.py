@@ -35,6 +35,16 @@ def positive_number(text):
     return int(text)
 
 
+ACCURACIES = ("fast", "hardware")
+
+
+def add_accuracy_option(parser):
+    """--accuracy, the mode every console of the tool is built in."""
+    parser.add_argument("--accuracy", choices=ACCURACIES, default="fast",
+                        help="fast: whole instructions (the default); hardware: the console "
+                             "cycle by cycle, slower")
+
+
 class OneLineParser(argparse.ArgumentParser):
     """An argument parser whose usage errors are one line, not usage plus error."""
 
@@ -57,23 +67,26 @@ def run_command(prog, main):
 
 @dataclass
 class Cartridge:
-    """Where a console comes from: a file chosen by the user, or the built-in demo."""
+    """Where a console comes from: a file chosen by the user, or the built-in demo, and
+    the accuracy mode its consoles run in."""
 
     path: pathlib.Path | None
+    accuracy: str = "fast"
 
     @property
     def name(self):
         return self.path.stem if self.path else "demo"
 
     def describe(self):
-        return str(self.path) if self.path else "the built-in demo"
+        where = str(self.path) if self.path else "the built-in demo"
+        return f"{where} ({self.accuracy} accuracy)"
 
     def open(self):
         """A new console running this cartridge from power-on."""
         if self.path is None:
             with importlib.resources.as_file(demo.resource()) as path:
-                return quiet_console(path)
-        return quiet_console(self.path)
+                return quiet_console(path, self.accuracy)
+        return quiet_console(self.path, self.accuracy)
 
 
 # The boards the emulator emulates; others load with nothing mapped.
@@ -89,11 +102,11 @@ def mapper_number(path):
     return header[6] >> 4 | header[7] & 0xF0
 
 
-def load_cartridge(argument, prog):
+def load_cartridge(argument, prog, accuracy="fast"):
     """The cartridge named on the command line (the demo when there is none) and a
-    console running it; fails with ToolError when the file cannot be used, and warns
-    on one line when its board is not emulated."""
-    cartridge = Cartridge(None if argument is None else pathlib.Path(argument))
+    console running it in the mode `accuracy`; fails with ToolError when the file cannot
+    be used, and warns on one line when its board is not emulated."""
+    cartridge = Cartridge(None if argument is None else pathlib.Path(argument), accuracy)
     nes = cartridge.open()
     number = cartridge.path and mapper_number(cartridge.path)
     if number is not None and number not in EMULATED_MAPPERS:
@@ -102,12 +115,12 @@ def load_cartridge(argument, prog):
     return cartridge, nes
 
 
-def quiet_console(path):
-    """Builds a console from `path`, hiding the progress lines the emulator prints on
-    C stdout, and turns its complaints about the file into ToolError."""
+def quiet_console(path, accuracy="fast"):
+    """Builds a console from `path` in the mode `accuracy`, hiding the progress lines the
+    emulator prints on C stdout, and turns its complaints about the file into ToolError."""
     try:
         with _quiet():
-            return vandrel.NES(str(path))
+            return vandrel.NES(str(path), accuracy=accuracy)
     except OSError as error:
         raise ToolError(f"{path}: {error.strerror or error}") from None
     except ValueError as error:

@@ -11,8 +11,8 @@ import pygame  # noqa: E402
 import vandrel  # noqa: E402
 
 from . import inputs, media  # noqa: E402
-from .cartridge import (FRAME_RATE, OneLineParser, ToolError, load_cartridge,  # noqa: E402
-                        positive_number, run_command)
+from .cartridge import (FRAME_RATE, OneLineParser, ToolError,  # noqa: E402
+                        add_accuracy_option, load_cartridge, positive_number, run_command)
 
 PROG = "vandrel-play"
 WIDTH, HEIGHT = 256, 240
@@ -64,6 +64,7 @@ def build_parser():
     parser.add_argument("--frames", type=positive_number, metavar="N", help="quit after N frames")
     parser.add_argument("--input", metavar="SCRIPT",
                         help="scripted buttons, pressed along with the keys (see below)")
+    add_accuracy_option(parser)
     return parser
 
 
@@ -342,7 +343,7 @@ def play(args):
                         "set); vandrel-record runs without one")
     if not pathlib.Path(args.screenshot_dir).is_dir():
         raise ToolError(f"screenshot folder {args.screenshot_dir} does not exist")
-    cartridge, nes = load_cartridge(args.cartridge, PROG)
+    cartridge, nes = load_cartridge(args.cartridge, PROG, args.accuracy)
     try:
         player = Player(cartridge, nes, args, script)
     except pygame.error as error:

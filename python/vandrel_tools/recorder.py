@@ -7,8 +7,8 @@ import tqdm
 import vandrel
 
 from . import inputs, media
-from .cartridge import (FRAME_RATE, OneLineParser, ToolError, load_cartridge, positive_number,
-                        run_command)
+from .cartridge import (FRAME_RATE, OneLineParser, ToolError, add_accuracy_option,
+                        load_cartridge, positive_number, run_command)
 
 PROG = "vandrel-record"
 PROGRESS_FROM = 300             # runs this long (5 s of play) get a progress bar
@@ -37,6 +37,7 @@ def build_parser():
     parser.add_argument("--scale", type=int, choices=range(1, 9), default=1, metavar="{1..8}",
                         help="enlarge PNG, GIF and MP4 pictures this many times (default 1)")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
+    add_accuracy_option(parser)
     outputs = parser.add_argument_group("outputs (any mix; none just measures the speed)")
     outputs.add_argument("--png", metavar="FILE", help="the last frame as a PNG picture")
     outputs.add_argument("--png-dir", metavar="DIR", help="every K-th frame as DIR/frame_NNNNNN.png")
@@ -127,7 +128,7 @@ def record(args):
     except inputs.ScriptError as error:
         raise ToolError(str(error)) from None
     outputs = Outputs(args)
-    cartridge, nes = load_cartridge(args.cartridge, PROG)
+    cartridge, nes = load_cartridge(args.cartridge, PROG, args.accuracy)
     pads = (vandrel.Controller(), vandrel.Controller())
     for port, pad in enumerate(pads):
         nes.setController(pad, port)

@@ -87,7 +87,8 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
     QuietHere const quiet_while_building;
     for (size_t i = 0; i < count; ++i) {
         auto console = std::make_unique<Console>();
-        console->unit = std::make_unique<NESUnit>(name, image.data(), image.size(), CLOCK_SPEED);
+        console->unit = std::make_unique<NESUnit>(name, image.data(), image.size(), CLOCK_SPEED,
+                                                  config.accuracy);
         console->random = config.seed + i;
         if (pools) console->pooled.resize(size_t(FRAME_BYTES));
         if (config.observation == Observation::gray84)
@@ -107,6 +108,10 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
 }
 
 BatchStepper::~BatchStepper() = default;
+
+Accuracy BatchStepper::accuracy() const {
+    return consoles.front()->unit->accuracy();
+}
 
 void BatchStepper::step(uint8_t const* actions, int ports, uint8_t const* reset_flags) {
     Busy const busy_now(busy);

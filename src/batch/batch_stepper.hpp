@@ -8,7 +8,8 @@
 // random number of no-input frames (0 to noop_max), drawn from the console's own random
 // generator, which also decides sticky actions: at every frame, with probability
 // repeat_action_probability, the console keeps the buttons of the previous frame instead
-// of the new action. Seeding the generators makes both reproducible.
+// of the new action. Seeding the generators makes both reproducible. Every console of a
+// stepper runs in the one accuracy mode of its options.
 //
 // Its consoles print no progress lines. A stepper is used by one caller at a time: a
 // second call while one runs is refused with std::runtime_error.
@@ -23,6 +24,7 @@
 
 #include "batch/observation.hpp"
 #include "batch/worker_pool.hpp"
+#include "console/accuracy.hpp"
 
 class NESUnit;
 
@@ -42,6 +44,7 @@ struct BatchOptions {
     int noop_max = 0; // at most MAX_NOOPS
     double repeat_action_probability = 0.0;
     uint64_t seed = 0;
+    Accuracy accuracy = Accuracy::fast; // every console's mode
 };
 
 class BatchStepper {
@@ -56,6 +59,8 @@ public:
 
     BatchOptions const& options() const { return config; }
     int threads() const { return pool.threads(); }
+    // The mode the consoles run in, as the first console reports it.
+    Accuracy accuracy() const;
 
     // The arrays the stepper writes: count observations, count x 2048 bytes of RAM, and
     // count frame counters (frames since each console's reset, its no-ops not counted).

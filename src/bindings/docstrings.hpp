@@ -13,8 +13,7 @@ inline constexpr char const NES_DUNDER_INIT_0[] =
     "A console from an iNES file. OSError if it cannot be read, ValueError if it is\n"
     "not a usable iNES image. accuracy=\"hardware\" follows the console cycle by cycle;\n"
     "\"fast\" (the default) steps whole instructions. ValueError for any other mode.";
-inline constexpr char const NES_DUNDER_INIT_1[] =
-    "A console with the built-in blank cartridge.";
+inline constexpr char const NES_DUNDER_INIT_1[] = "A console with the built-in blank cartridge.";
 inline constexpr char const NES_DUNDER_INIT_2[] =
     "A console from the bytes an open file object's read() returns.";
 inline constexpr char const NES_ACCURACY[] =
@@ -26,10 +25,8 @@ inline constexpr char const NES_RESET[] =
     "allowed from the console's own per-frame callable.";
 inline constexpr char const NES_CPUMEM[] =
     "A live, writable view of the 64 KiB CPU address space (no bus effects).";
-inline constexpr char const NES_PPUMEM[] =
-    "A live, writable view of video memory $0000-$3FFF.";
-inline constexpr char const NES_OAM[] =
-    "A live, writable view of the 256 bytes of sprite memory.";
+inline constexpr char const NES_PPUMEM[] = "A live, writable view of video memory $0000-$3FFF.";
+inline constexpr char const NES_OAM[] = "A live, writable view of the 256 bytes of sprite memory.";
 inline constexpr char const NES_GETIMG[] =
     "The last finished picture: a live (240, 256, 3) RGB view.";
 inline constexpr char const NES_COLORLOOKUP[] =
@@ -67,8 +64,7 @@ inline constexpr char const NES_GETSAVEDIR[] =
 inline constexpr char const NES_SETCONTROLLER[] =
     "Plugs a controller into port 0 ($4016) or 1 ($4017); the console keeps it alive\n"
     "while it is plugged. ValueError for any other port.";
-inline constexpr char const NES_FRAMECOUNT[] =
-    "Frames completed since the console was built.";
+inline constexpr char const NES_FRAMECOUNT[] = "Frames completed since the console was built.";
 inline constexpr char const NES_CYCLECOUNT[] =
     "CPU cycles since the console was built (or the last reset).";
 inline constexpr char const NES_RUNFRAME[] =
@@ -85,21 +81,23 @@ inline constexpr char const NES_GETSTATE[] =
     "while another thread steps the console (allowed from its own per-frame\n"
     "callable).";
 inline constexpr char const NES_SETSTATE[] =
-    "Applies a state record from getState or a saveState file, validated as\n"
-    "loadState validates a file; ValueError (console unchanged) when it is not\n"
-    "usable, TypeError when `data` is not bytes-like, RuntimeError as getState.";
+    "Applies a state record from getState or a saveState file, of either accuracy\n"
+    "mode (it holds no timing), validated as loadState validates a file; ValueError\n"
+    "(console unchanged) when it is not usable, TypeError when `data` is not\n"
+    "bytes-like, RuntimeError as getState.";
 inline constexpr char const NES_SAVEBATTERY[] =
     "Writes the cartridge's battery RAM to its save folder now (the whole-file write\n"
     "stop() makes): True when the cartridge has a battery, False (nothing written)\n"
     "when it has none. OSError when the file cannot be written (the previous save is\n"
     "kept), RuntimeError while another thread steps the console.";
 inline constexpr char const NES_GETSNAPSHOT[] =
-    "The console's whole state (every chip mid-frame, the sound not yet fetched):\n"
-    "a console of the same cartridge restored from it continues exactly as this one.\n"
-    "RuntimeError as getState.";
+    "The console's whole state (every chip mid-frame, the sound not yet fetched)\n"
+    "and its accuracy mode: a console of the same cartridge and mode restored from it\n"
+    "continues exactly as this one. RuntimeError as getState.";
 inline constexpr char const NES_SETSNAPSHOT[] =
     "Restores a snapshot from getSnapshot; ValueError (console unchanged) when it is\n"
-    "damaged, of another cartridge or of another version, RuntimeError as getState.";
+    "damaged, of another cartridge, of the other accuracy mode or of another version,\n"
+    "RuntimeError as getState.";
 inline constexpr char const NES_PERFRAME[] =
     "Calls `callback` once per completed frame, on the thread that steps, replacing\n"
     "the previous one. None is taken, but the next frame then raises RuntimeError.";

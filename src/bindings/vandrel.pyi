@@ -111,25 +111,28 @@ class NES:
         while another thread steps the console (allowed from its own per-frame
         callable)."""
     def setState(self, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
-        """Applies a state record from getState or a saveState file, validated as
-        loadState validates a file; ValueError (console unchanged) when it is not
-        usable, TypeError when `data` is not bytes-like, RuntimeError as getState."""
+        """Applies a state record from getState or a saveState file, of either accuracy
+        mode (it holds no timing), validated as loadState validates a file; ValueError
+        (console unchanged) when it is not usable, TypeError when `data` is not
+        bytes-like, RuntimeError as getState."""
     def saveBattery(self) -> bool:
         """Writes the cartridge's battery RAM to its save folder now (the whole-file write
         stop() makes): True when the cartridge has a battery, False (nothing written)
         when it has none. OSError when the file cannot be written (the previous save is
         kept), RuntimeError while another thread steps the console."""
     def getSnapshot(self) -> bytes:
-        """The console's whole state (every chip mid-frame, the sound not yet fetched):
-        a console of the same cartridge restored from it continues exactly as this one.
-        RuntimeError as getState."""
+        """The console's whole state (every chip mid-frame, the sound not yet fetched)
+        and its accuracy mode: a console of the same cartridge and mode restored from it
+        continues exactly as this one. RuntimeError as getState."""
     def setSnapshot(self, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
         """Restores a snapshot from getSnapshot; ValueError (console unchanged) when it is
-        damaged, of another cartridge or of another version, RuntimeError as getState."""
+        damaged, of another cartridge, of the other accuracy mode or of another version,
+        RuntimeError as getState."""
     def __getstate__(self) -> tuple[object, ...]:
         """For copy and pickle: the cartridge image, its save-folder name, the clock speed,
-        the snapshot, the save folder, the colour table and the plugged controllers. The
-        per-frame callable and the run thread are not copied."""
+        the snapshot (with the accuracy mode the copy is built in), the save folder, the
+        colour table and the plugged controllers. The per-frame callable and the run
+        thread are not copied."""
     def __setstate__(self, state: tuple[object, ...]) -> None: ...
     def perFrame(self, callback: Callable[[], object] | None, /) -> None:
         """Calls `callback` once per completed frame, on the thread that steps, replacing

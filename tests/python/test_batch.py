@@ -25,8 +25,8 @@ def shrink(gray):
 class Hand:
     """One console stepped by hand the way the batch steps each of its consoles."""
 
-    def __init__(self, rom, start_frames=0):
-        self.nes = vandrel.NES(rom)
+    def __init__(self, rom, start_frames=0, accuracy="fast"):
+        self.nes = vandrel.NES(rom, accuracy=accuracy)
         self.pads = [vandrel.Controller(), vandrel.Controller()]
         self.nes.setController(self.pads[0], 0)
         self.nes.setController(self.pads[1], 1)
@@ -50,19 +50,21 @@ class Hand:
         return shrink(luma(pooled))
 
 
-@pytest.mark.parametrize("observation, ports, skip, threads", [
-    ("rgb", 1, 4, 2),
-    ("gray84", 2, 3, 2),
-    ("ram", 1, 1, 1),
-    ("ram", 1, 5, 2),
-    ("rgb", 2, 1, 3),
+@pytest.mark.parametrize("observation, ports, skip, threads, accuracy", [
+    ("rgb", 1, 4, 2, "fast"),
+    ("gray84", 2, 3, 2, "fast"),
+    ("ram", 1, 1, 1, "fast"),
+    ("ram", 1, 5, 2, "fast"),
+    ("rgb", 2, 1, 3, "fast"),
+    ("rgb", 2, 4, 2, "hardware"),
+    ("gray84", 1, 3, 2, "hardware"),
 ])
 def test_observations_equal_single_consoles_given_the_same_buttons(demo, observation, ports,
-                                                                   skip, threads):
+                                                                   skip, threads, accuracy):
     count = 3
     batch = Batch(demo, count, threads=threads, frame_skip=skip, observation=observation,
-                  start_frames=5, seed=0)
-    hands = [Hand(demo, start_frames=5) for _ in range(count)]
+                  start_frames=5, seed=0, accuracy=accuracy)
+    hands = [Hand(demo, start_frames=5, accuracy=accuracy) for _ in range(count)]
     rng = np.random.default_rng(7)
     for step in range(12):
         actions = rng.integers(0, 256, size=(count, ports) if ports == 2 else count,

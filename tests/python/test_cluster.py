@@ -154,6 +154,13 @@ def test_a_cartridge_in_memory_needs_no_file(cluster, demo, tmp_path):
         env.close()
 
 
+@pytest.mark.parametrize("asked, mode", [({}, "hardware"), ({"accuracy": "fast"}, "fast")])
+def test_the_actors_consoles_run_in_the_mode_asked_for(cluster, asked, mode):
+    env = cluster(num_actors=1, envs_per_actor=1, **asked)
+    in_actor = env._actors[0].__ray_call__.remote(lambda worker: worker.env._batch.accuracy)
+    assert ray.get(in_actor) == env.accuracy == env.metadata["accuracy"] == mode
+
+
 def test_render_gathers_every_console(cluster):
     env = cluster(render_mode="rgb_array")
     env.reset(seed=0)
@@ -175,6 +182,7 @@ def test_render_gathers_every_console(cluster):
     ({"obs_typ": "ram"}, TypeError, "unexpected option.*obs_typ"),
     ({"obs_type": "depth"}, ValueError, "obs_type must be one of"),
     ({"render_mode": "human"}, ValueError, "render_mode must be None or one of 'rgb_array'"),
+    ({"accuracy": "turbo"}, ValueError, "accuracy must be 'fast' or 'hardware', got 'turbo'"),
 ])
 def test_bad_arguments_are_refused_on_the_driver(demo, arguments, error, message):
     with pytest.raises(error, match=message):

@@ -1,5 +1,6 @@
 """Whole-console snapshots, copies and pickles: a copy continues exactly as the original
-would, picture, memory, sound and counters alike, in this process or another."""
+would, picture, memory, sound, counters and accuracy mode alike, in this process or
+another."""
 import copy
 import pathlib
 import pickle
@@ -22,8 +23,9 @@ def play(nes, frames, start=0):
         pad.setButtons((frame * 37) & 0xF9)
         nes.runFrame()
         sound.append(b"".join(nes.getAudio(split_channels=True)))
-    return (nes.frameCount(), nes.cycleCount(), nes.getImg().tobytes(), nes.cpuMem().tobytes(),
-            nes.ppuMem().tobytes(), nes.OAM().tobytes(), b"".join(sound))
+    return (nes.accuracy, nes.frameCount(), nes.cycleCount(), nes.getImg().tobytes(),
+            nes.cpuMem().tobytes(), nes.ppuMem().tobytes(), nes.OAM().tobytes(),
+            b"".join(sound))
 
 
 def in_a_new_process(data, folder):
@@ -40,16 +42,19 @@ def in_a_new_process(data, folder):
     return pickle.loads(result.read_bytes())
 
 
-@pytest.mark.parametrize("how", ["deepcopy", "pickle", "snapshot", "other process"])
-def test_a_copy_continues_exactly_as_the_original(how, demo, tmp_path):
-    nes = vandrel.NES(demo)
+@pytest.mark.parametrize("accuracy", ["fast", "hardware"])
+@pytest.mark.parametrize("how", ["copy", "deepcopy", "pickle", "snapshot", "other process"])
+def test_a_copy_continues_exactly_as_the_original(how, accuracy, demo, tmp_path):
+    nes = vandrel.NES(demo, accuracy=accuracy)
     play(nes, 100)  # mid-tune, with a frame of sound not yet fetched
-    if how == "deepcopy":
+    if how == "copy":
+        twin = copy.copy(nes)
+    elif how == "deepcopy":
         twin = copy.deepcopy(nes)
     elif how == "pickle":
         twin = pickle.loads(pickle.dumps(nes))
     elif how == "snapshot":
-        twin = vandrel.NES(demo)
+        twin = vandrel.NES(demo, accuracy=accuracy)
         twin.runFrames(7)
         twin.setSnapshot(nes.getSnapshot())
     if how == "other process":

@@ -10,7 +10,8 @@ import numpy as np
 import pytest
 from PIL import Image
 
-from vandrel_tools import demo, inputs, media, recorder
+import vandrel
+from vandrel_tools import cartridge, demo, inputs, media, recorder
 from vandrel_tools.cartridge import FRAME_RATE
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
@@ -105,9 +106,15 @@ def test_wav_is_cd_rate_mono_with_the_runs_length_and_sound(run):
     assert samples.std() > 500
 
 
-def test_recorder_reports_its_speed(tmp_path, capsys):
-    record("-n", "30")
-    assert "frames per second" in capsys.readouterr().out
+@pytest.mark.parametrize("args, mode", [([], "fast"), (["--accuracy", "hardware"], "hardware"),
+                                        (["--accuracy", "fast"], "fast")])
+def test_recorder_reports_its_speed_and_mode(tmp_path, capsys, monkeypatch, args, mode):
+    built, real = [], vandrel.NES
+    monkeypatch.setattr(vandrel, "NES", lambda *a, **kw: built.append(real(*a, **kw)) or built[-1])
+    record("-n", "30", *args)
+    out = capsys.readouterr().out
+    assert f"the built-in demo ({mode} accuracy): 30 frames" in out and "frames per second" in out
+    assert [nes.accuracy for nes in built] == [mode]
 
 
 @pytest.mark.parametrize("button, dx, dy", [
@@ -233,6 +240,7 @@ def not_a_cartridge(tmp_path):
     (["--input", "1:jump"], "unknown button"),
     (["--input", "@missing.txt"], "cannot read input script"),
     (["--scale", "9"], "invalid choice"),
+    (["--accuracy", "turbo"], "argument --accuracy: invalid choice: 'turbo'"),
 ])
 def test_bad_requests_get_one_line_and_a_failure_status(tmp_path, not_a_cartridge, tool, args, complaint):
     args = [a.format(not_a_cartridge=not_a_cartridge) for a in args]
@@ -285,9 +293,10 @@ def test_player_without_a_display_says_so_in_one_line(tmp_path):
 
 def test_player_runs_headless_and_reports(tmp_path):
     pytest.importorskip("pygame")
-    result = run_tool("player", "--frames", "90", "--input", "1-90:right", cwd=tmp_path)
+    result = run_tool("player", "--frames", "90", "--input", "1-90:right", "--accuracy",
+                      "hardware", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
-    assert "played 90 frames" in result.stdout
+    assert "the built-in demo (hardware accuracy): played 90 frames" in result.stdout
     assert result.stderr == ""
 
 
@@ -303,6 +312,22 @@ def player(tmp_path, monkeypatch):
     window = player.Player(demo_cartridge, nes, args, inputs.InputScript.parse("1-60:right"))
     yield window
     window.close()
+
+
+def test_player_reset_keeps_the_mode(tmp_path, monkeypatch):
+    pytest.importorskip("pygame")
+    for name, value in HEADLESS.items():
+        monkeypatch.setenv(name, value)
+    import pygame
+    from vandrel_tools import player
+    args = player.build_parser().parse_args(["--accuracy", "hardware"])
+    window = player.Player(*cartridge.load_cartridge(None, player.PROG, args.accuracy), args)
+    try:
+        first = window.nes
+        window.handle_key(pygame.K_F1)
+        assert window.nes is not first and window.nes.accuracy == first.accuracy == "hardware"
+    finally:
+        window.close()
 
 
 def window_picture(window):

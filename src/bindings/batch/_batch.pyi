@@ -1,9 +1,12 @@
 """The native batch stepper: N consoles of one cartridge stepped by native threads."""
 
 import os
+from typing import Literal
 
 import numpy as np
 import numpy.typing as npt
+
+_Accuracy = Literal["fast", "hardware"]
 
 MAX_IMAGE_SIZE: int
 """The largest cartridge image, in bytes: larger files and images are refused."""
@@ -25,18 +28,21 @@ class Batch:
     pixelwise maximum of the last two.
     Observations: "rgb" (N, 240, 256, 3), "gray84" (N, 84, 84): luma
     (299 R + 587 G + 114 B) / 1000 shrunk by area averaging, or "ram" (N, 2048).
+    Every console is built with ``accuracy`` ("fast", the default, or "hardware", as
+    vandrel.NES takes it; ValueError for anything else).
     """
 
     def __init__(self, rom: str | bytes | os.PathLike[str] | os.PathLike[bytes], count: int, *,
                  threads: int = 0, frame_skip: int = 4, max_pool: bool = True,
                  observation: str = "rgb", start_frames: int = 0, noop_max: int = 0,
-                 repeat_action_probability: float = 0.0, seed: int | None = None) -> None: ...
+                 repeat_action_probability: float = 0.0, seed: int | None = None,
+                 accuracy: _Accuracy = "fast") -> None: ...
     @staticmethod
     def from_image(image: bytes | bytearray | memoryview, count: int, *,
                    name: str = "cartridge.nes", threads: int = 0, frame_skip: int = 4,
                    max_pool: bool = True, observation: str = "rgb", start_frames: int = 0,
                    noop_max: int = 0, repeat_action_probability: float = 0.0,
-                   seed: int | None = None) -> Batch:
+                   seed: int | None = None, accuracy: _Accuracy = "fast") -> Batch:
         """A batch of the cartridge whose contents (an iNES image) are ``image``, read
         from memory rather than from a file: ``name`` stands for the file's path, naming
         the consoles' save folder. The other arguments are the constructor's."""
@@ -51,6 +57,9 @@ class Batch:
     def max_pool(self) -> bool: ...
     @property
     def observation(self) -> str: ...
+    @property
+    def accuracy(self) -> _Accuracy:
+        """The mode the consoles run in, as the consoles themselves report it."""
     @property
     def observations(self) -> npt.NDArray[np.uint8]:
         """The observations, rewritten in place by every step and reset (same array)."""

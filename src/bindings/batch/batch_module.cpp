@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "batch/batch_stepper.hpp"
+#include "bindings/accuracy_argument.hpp"
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/file_names.hpp"
 #include "bindings/initialised.hpp"
@@ -64,6 +65,7 @@ struct BatchArguments {
     int noop_max;
     double repeat_action_probability;
     std::optional<uint64_t> seed;
+    NES::Accuracy accuracy;
 };
 
 std::shared_ptr<BatchStepper> build_stepper(std::string const& name,
@@ -81,6 +83,7 @@ std::shared_ptr<BatchStepper> build_stepper(std::string const& name,
     options.seed = arguments.seed
                        ? *arguments.seed
                        : (uint64_t(std::random_device{}()) << 32 | std::random_device{}());
+    options.accuracy = arguments.accuracy;
     py::gil_scoped_release release;
     return std::make_shared<BatchStepper>(name, image, options);
 }
@@ -134,11 +137,12 @@ std::unique_ptr<PyBatch> make_batch(std::string const& name,
 std::unique_ptr<PyBatch> batch_from_path(py::handle rom, int count, int threads, int frame_skip,
                                          bool max_pool, std::string observation, int start_frames,
                                          int noop_max, double repeat_action_probability,
-                                         std::optional<uint64_t> seed) {
+                                         std::optional<uint64_t> seed, py::handle accuracy) {
+    NES::Accuracy const mode = vandrel::accuracy_from(accuracy);
     std::string const path = cartridge_path(rom);
     return make_batch(path, read_cartridge(path),
                       {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
-                       noop_max, repeat_action_probability, seed});
+                       noop_max, repeat_action_probability, seed, mode});
 }
 
 // A cartridge held in memory, say one sent over the network to another machine: `name`
@@ -147,7 +151,8 @@ std::unique_ptr<PyBatch> batch_from_image(py::handle image, int count, std::stri
                                           int threads, int frame_skip, bool max_pool,
                                           std::string observation, int start_frames, int noop_max,
                                           double repeat_action_probability,
-                                          std::optional<uint64_t> seed) {
+                                          std::optional<uint64_t> seed, py::handle accuracy) {
+    NES::Accuracy const mode = vandrel::accuracy_from(accuracy);
     if (py::isinstance<py::str>(image))
         throw py::type_error("Batch.from_image: image must be bytes-like (the cartridge's "
                              "contents), not str");
@@ -165,7 +170,7 @@ std::unique_ptr<PyBatch> batch_from_image(py::handle image, int count, std::stri
     }
     return make_batch(name, bytes,
                       {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
-                       noop_max, repeat_action_probability, seed});
+                       noop_max, repeat_action_probability, seed, mode});
 }
 
 // Button masks as count x ports bytes: any integer (or boolean) array of shape (N,) or
@@ -299,13 +304,14 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def(py::init(&batch_from_path), py::arg("rom"), py::arg("count"), py::kw_only(),
              py::arg("threads") = 0, py::arg("frame_skip") = 4, py::arg("max_pool") = true,
              py::arg("observation") = "rgb", py::arg("start_frames") = 0, py::arg("noop_max") = 0,
-             py::arg("repeat_action_probability") = 0.0, py::arg("seed") = py::none())
+             py::arg("repeat_action_probability") = 0.0, py::arg("seed") = py::none(),
+             py::arg("accuracy") = "fast")
         .def_static("from_image", &batch_from_image, py::arg("image"), py::arg("count"),
                     py::kw_only(), py::arg("name") = "cartridge.nes", py::arg("threads") = 0,
                     py::arg("frame_skip") = 4, py::arg("max_pool") = true,
                     py::arg("observation") = "rgb", py::arg("start_frames") = 0,
                     py::arg("noop_max") = 0, py::arg("repeat_action_probability") = 0.0,
-                    py::arg("seed") = py::none())
+                    py::arg("seed") = py::none(), py::arg("accuracy") = "fast")
         .def_property_readonly("count", [=](PyBatch const& b) { return options(b).count; })
         .def_property_readonly("threads", [](PyBatch const& b) { return b.stepper->threads(); })
         .def_property_readonly("frame_skip",
@@ -314,6 +320,8 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def_property_readonly(
             "observation",
             [=](PyBatch const& b) { return NES::observation_name(options(b).observation); })
+        .def_property_readonly(
+            "accuracy", [](PyBatch const& b) { return NES::accuracy_name(b.stepper->accuracy()); })
         .def_readonly("observations", &PyBatch::observations)
         .def_readonly("ram", &PyBatch::ram)
         .def_readonly("frames", &PyBatch::frames)
