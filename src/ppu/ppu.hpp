@@ -110,6 +110,11 @@ public:
     uint64_t latch_refreshed[8] = {}; // per latch bit, the dot count when it last took a 1
     // Toggled by every frame; an odd frame with rendering on skips its last dot.
     bool odd_frame = false;
+    // Decided on the pre-render line: this frame is an odd one with rendering on. The
+    // console looks at PPUMASK for it at dot 338 (as the even/odd timing test cartridge
+    // tells with the CPU at the PPU's dots as dot_of_cycle puts it), before the skip.
+    bool short_frame = false;
+    static constexpr int32_t SHORT_FRAME_DECISION_DOT = 338;
     // The board watches address line A12 (MMC3 in hardware mode): the PPU tells it of
     // every change of the line, at its dot (ppu_address_line.cpp).
     bool traces_a12 = false;

@@ -74,10 +74,12 @@ uint8_t PPU::read_register_exactly(uint16_t addr, uint8_t) {
     }
 }
 
-// The address PPUDATA reaches: the 32 palette cells repeat through $3F00-$3FFF, and the
-// sprite palettes' first cells are the background ones.
+// The address PPUDATA reaches: $3000-$3EFF are the nametables again (mirrored as
+// they are), the 32 palette cells repeat through $3F00-$3FFF, and the sprite palettes'
+// first cells are the background ones.
 uint16_t PPU::data_address() const {
     uint16_t a = v & 0x3FFF;
+    if (a >= 0x3000 && a < 0x3F00) return uint16_t(a - 0x1000);
     if (a < 0x3F00) return a;
     a = uint16_t(0x3F00 | (a & 0x1F));
     return (a & 0x13) == 0x10 ? uint16_t(a & ~0x10) : a;
@@ -91,7 +93,7 @@ uint8_t PPU::drive_latch_from_data() {
     if (a >= 0x3F00) {
         uint8_t colour = read(int16_t(a));
         if (*ppumask & MASK_GREYSCALE) colour &= 0x30;
-        read_buffer = read(int16_t(a - 0x1000));
+        read_buffer = read(int16_t((v & 0x3FFF) - 0x1000));
         result = drive_latch(0x3F, colour);
     } else {
         result = drive_latch(0xFF, read_buffer);

@@ -169,7 +169,10 @@ uint64_t PPU::idle_dots() const {
     };
     if (!vblank) act_at(241, 1);
     act_at(261, 1);
-    if (hardware) act_at(261, 340); // ends an odd frame one dot early
+    if (hardware) {
+        act_at(261, SHORT_FRAME_DECISION_DOT); // whether an odd frame ends a dot early
+        act_at(261, 340);
+    }
     if (rendering) {
         act_at(261, 257);
         int32_t const reload_first = 261 * DOTS_PER_LINE + 280;

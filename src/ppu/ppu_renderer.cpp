@@ -267,10 +267,13 @@ void PPU::vertical_blank_dot() {
         reload_horizontal();
     } else if (scanline == 261 && dot >= 280 && dot <= 304 && rendering) {
         v = uint16_t((v & 0x841F) | (t & 0x7BE0)); // fine Y, coarse Y, vertical nametable
+    } else if (scanline == 261 && dot == SHORT_FRAME_DECISION_DOT && hardware) {
+        short_frame = odd_frame && rendering;
     }
 }
 
 void PPU::begin_frame() {
+    short_frame = false;
     dot = 0;
     scanline = 0;
     frame_count.store(frame_count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
@@ -285,7 +288,7 @@ void PPU::advance_dot() {
         if (scanline == 261) {
             // The console's odd frames with rendering on are a dot shorter: the next
             // frame's first dot (an idle one) is skipped.
-            bool const skip = hardware && odd_frame && (*ppumask & (MASK_BG | MASK_SPRITES));
+            bool const skip = short_frame;
             begin_frame();
             if (skip) dot = 1;
         } else {

@@ -103,6 +103,7 @@ void PPU::snapshot(Snapshot& s) {
         s.field(io_latch);
         s.field(latch_refreshed);
         s.field(odd_frame);
+        s.field(short_frame);
         s.field(a12_high);
         s.field(a12_fell_at);
     }
