@@ -13,6 +13,7 @@
 // Usage:
 //   vandrel_fingerprint CARTRIDGE FRAMES --write FILE   record "frame at-return in-callable"
 //   vandrel_fingerprint CARTRIDGE FRAMES --check FILE   compare with a recorded file
+// with --hardware last, the console runs in hardware accuracy mode.
 //
 // Every few frames, in the callable or at return, the console also restores a snapshot
 // of itself: each state a run passes through must be one a snapshot may hold, and
@@ -148,8 +149,8 @@ struct FrameHashes {
     uint64_t in_callable;
 };
 
-std::vector<FrameHashes> run(char const* cartridge, int frames) {
-    NESUnit nes(cartridge, 1789773);
+std::vector<FrameHashes> run(char const* cartridge, int frames, NES::Accuracy accuracy) {
+    NESUnit nes(cartridge, 1789773, accuracy);
     std::vector<FrameHashes> hashes;
     uint64_t callable_hash = 0;
     int frame = 0;
@@ -217,10 +218,13 @@ std::filesystem::path scratch_home() {
 } // namespace
 
 int main(int argc, char** argv) {
-    bool const writing = argc == 5 && std::strcmp(argv[3], "--write") == 0;
-    bool const checking = argc == 5 && std::strcmp(argv[3], "--check") == 0;
+    bool const hardware = argc == 6 && std::strcmp(argv[5], "--hardware") == 0;
+    bool const writing = (argc == 5 || hardware) && std::strcmp(argv[3], "--write") == 0;
+    bool const checking = (argc == 5 || hardware) && std::strcmp(argv[3], "--check") == 0;
     if (!writing && !checking) {
-        std::fprintf(stderr, "usage: %s CARTRIDGE FRAMES --write FILE | --check FILE\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s CARTRIDGE FRAMES --write FILE | --check FILE [--hardware]\n",
+                     argv[0]);
         return 2;
     }
     char const* cartridge = argv[1];
@@ -233,7 +237,8 @@ int main(int argc, char** argv) {
         return checking ? SKIP : 2;
     }
     std::filesystem::path const home = scratch_home();
-    std::vector<FrameHashes> const hashes = run(cartridge, frames);
+    std::vector<FrameHashes> const hashes =
+        run(cartridge, frames, hardware ? NES::Accuracy::hardware : NES::Accuracy::fast);
     std::filesystem::remove_all(home);
     if (checking) return check(hashes, argv[4]);
     std::ofstream out(argv[4]);

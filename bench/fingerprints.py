@@ -31,19 +31,20 @@ def cartridges(build):
     for line in (GOLDEN / "cartridges.txt").read_text().splitlines():
         if not line.strip() or line.startswith("#"):
             continue
-        name, path = line.split()
+        name, path, *mode = line.split()
         for prefix, folder in prefixes.items():
             if path.startswith(prefix):
-                yield name, folder / path[len(prefix):]
+                yield name, folder / path[len(prefix):], mode
                 break
         else:
-            yield name, ROOT / path
+            yield name, ROOT / path, mode
 
 
-def run_one(tool, name, cartridge, frames, record):
+def run_one(tool, name, cartridge, accuracy, frames, record):
     golden = GOLDEN / f"{name}.txt"
     mode = "--write" if record else "--check"
-    result = subprocess.run([str(tool), str(cartridge), str(frames), mode, str(golden)],
+    flags = ["--hardware"] if accuracy == ["hardware"] else []
+    result = subprocess.run([str(tool), str(cartridge), str(frames), mode, str(golden), *flags],
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     if result.returncode == 77 or not cartridge.exists():
         return name, "skipped (absent)", True
@@ -63,14 +64,14 @@ def main():
     tool = build / "bench" / "vandrel_fingerprint"
     if not tool.exists():
         sys.exit(f"error: {tool} is missing; build the C++ tests first (scripts/test.sh)")
-    chosen = [(n, c) for n, c in cartridges(build) if not args.names or n in args.names]
+    chosen = [(n, c, a) for n, c, a in cartridges(build) if not args.names or n in args.names]
     ok = True
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        jobs = [pool.submit(run_one, tool, n, c, args.frames, args.record) for n, c in chosen]
+        jobs = [pool.submit(run_one, tool, n, c, a, args.frames, args.record) for n, c, a in chosen]
         for job in jobs:
             name, verdict, good = job.result()
             ok &= good
-            print(f"{name:12} {verdict}")
+            print(f"{name:21} {verdict}")
     sys.exit(0 if ok else 1)
 
 

@@ -17,3 +17,34 @@ uint8_t const NTSC_TO_RGB[PALETTE_COLOURS * 3] = {
 // clang-format on
 
 } // namespace NES
+
+namespace NES {
+
+namespace {
+
+constexpr int EMPHASES = 8;
+constexpr float DARKENING = 0.75f;
+
+struct EmphasisTables {
+    uint8_t rgb[EMPHASES][PALETTE_COLOURS * 3];
+    EmphasisTables() {
+        for (int emphasis = 0; emphasis < EMPHASES; ++emphasis)
+            for (int colour = 0; colour < PALETTE_COLOURS; ++colour)
+                for (int channel = 0; channel < 3; ++channel) {
+                    float level = NTSC_TO_RGB[3 * colour + channel];
+                    if ((colour & 0x0F) < 0x0E)
+                        for (int bit = 0; bit < 3; ++bit)
+                            if ((emphasis >> bit & 1) && bit != channel) level *= DARKENING;
+                    rgb[emphasis][3 * colour + channel] = uint8_t(level + 0.5f);
+                }
+    }
+};
+
+} // namespace
+
+uint8_t const* emphasised_rgb(uint8_t colour, uint8_t emphasis) {
+    static EmphasisTables const tables;
+    return tables.rgb[emphasis & 7] + 3 * (colour & 0x3F);
+}
+
+} // namespace NES

@@ -124,6 +124,8 @@ public:
     void loadRom(ROM* rom);
     // The reset line: PPUCTRL, PPUMASK, the scroll latches and the read buffer cleared.
     void press_reset();
+    // The address PPUDATA reaches through v (hardware mode's mirroring).
+    uint16_t data_address() const;
     // The CPU bus's side of $2000-$2007 in hardware mode; `bus` is the CPU's open bus.
     uint8_t read_register_exactly(uint16_t addr, uint8_t bus);
     void write_register_exactly(uint16_t addr, signed char& value);
@@ -167,7 +169,6 @@ private:
     uint8_t decayed_latch();
     uint8_t drive_latch(uint8_t driven, uint8_t value);
     uint8_t drive_latch_from_data();
-    uint16_t data_address() const;
     void step_data_address();
     bool rendering_line() const;
     uint8_t read_status();
@@ -212,6 +213,24 @@ private:
     void find_sprite0_hit(int n, uint8_t const* background, uint8_t const* sprites);
     void combine_background(int from, int to, uint8_t const* background);
     void store_colours(int from, int to, uint8_t const* colours);
+    // Hardware mode's picture (ppu_exact.cpp): greyscale and emphasis from PPUMASK, and
+    // the backdrop, which with rendering off is the palette cell v points at, if any.
+    void store_colours_exactly(int from, int to, uint8_t const* colours);
+    bool tints_picture() const { return hardware && (*ppumask & TINT_BITS); }
+    int backdrop_entry() const {
+        return hardware && !rendering && (v & 0x3F00) == 0x3F00 ? data_address() & 0x1F : 0;
+    }
+    static constexpr uint8_t TINT_BITS = 0xE1; // emphasis (bits 5-7) and greyscale (bit 0)
+    // The console finds no sprite 0 hit in the left eight columns while either of
+    // PPUMASK's left-column bits (1, 2) hides them.
+    bool hardware_clips_hit(uint8_t mask) const { return hardware && (mask & 0x06) != 0x06; }
+    // Sprite evaluation for the next line: the console reads OAM on the odd dots from 65
+    // and writes secondary OAM on the even ones; the fast mode evaluates from dot 129.
+    int first_evaluation_dot() const { return hardware ? 65 : 129; }
+    // ... nor at x = 255 (dot 256).
+    bool hardware_misses_hit(uint8_t mask) const {
+        return hardware && (dot == 256 || (dot <= 8 && hardware_clips_hit(mask)));
+    }
 };
 
 // Video memory accesses run several times per dot, so they are inline.

@@ -6,8 +6,11 @@
 // others; a bit not refreshed with a 1 for about 600 ms reads 0 again. PPUSTATUS drives
 // bits 5-7, OAMDATA and non-palette PPUDATA all eight, palette PPUDATA bits 0-5, the
 // write-only registers none.
+#include <cstring>
+
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
+#include "ppu/palette.hpp"
 #include "ppu/ppu.hpp"
 #include "ppu/ppu_bits.hpp"
 
@@ -130,7 +133,9 @@ void PPU::write_register_exactly(uint16_t addr, signed char& value) {
         break;
     case 0x2007: {
         uint16_t const a = data_address();
-        if (a >= 0x2000 || rom->chr_size == 0) write(int16_t(a), value);
+        // Palette cells hold six bits.
+        signed char const stored = a >= 0x3F00 ? static_cast<signed char>(value & 0x3F) : value;
+        if (a >= 0x2000 || rom->chr_size == 0) write(int16_t(a), stored);
         step_data_address();
         if (!rendering_line()) put_v_on_address_bus();
         break;
@@ -140,6 +145,20 @@ void PPU::write_register_exactly(uint16_t addr, signed char& value) {
         if (!w && !rendering_line()) put_v_on_address_bus(); // the second write set v
         break;
     default: write_register(addr, value); break;
+    }
+}
+
+// Greyscale keeps only a colour's brightness column; an emphasised pixel's index is
+// stored with bit 7 set, so that it is drawn anew whenever it is drawn again.
+void PPU::store_colours_exactly(int from, int to, uint8_t const* colours) {
+    uint8_t const mask = uint8_t(*ppumask);
+    uint8_t const grey = (mask & MASK_GREYSCALE) ? 0x30 : 0x3F;
+    uint8_t const emphasis = uint8_t(mask >> 5);
+    int const first_pixel = scanline * SCREEN_WIDTH + from - 1;
+    for (int i = 0; i < to - from; ++i) {
+        uint8_t const colour = uint8_t(colours[i] & grey);
+        color_index[first_pixel + i] = emphasis ? uint8_t(colour | 0x80) : colour;
+        std::memcpy(work_image + 3 * (first_pixel + i), emphasised_rgb(colour, emphasis), 3);
     }
 }
 

@@ -232,7 +232,8 @@ void PPU::draw_span(int n) {
     advance_sprite_counters(n);
     int const last = dot + n - 1;
     if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
-    if (rendering && last >= 129) evaluate_span(std::max(dot, 129), last);
+    int const evaluation = first_evaluation_dot();
+    if (rendering && last >= evaluation) evaluate_span(std::max(dot, evaluation), last);
     uint8_t background_pixels[SCREEN_WIDTH + 8]; // room for a run's full eight bytes
     draw_span_background(n, background_pixels);
     draw_span_pixels(n, background_pixels, any_sprite ? sprite_pixels : nullptr);
@@ -290,22 +291,23 @@ void PPU::advance_sprite_counters(int n) {
     }
 }
 
-// evaluation_step at dots first..last (129 or later). Once eight sprites are found and
-// the overflow scan reached the end of OAM, the rest of the line does nothing.
-// While fewer than eight are found, only the even dots from 130 on evaluate (one OAM
-// sprite each); from the dot after the eighth is found, every dot scans for overflow.
+// evaluation_step at dots first..last (first_evaluation_dot() or later). Once eight
+// sprites are found and the overflow scan reached the end of OAM, the rest of the line
+// does nothing. While fewer than eight are found, only the even dots after the first
+// evaluate (one OAM sprite each); from the dot after the eighth is found, every dot (in
+// hardware mode every even dot, a read and a write each) scans for overflow.
 void PPU::evaluate_span(int first, int last) {
     int const height = (*ppuctrl & CTRL_TALL_SPRITES) ? 16 : 8;
     int d = first;
     if (next_count < 8) {
-        int even = std::max(d, 130);
+        int even = std::max(d, first_evaluation_dot() + 1);
         even += even & 1;
         even = evaluate_sprites(even, last, height);
         if (next_count < 8) return;
         d = even - 1; // the dot after the one that found the eighth
     }
     for (; d <= last && !eval_done; ++d)
-        scan_overflow(height);
+        if (!hardware || (d & 1) == 0) scan_overflow(height);
 }
 
 // The background fetches and scroll steps of the span's dots, and each dot's
@@ -412,15 +414,16 @@ void PPU::combine_background(int from, int to, uint8_t const* background) {
     uint8_t colours[SCREEN_WIDTH];
     uint8_t const* const pixels = background + (from - dot);
     int const count = to - from;
+    int const backdrop = backdrop_entry();
     if (background_shown) {
         // A background pixel is palette * 4 + value: sixteen possible colours.
         uint8_t colour_of[16];
         for (int pixel = 0; pixel < 16; ++pixel)
-            colour_of[pixel] = uint8_t(palette_memory[(pixel & 3) ? pixel : 0]);
+            colour_of[pixel] = uint8_t(palette_memory[(pixel & 3) ? pixel : backdrop]);
         for (int j = 0; j < count; ++j)
             colours[j] = colour_of[pixels[j] & 15];
     } else {
-        std::memset(colours, uint8_t(palette_memory[0]), size_t(count));
+        std::memset(colours, uint8_t(palette_memory[backdrop]), size_t(count));
     }
     store_colours(from, to, colours);
 }
@@ -428,6 +431,7 @@ void PPU::combine_background(int from, int to, uint8_t const* background) {
 // Dots from..to-1 take colours[0..]: a pixel's RGB bytes are written only when its
 // palette value changes, so runs of eight unchanged pixels are passed over whole.
 void PPU::store_colours(int from, int to, uint8_t const* colours) {
+    if (tints_picture()) return store_colours_exactly(from, to, colours);
     int const first_pixel = scanline * SCREEN_WIDTH + from - 1;
     uint8_t* const index = color_index + first_pixel;
     int const count = to - from;
@@ -448,7 +452,8 @@ void PPU::store_colours(int from, int to, uint8_t const* colours) {
 void PPU::find_sprite0_hit(int n, uint8_t const* background, uint8_t const* sprites) {
     uint8_t const mask = uint8_t(*ppumask);
     if (!sprite0_line || (mask & (MASK_BG | MASK_SPRITES)) != (MASK_BG | MASK_SPRITES)) return;
-    for (int j = 0; j < n; ++j) {
+    int const first = hardware_clips_hit(mask) ? std::max(0, 9 - dot) : 0;
+    for (int j = first; j < n; ++j) {
         if (sprites[j] != 0 && (sprites[j] & SPRITE_SLOT) == 0 && (background[j] & 3)) {
             *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
             return;
@@ -463,17 +468,19 @@ void PPU::combine_pixels(int from, int to, uint8_t const* background, uint8_t co
     bool const sprites_on = mask & MASK_SPRITES;
     bool const background_shown = (mask & MASK_BG) && (!left || (mask & MASK_BG_LEFT));
     bool const sprites_shown = !left || (mask & MASK_SPRITES_LEFT);
-    bool const hit_possible =
-        sprite0_line && (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES);
+    bool const hit_possible = sprite0_line &&
+                              (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES) &&
+                              !(left && hardware_clips_hit(mask));
     signed char const* const palette_memory = memory + 0x3F00;
     uint8_t colours[SCREEN_WIDTH];
     bool hit = false;
+    int const backdrop = backdrop_entry();
     for (int d = from; d < to; ++d) {
         int const j = d - dot;
         int const bg_pixel = background[j];
         int const bg = bg_pixel & 3;
         uint8_t const sprite_pixel = sprites[j];
-        int entry = 0; // palette memory 0x3F00 + entry
+        int entry = backdrop; // palette memory 0x3F00 + entry
         if (sprite_pixel == 0) {
             if (background_shown && bg) entry = bg_pixel;
         } else {

@@ -62,7 +62,7 @@ void PPU::visible_dot() {
         fine_pos = x & 7;
     }
     if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
-    if (dot >= 129 && rendering) evaluation_step();
+    if (dot >= first_evaluation_dot() && rendering) evaluation_step();
     if (dot == 256 && rendering) v_vert();
     draw_pixel();
     if (++fine_pos == 8) {
@@ -107,8 +107,8 @@ void PPU::clear_evaluation() {
 void PPU::evaluation_step() {
     int const height = (*ppuctrl & CTRL_TALL_SPRITES) ? 16 : 8;
     if (next_count < 8) {
-        if ((dot & 1) == 0 && dot >= 130) evaluate_sprites(dot, dot, height);
-    } else if (!eval_done) {
+        if ((dot & 1) == 0 && dot > first_evaluation_dot()) evaluate_sprites(dot, dot, height);
+    } else if (!eval_done && (!hardware || (dot & 1) == 0)) {
         scan_overflow(height);
     }
 }
@@ -224,11 +224,12 @@ void PPU::draw_pixel() {
     }
 
     if (sprite0_line && sprite_slot == 0 &&
-        (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES) && sprite && bg)
+        (mask & (MASK_BG | MASK_SPRITES)) == (MASK_BG | MASK_SPRITES) && sprite && bg &&
+        !hardware_misses_hit(mask))
         *ppustatus = static_cast<signed char>(*ppustatus | STATUS_SPRITE0_HIT);
     if (!draw_pictures) return;
 
-    int16_t colour_addr = 0x3F00;
+    int16_t colour_addr = int16_t(0x3F00 + backdrop_entry());
     if (sprite && (!bg || !behind)) {
         int const value = (mask & MASK_SPRITES) ? sprite : bg;
         if ((dot > 8 || (mask & MASK_SPRITES_LEFT)) && value)
@@ -237,6 +238,7 @@ void PPU::draw_pixel() {
         colour_addr = int16_t(0x3F00 + 4 * palette + bg);
     }
     uint8_t const colour = read(colour_addr);
+    if (tints_picture()) return store_colours_exactly(dot, dot + 1, &colour);
 
     int const p = scanline * SCREEN_WIDTH + (dot - 1);
     if (color_index[p] != colour) {
