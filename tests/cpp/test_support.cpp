@@ -59,9 +59,9 @@ std::string write_temp_file(std::string const& dir, std::string const& name,
 }
 
 std::unique_ptr<NESUnit> console(std::string const& dir, Image const& image,
-                                 std::string const& name, int speed) {
+                                 std::string const& name, int speed, NES::Accuracy accuracy) {
     std::string path = write_temp_file(dir, name, image.bytes());
-    return std::make_unique<NESUnit>(path.c_str(), speed);
+    return std::make_unique<NESUnit>(path.c_str(), speed, accuracy);
 }
 
 void load_program(NES::CPU& cpu, uint16_t addr, std::initializer_list<uint8_t> code) {

@@ -48,7 +48,8 @@ std::string write_temp_file(std::string const& dir, std::string const& name,
 // A console built from the image, written to `dir`/`name`; a speed of 0 runs the run
 // thread as fast as it can.
 std::unique_ptr<NESUnit> console(std::string const& dir, Image const& image,
-                                 std::string const& name = "test.nes", int speed = 1789773);
+                                 std::string const& name = "test.nes", int speed = 1789773,
+                                 NES::Accuracy accuracy = NES::Accuracy::fast);
 
 // The folder of the public test material that holds `file`: $VANDREL_TEST_ROMS first,
 // then ../shared/roms beside the project; empty when neither has it.
