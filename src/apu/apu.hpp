@@ -167,6 +167,9 @@ public:
     // True when a step could raise the DMC's IRQ: the CPU sees that without touching a
     // sound register, so the console must then keep the APU in step with every
     // instruction.
+    // Steps from the current one to the one that fetches the DMC's next sample byte (0:
+    // this one), UINT64_MAX when none is coming; it may err early, never late.
+    uint64_t steps_to_dmc_fetch() const;
     bool irq_possible() const {
         return enabled[4] && dmc_remaining != 0 && (dmc_flags & 0xC0) == 0x80;
     }

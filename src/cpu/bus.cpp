@@ -65,6 +65,7 @@ void CPU::catch_up(uint8_t devices) {
 void CPU::plan_catch_up() {
     ppu_deadline = ppu->next_event_dot();
     catch_up_every_step = debug || apu->irq_possible();
+    if (hardware) plan_apu();
 }
 
 uint8_t CPU::read(signed char* p, bool notify_mapper) {

@@ -159,7 +159,10 @@ public:
     bool take_interrupt = false;  // the last instruction's poll: the next step enters one
     bool oam_dma_request = false; // a $4014 write: DMA halts the CPU on its next read
     uint8_t oam_dma_page = 0;
-    bool watch_apu = false;  // the APU may raise an IRQ: it keeps pace with every cycle
+    // The cycle by which the APU must be caught up: every cycle while it may raise an
+    // IRQ, else the cycle after its next DMC sample fetch.
+    int64_t apu_deadline = INT64_MAX;
+    bool dmc_stall = false;  // a DMC sample fetch halts the CPU on its next read
     bool mapper_irq = false; // the board's IRQ line, held until the board releases it
     // One instruction, interrupt entry or DMA, cycle by cycle.
     void clock_exactly();
@@ -335,6 +338,8 @@ private:
     void reach_events();
     void sample_nmi();
     void run_oam_dma();
+    void stall_for_dmc(uint16_t addr);
+    void plan_apu();
     // Hardware mode's instruction step (cycle_step.cpp).
     void execute_exactly(uint8_t opcode);
     void interrupt_sequence(bool brk);

@@ -44,7 +44,8 @@ void CPU::snapshot(Snapshot& s) {
         s.field(take_interrupt);
         s.field(oam_dma_request);
         s.field(oam_dma_page);
-        s.field(watch_apu);
+        s.field(apu_deadline);
+        s.field(dmc_stall);
         s.field(mapper_irq);
     }
 }

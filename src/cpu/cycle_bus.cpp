@@ -36,9 +36,9 @@ void CPU::sample_nmi() {
 
 void CPU::reach_events() {
     int64_t const c = cycles.load(std::memory_order_relaxed);
-    if (watch_apu) {
+    if (c >= apu_deadline) {
         apu->catch_up(c);
-        watch_apu = apu->irq_possible();
+        plan_apu();
     }
     uint64_t const sampled = nmi_sample_dot(c);
     if (sampled > ppu_deadline) {
@@ -61,7 +61,7 @@ uint8_t CPU::read_io(uint16_t addr) {
         // The status drives the 2A03's inner bus only: the pins keep their byte.
         apu->catch_up(cycles.load(std::memory_order_relaxed));
         uint8_t const status = uint8_t((open_bus & STATUS_OPEN_BIT) | apu->read_status());
-        watch_apu = apu->irq_possible();
+        plan_apu();
         return status;
     }
     case 0x4016:
@@ -102,7 +102,7 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
         } else {
             apu->catch_up(c);
             apu->write_register(addr, value);
-            watch_apu = apu->irq_possible();
+            plan_apu();
         }
         memory[addr] = d;
         return;
@@ -117,6 +117,31 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
     rom->mapper->map_write(args, memory + addr, &d);
     if (addr < 0x8000) memory[addr] = d;
     ppu_deadline = ppu->next_event_dot();
+}
+
+// The APU runs behind the CPU until it could raise an IRQ or fetch a DMC sample byte. A
+// step s covers CPU cycles 2s and 2s + 1, so a catch-up to cycle 2s + 2 has made it.
+void CPU::plan_apu() {
+    int64_t const c = cycles.load(std::memory_order_relaxed);
+    if (apu->irq_possible()) {
+        apu_deadline = c + 1;
+        return;
+    }
+    uint64_t const steps = apu->steps_to_dmc_fetch();
+    apu_deadline = steps == UINT64_MAX ? INT64_MAX : 2 * int64_t(apu->cycles + steps) + 2;
+}
+
+// A DMC sample fetch halts the CPU on its next read: the halted cycle and a dummy cycle
+// repeat that read (with its side effects: a PPUDATA or controller read counts again),
+// one more aligns the fetch to a read cycle of the DMA unit, and the fetch itself takes
+// the last (the APU has the byte already).
+void CPU::stall_for_dmc(uint16_t addr) {
+    dmc_stall = false;
+    cycle_read(addr);
+    cycle_read(addr);
+    if (cycles.load(std::memory_order_relaxed) & 1) cycle_read(addr);
+    open_bus = apu->dmc_buffer;
+    end_cycle();
 }
 
 // OAM DMA halts the CPU on a read: one halted cycle, one more when the copy would

@@ -13,12 +13,13 @@ namespace NES {
 inline void CPU::end_cycle() {
     int64_t const c = cycles.load(std::memory_order_relaxed) + 1;
     cycles.store(c, std::memory_order_relaxed);
-    if (nmi_sample_dot(c) > ppu_deadline || watch_apu) reach_events();
+    if (nmi_sample_dot(c) > ppu_deadline || c >= apu_deadline) reach_events();
     poll_due = interrupt_due;
     interrupt_due = nmi_pending || ((irq_pending || mapper_irq) && !(P & FLAG_I));
 }
 
 inline uint8_t CPU::cycle_read(uint16_t addr) {
+    if (dmc_stall) stall_for_dmc(addr);
     uint8_t value;
     if (addr < 0x2000) {
         value = open_bus = uint8_t(memory[addr & 0x07FF]);
