@@ -82,6 +82,7 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
     if (addr < 0x4000) {
         sync_ppu();
         uint16_t const reg = uint16_t(0x2000 | (addr & 7));
+        if (reg == 0x2000 || reg == 0x2006 || reg == 0x2007) ppu->freeze_fetches();
         ppu->write_register_exactly(reg, d);
         if (reg != 0x2002) memory[reg] = d;
         // The CPU samples the NMI line a dot after the write (the end of this cycle).
@@ -112,6 +113,7 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
     if (addr >= 0x8000) {
         apu->catch_up(c);
         sync_ppu();
+        ppu->freeze_fetches();
     }
     void* args[3] = {this, ppu, apu};
     rom->mapper->map_write(args, memory + addr, &d);

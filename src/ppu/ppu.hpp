@@ -118,6 +118,32 @@ public:
     // The board watches address line A12 (MMC3 in hardware mode): the PPU tells it of
     // every change of the line, at its dot (ppu_address_line.cpp).
     bool traces_a12 = false;
+    // The console fetches each background tile 16 dots before it draws it, this renderer
+    // as it draws it. Before a CPU write that could change a fetch (PPUCTRL, PPUADDR,
+    // PPUDATA, a board's bank switch) lands in the middle of a rendered line, the tiles
+    // the console has fetched already and this renderer not yet are fetched with the
+    // state before the write, and the renderer takes them when it comes to them
+    // (ppu_fetch_pipeline.cpp).
+    struct PrefetchedTile {
+        uint64_t at; // the dot count of the renderer's fetch
+        uint16_t nt_addr;
+        uint16_t at_addr;
+        uint16_t pattern_addr;
+        uint8_t tile_index;
+        uint8_t pattern_lo;
+        uint8_t pattern_hi;
+        uint8_t attribute;
+    };
+    static constexpr int PREFETCHED_TILES = 4;
+    PrefetchedTile prefetched[PREFETCHED_TILES] = {};
+    uint8_t prefetched_count = 0;
+    // The attribute byte of a prefetched tile being drawn (-1: read it where it lies).
+    int16_t frozen_attribute = -1;
+    // Fetches what the console has fetched ahead; then PPUADDR's second write may set v.
+    void freeze_fetches();
+    // After PPUADDR's second write during rendering: v as this renderer counts it, which
+    // runs up to two tiles behind the console's.
+    void align_written_v();
     bool a12_high = false;    // the line as last reported
     uint64_t a12_fell_at = 0; // the dot count when it last fell
 
@@ -138,6 +164,8 @@ public:
     void set_registers();
     void v_horiz();
     void v_vert();
+    // The fine and coarse Y step of v at dot 256.
+    static uint16_t row_below(uint16_t v);
     void apply_and_update_registers();
     void cycle();
     // Processes dots until dot_count reaches `target`; exactly what as many cycle() calls
@@ -176,7 +204,8 @@ private:
 
     // The renderer, dot by dot.
     void visible_dot();
-    void fetch_tile(uint16_t from);
+    // The background tile at v = `from`, for the renderer's fetch on dot count `at`.
+    void fetch_tile(uint16_t from, uint64_t at);
     void count_sprite_columns();
     void clear_evaluation();
     void evaluation_step();
@@ -190,6 +219,9 @@ private:
     void vertical_blank_dot();
     void begin_frame();
     void advance_dot();
+
+    bool take_prefetched(uint64_t at);
+    uint16_t v_at_tile_start(int line, int start) const;
 
     // A12 as the fetches move it (ppu_address_line.cpp).
     void run_tracing_a12(uint64_t target);

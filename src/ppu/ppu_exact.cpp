@@ -142,6 +142,7 @@ void PPU::write_register_exactly(uint16_t addr, signed char& value) {
     }
     case 0x2006:
         write_register(addr, value);
+        if (!w) align_written_v();
         if (!w && !rendering_line()) put_v_on_address_bus(); // the second write set v
         break;
     default: write_register(addr, value); break;

@@ -332,13 +332,31 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
     int const pattern_base = ((*ppuctrl & CTRL_BG_TABLE) ? 0x1000 : 0) | ((v >> 12) & 7);
     TileFetch tile{
         nt_addr, at_addr, pattern_addr, tile_index, uint8_t(pattern_lo), uint8_t(pattern_hi), 0};
-    tile.palette = uint8_t(attribute_palette(uint8_t(memory[fold(at_addr)]), nt_addr));
+    uint8_t const attribute =
+        frozen_attribute >= 0 ? uint8_t(frozen_attribute) : uint8_t(memory[fold(at_addr)]);
+    tile.palette = uint8_t(attribute_palette(attribute, nt_addr));
     int fine = fine_pos;
     int d = first;
     int32_t fetched_from = -1; // the address of the span's last fetch
-    auto fetch = [&](uint16_t from) {
+    bool fetched_any = false;
+    auto fetch = [&](uint16_t from, int start) {
+        if (prefetched_count && take_prefetched(dot_count + uint64_t(start - first))) {
+            tile = TileFetch{nt_addr,
+                             at_addr,
+                             pattern_addr,
+                             tile_index,
+                             uint8_t(pattern_lo),
+                             uint8_t(pattern_hi),
+                             0};
+            tile.palette = uint8_t(attribute_palette(uint8_t(frozen_attribute), nt_addr));
+            fetched_from = from;
+            fetched_any = false; // the fields hold this tile already
+            return;
+        }
         if (from == fetched_from) return;
         fetched_from = from;
+        fetched_any = true;
+        frozen_attribute = -1;
         tile.nt_addr = uint16_t(0x2000 | (from & 0x0FFF));
         tile.at_addr =
             uint16_t(0x23C0 | (from & 0x0C00) | ((from >> 4) & 0x38) | ((from >> 2) & 0x07));
@@ -350,7 +368,7 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
     };
     while (d < first + n) {
         if (rendering && ((d - 1) & 7) == 0) {
-            fetch(v);
+            fetch(v, d);
             fine = x & 7;
         }
         int run = std::min(first + n - d, 8 - fine);
@@ -367,12 +385,12 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         if (fine == 8) {
             // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
             fine = 0;
-            fetch(coarse_x_incremented(v));
+            fetch(coarse_x_incremented(v), ((last_drawn - 1) & ~7) + 9);
         }
         if (rendering && (last_drawn & 7) == 0) v = coarse_x_incremented(v); // v_horiz
     }
     fine_pos = uint8_t(fine);
-    if (fetched_from >= 0) {
+    if (fetched_any) {
         nt_addr = tile.nt_addr;
         at_addr = tile.at_addr;
         tile_index = tile.tile_index;

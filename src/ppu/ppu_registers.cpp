@@ -57,10 +57,11 @@ void PPU::v_horiz() {
 }
 
 void PPU::v_vert() {
-    if ((v & 0x7000) != 0x7000) {
-        v = uint16_t(v + 0x1000);
-        return;
-    }
+    v = row_below(v);
+}
+
+uint16_t PPU::row_below(uint16_t v) {
+    if ((v & 0x7000) != 0x7000) return uint16_t(v + 0x1000);
     v &= 0x8FFF;
     int coarse_y = (v >> 5) & 31;
     if (coarse_y == 29) {
@@ -71,7 +72,7 @@ void PPU::v_vert() {
     } else {
         ++coarse_y;
     }
-    v = uint16_t((v & ~0x03E0) | coarse_y << 5);
+    return uint16_t((v & ~0x03E0) | coarse_y << 5);
 }
 
 void PPU::apply_and_update_registers() {

@@ -58,7 +58,7 @@ uint64_t PPU::next_event_dot() const {
 void PPU::visible_dot() {
     count_sprite_columns();
     if (((dot - 1) & 7) == 0 && rendering) {
-        fetch_tile(v);
+        fetch_tile(v, dot_count);
         fine_pos = x & 7;
     }
     if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
@@ -68,12 +68,14 @@ void PPU::visible_dot() {
     if (++fine_pos == 8) {
         // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
         fine_pos = 0;
-        fetch_tile(coarse_x_incremented(v));
+        fetch_tile(coarse_x_incremented(v), dot_count + uint64_t(((dot - 1) & ~7) + 9 - dot));
     }
     if (rendering && (dot & 7) == 0 && dot < 256) v_horiz();
 }
 
-void PPU::fetch_tile(uint16_t from) {
+void PPU::fetch_tile(uint16_t from, uint64_t at) {
+    if (prefetched_count && take_prefetched(at)) return;
+    frozen_attribute = -1;
     nt_addr = uint16_t(0x2000 | (from & 0x0FFF));
     at_addr = uint16_t(0x23C0 | (from & 0x0C00) | ((from >> 4) & 0x38) | ((from >> 2) & 0x07));
     tile_index = read(int16_t(nt_addr));
@@ -201,7 +203,8 @@ void PPU::draw_pixel() {
 
     int const shift = 7 - fine_pos;
     int const bg = ((pattern_hi >> shift) & 1) << 1 | ((pattern_lo >> shift) & 1);
-    uint8_t const attribute = read(int16_t(at_addr));
+    uint8_t const attribute =
+        frozen_attribute >= 0 ? uint8_t(frozen_attribute) : read(int16_t(at_addr));
     int const palette = (attribute >> (((nt_addr >> 1) & 1) * 2 + ((nt_addr >> 6) & 1) * 4)) & 3;
 
     // The lowest-numbered opaque sprite slot wins.

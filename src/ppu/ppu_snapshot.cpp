@@ -104,6 +104,18 @@ void PPU::snapshot(Snapshot& s) {
         s.field(latch_refreshed);
         s.field(odd_frame);
         s.field(short_frame);
+        s.bounded(prefetched_count, uint8_t(0), uint8_t(PREFETCHED_TILES));
+        for (PrefetchedTile& tile : prefetched) {
+            s.field(tile.at);
+            s.bounded(tile.nt_addr, uint16_t(0), uint16_t(0x3FFF));
+            s.bounded(tile.at_addr, uint16_t(0), uint16_t(0x3FFF));
+            s.bounded(tile.pattern_addr, uint16_t(0), uint16_t(0x1FFF));
+            s.field(tile.tile_index);
+            s.field(tile.pattern_lo);
+            s.field(tile.pattern_hi);
+            s.field(tile.attribute);
+        }
+        s.bounded(frozen_attribute, int16_t(-1), int16_t(255));
         s.field(a12_high);
         s.field(a12_fell_at);
     }
