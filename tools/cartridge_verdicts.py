@@ -10,6 +10,7 @@ Usage: python tools/cartridge_verdicts.py [--accuracy fast|hardware|both] [FOLDE
 """
 
 import argparse
+import os
 import pathlib
 import sys
 
@@ -64,6 +65,9 @@ def main(argv=None):
     parser.add_argument("--frames", type=int, default=4000)
     parser.add_argument("paths", nargs="*", default=[DEFAULT_FOLDER])
     args = parser.parse_args(argv)
+    # The table is this tool's output: the progress lines each console prints while it is
+    # built would bury it.
+    os.environ.setdefault("VANDREL_QUIET", "1")
     modes = ["fast", "hardware"] if args.accuracy == "both" else [args.accuracy]
     print("| cartridge | " + " | ".join(modes) + " |")
     print("|---|" + "---|" * len(modes))

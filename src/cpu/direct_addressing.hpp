@@ -13,12 +13,12 @@ namespace NES {
 
 // The instruction length each mode sets; 1 for the implied and mode-less opcodes.
 template <Mode M>
-inline constexpr uint8_t
-    MODE_LENGTH = (M == Mode::abs || M == Mode::absx || M == Mode::absy || M == Mode::ind) ? 3
-                  : (M == Mode::imm || M == Mode::zpg || M == Mode::zpgx || M == Mode::zpgy ||
-                     M == Mode::xind || M == Mode::indy || M == Mode::rel)
-                      ? 2
-                      : 1;
+inline constexpr uint8_t MODE_LENGTH =
+    (M == Mode::abs || M == Mode::absx || M == Mode::absy || M == Mode::ind) ? 3
+    : (M == Mode::imm || M == Mode::zpg || M == Mode::zpgx || M == Mode::zpgy || M == Mode::xind ||
+       M == Mode::indy || M == Mode::rel)
+        ? 2
+        : 1;
 
 // The modes whose operand address lies in page 0.
 template <Mode M>

@@ -58,8 +58,7 @@ void CPU::clock() {
     if (debug || !code) return step_through_tables();
     static constexpr auto steps = []<size_t... OPCODES>(std::index_sequence<OPCODES...>) {
         return std::array<DirectStep, 256>{direct_step_of<uint8_t(OPCODES)>()...};
-    }
-    (std::make_index_sequence<256>());
+    }(std::make_index_sequence<256>());
     DirectStep const step = steps[uint8_t(code[0])];
     if (!step) return step_through_tables();
 

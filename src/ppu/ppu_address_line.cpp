@@ -30,8 +30,6 @@ using namespace ppu_bits;
 
 namespace {
 
-constexpr int DOTS_PER_LINE = 341;
-constexpr int PRE_RENDER_LINE = 261;
 constexpr int FIRST_SPRITE_PATTERN_DOT = 261;
 constexpr int SLOT_DOTS = 8;
 constexpr int SLOTS = 8;

@@ -1,10 +1,14 @@
-// Register and sprite attribute bits the renderer tests, shared by its per-dot and
-// per-span paths.
+// Register and sprite attribute bits and the frame geometry the renderer works in, shared
+// by its per-dot and per-span paths and the hardware-mode address line and fetch pipeline.
 #pragma once
 
 #include <cstdint>
 
 namespace NES::ppu_bits {
+
+// Frame geometry: 262 lines of 341 dots, the last of them the pre-render line.
+constexpr int DOTS_PER_LINE = 341;
+constexpr int PRE_RENDER_LINE = 261;
 
 // PPUCTRL bits.
 constexpr uint8_t CTRL_SPRITE_TABLE = 0x08; // 8x8 sprite patterns at 0x1000

@@ -19,10 +19,8 @@ using namespace ppu_bits;
 
 namespace {
 
-constexpr int DOTS_PER_LINE = 341;
 constexpr int PIPELINE_DOTS = 16;
 constexpr int LAST_TILE_START = 249;
-constexpr int PRE_RENDER_LINE = 261;
 
 uint16_t coarse_x_decremented(uint16_t v) {
     return (v & 0x001F) == 0 ? uint16_t((v | 0x001F) ^ 0x0400) : uint16_t(v - 1);

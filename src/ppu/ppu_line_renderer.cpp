@@ -25,7 +25,6 @@ using namespace ppu_bits;
 
 namespace {
 
-constexpr int32_t DOTS_PER_LINE = 341;
 constexpr int32_t DOTS_PER_FRAME = 262 * DOTS_PER_LINE;
 constexpr int32_t LAST_VISIBLE_LINE = 239;
 // The last dot a span draws: dot 256 also steps the vertical scroll, and a board that
