@@ -239,7 +239,7 @@ private:
     bool draw_span_sprites(int n, uint8_t* pixels) const;
     void advance_sprite_counters(int n);
     void evaluate_span(int first, int last);
-    void draw_span_background(int n, uint8_t* pixels);
+    template <bool FETCH_PIPELINE> void draw_span_background(int n, uint8_t* pixels);
     void draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites);
     void combine_pixels(int from, int to, uint8_t const* background, uint8_t const* sprites);
     void find_sprite0_hit(int n, uint8_t const* background, uint8_t const* sprites);

@@ -234,7 +234,10 @@ void PPU::draw_span(int n) {
     int const evaluation = first_evaluation_dot();
     if (rendering && last >= evaluation) evaluate_span(std::max(dot, evaluation), last);
     uint8_t background_pixels[SCREEN_WIDTH + 8]; // room for a run's full eight bytes
-    draw_span_background(n, background_pixels);
+    if (hardware)
+        draw_span_background<true>(n, background_pixels);
+    else
+        draw_span_background<false>(n, background_pixels);
     draw_span_pixels(n, background_pixels, any_sprite ? sprite_pixels : nullptr);
     advance_dots(uint64_t(n));
 }
@@ -305,8 +308,10 @@ void PPU::evaluate_span(int first, int last) {
         if (next_count < 8) return;
         d = even - 1; // the dot after the one that found the eighth
     }
-    for (; d <= last && !eval_done; ++d)
-        if (!hardware || (d & 1) == 0) scan_overflow(height);
+    int const step = hardware ? 2 : 1;
+    if (hardware) d += d & 1;
+    for (; d <= last && !eval_done; d += step)
+        scan_overflow(height);
 }
 
 // The background fetches and scroll steps of the span's dots, and each dot's
@@ -324,22 +329,28 @@ void PPU::evaluate_span(int first, int last) {
 // The fetches are made into locals and the PPU's fetch fields written once at the end:
 // fetch_tile's reads then depend on nothing stored on the way (its pattern table bit and
 // the fine Y of `v` hold still within a span), so consecutive tiles' reads overlap.
-void PPU::draw_span_background(int n, uint8_t* pixels) {
+//
+// FETCH_PIPELINE is hardware mode's: a tile its fetch pipeline fetched before a CPU write
+// (ppu_fetch_pipeline.cpp) is taken as fetched then. The fast mode never has one, so its
+// instance leaves the test out of the per-tile fetch.
+template <bool FETCH_PIPELINE> void PPU::draw_span_background(int n, uint8_t* pixels) {
     int const first = dot;
     NametableFold const fold(mirroring);
     signed char const* const video = memory;
     int const pattern_base = ((*ppuctrl & CTRL_BG_TABLE) ? 0x1000 : 0) | ((v >> 12) & 7);
     TileFetch tile{
         nt_addr, at_addr, pattern_addr, tile_index, uint8_t(pattern_lo), uint8_t(pattern_hi), 0};
-    uint8_t const attribute =
-        frozen_attribute >= 0 ? uint8_t(frozen_attribute) : uint8_t(memory[fold(at_addr)]);
+    uint8_t const attribute = FETCH_PIPELINE && frozen_attribute >= 0
+                                  ? uint8_t(frozen_attribute)
+                                  : uint8_t(memory[fold(at_addr)]);
     tile.palette = uint8_t(attribute_palette(attribute, nt_addr));
     int fine = fine_pos;
     int d = first;
     int32_t fetched_from = -1; // the address of the span's last fetch
     bool fetched_any = false;
     auto fetch = [&](uint16_t from, int start) {
-        if (prefetched_count && take_prefetched(dot_count + uint64_t(start - first))) {
+        if (FETCH_PIPELINE && prefetched_count &&
+            take_prefetched(dot_count + uint64_t(start - first))) {
             tile = TileFetch{nt_addr,
                              at_addr,
                              pattern_addr,
@@ -355,7 +366,7 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         if (from == fetched_from) return;
         fetched_from = from;
         fetched_any = true;
-        frozen_attribute = -1;
+        if (FETCH_PIPELINE) frozen_attribute = -1;
         tile.nt_addr = uint16_t(0x2000 | (from & 0x0FFF));
         tile.at_addr =
             uint16_t(0x23C0 | (from & 0x0C00) | ((from >> 4) & 0x38) | ((from >> 2) & 0x07));
