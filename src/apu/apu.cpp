@@ -22,14 +22,20 @@ void APU::cycle() {
 }
 
 // The channels' part of a step; the triangle's timer runs at the CPU rate, so twice.
-void APU::step_channels() {
+template <bool EXACT_DMC> void APU::step_channels() {
     pulse(false);
     pulse(true);
     triangle();
     triangle();
     noise();
-    dmc();
+    if constexpr (EXACT_DMC)
+        dmc_exactly();
+    else
+        dmc();
 }
+
+template void APU::step_channels<false>();
+template void APU::step_channels<true>();
 
 // Nothing outside the APU changes during a call, so between two steps where the frame
 // sequencer clocks a unit the channels' parameters hold still, and a step matters to
@@ -40,6 +46,7 @@ void APU::step_channels() {
 // nothing there (its SequencerPhase then divides at the next cycle(): the value it keeps
 // is always offset % period, so the phases come out the same).
 void APU::catch_up(int64_t cpu_cycles) {
+    if (hardware) return catch_up_exactly(cpu_cycles);
     if (2 * int64_t(cycles) >= cpu_cycles) return;
     // The last step of the call: the one that covers CPU cycle cpu_cycles - 1.
     uint64_t const last = uint64_t(cpu_cycles / 2 + (cpu_cycles & 1)) - 1;

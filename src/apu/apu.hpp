@@ -145,6 +145,26 @@ public:
     uint8_t length[4] = {0, 0, 0, 0}; // pulse 1, pulse 2, triangle, noise
     Sweep sweeps[2];
 
+    // Hardware mode (apu_exact.cpp, dmc_exact.cpp). The frame counter counts CPU cycles
+    // from the cycle its sequence last began (frame_origin), raises the frame IRQ and
+    // takes a $4017 write 3 or 4 cycles late; $4015 reports every channel and both IRQ
+    // flags; length loads wait for the channel's enable; the DMC keeps its sample buffer
+    // apart from its shift register, ends a sample with an IRQ and stalls the CPU for each
+    // byte. Every event up to CPU cycle exact_clock - 1 has happened.
+    bool hardware = false;
+    int64_t exact_clock = 0;
+    int64_t frame_origin = 0;
+    bool five_step = false;
+    bool frame_irq_inhibit = false;
+    int64_t frame_write_due = -1; // the cycle a pending $4017 write restarts the sequence
+    uint8_t frame_write_value = 0;
+    bool frame_irq = false;
+    bool dmc_irq = false;
+    // The last half-frame clock and the length counters just before it: a length load on
+    // that cycle counts only for a counter the clock found at 0.
+    int64_t half_clock_at = -1;
+    uint8_t length_before_half[4] = {0, 0, 0, 0};
+
     // The sample stream. The live buffers fill at index samples % BUFFER_LEN; the
     // published ones are what the host reads (read_block).
     std::array<Block, STREAMS> buffers{};
@@ -164,12 +184,22 @@ public:
     // Steps until the APU has caught up with `cpu_cycles` CPU cycles (one step per two);
     // exactly what as many cycle() calls would do.
     void catch_up(int64_t cpu_cycles);
+    // Hardware mode's catch-up: every APU event on CPU cycles before `cpu_cycles`, the
+    // frame counter's at its exact cycle.
+    void catch_up_exactly(int64_t cpu_cycles);
+    // Hardware mode's register access on CPU cycle `cycle`, after every event up to and
+    // including that cycle.
+    uint8_t read_status_exactly(int64_t cycle);
+    void write_register_exactly(uint16_t addr, uint8_t value, int64_t cycle);
+    // The first CPU cycle after `cycle` at which the APU may pull the IRQ line or fetch a
+    // DMC byte: the CPU must have caught it up by then. INT64_MAX when nothing is coming.
+    int64_t next_cpu_event(int64_t cycle) const;
+    // Power-up and reset as the frame counter sees them: a $4017 write of `value` some
+    // cycles before the first instruction, the sequence restarting a few cycles on.
+    void restart_frame_counter(uint8_t value, int64_t cycle);
     // True when a step could raise the DMC's IRQ: the CPU sees that without touching a
     // sound register, so the console must then keep the APU in step with every
     // instruction.
-    // Steps from the current one to the one that fetches the DMC's next sample byte (0:
-    // this one), UINT64_MAX when none is coming; it may err early, never late.
-    uint64_t steps_to_dmc_fetch() const;
     bool irq_possible() const {
         return enabled[4] && dmc_remaining != 0 && (dmc_flags & 0xC0) == 0x80;
     }
@@ -223,15 +253,34 @@ private:
     void write_status(uint8_t value);
     void write_frame_counter(uint8_t value);
     int32_t sequencer_period() const;
-    void step_channels();
+    // EXACT_DMC: hardware mode's DMC (dmc_exact.cpp) in place of the fast mode's.
+    template <bool EXACT_DMC = false> void step_channels();
     void shift_noise(uint8_t mode_period);
-    void skip_quiet_steps(int64_t steps);
+    template <bool EXACT_DMC = false> void skip_quiet_steps(int64_t steps);
     void skip_pulse(int n, int64_t steps);
     void skip_triangle(int64_t steps);
     void skip_noise(int64_t steps);
     void skip_dmc(int64_t steps);
     void fetch_dmc_byte();
     void run_dmc_output();
+    // Hardware mode's parts (apu_exact.cpp, dmc_exact.cpp).
+    int64_t next_frame_event() const;
+    void run_frame_event(int64_t cycle);
+    void quarter_frame();
+    void half_frame(int64_t cycle);
+    void raise_frame_irq();
+    void update_irq_line() const;
+    void run_steps_exactly(uint64_t last);
+    void step_channels_exactly();
+    void dmc_exactly();
+    void skip_dmc_exactly(int64_t steps);
+    void fetch_dmc_byte_exactly();
+    void clock_dmc_output_exactly();
+    // Steps from the current one to the one that fetches the DMC's next sample byte (0:
+    // this one), UINT64_MAX when none is coming; it may err early, never late.
+    uint64_t steps_to_dmc_fetch_exactly() const;
+    void write_status_exactly(uint8_t value);
+    void snapshot_exact_timing(Snapshot& s, uint64_t steps);
     void take_sample();
     void publish();
 

@@ -92,8 +92,14 @@ void APU::start_sample() {
 namespace NES {
 
 void APU::press_reset() {
-    catch_up(cpu->cycles.load(std::memory_order_relaxed));
-    write_register(0x4015, 0);
+    int64_t const cycle = cpu->cycles.load(std::memory_order_relaxed);
+    catch_up(cycle);
+    if (hardware) {
+        write_status_exactly(0);
+        restart_frame_counter(reg(0x4017), cycle);
+    } else {
+        write_register(0x4015, 0);
+    }
     cpu->memory[0x4015] = 0;
     triangle_step = 0;
     dmc_level &= 1;

@@ -30,6 +30,10 @@ constexpr uint8_t LONGEST_LENGTH = 254;   // the length table's largest load
 constexpr uint16_t LONGEST_SAMPLE = 4081; // $4013 = $FF: 16 x 255 + 1 bytes
 constexpr int32_t MAX_DMC_LEVEL = 255;    // a $4011 load may set any byte
 constexpr int64_t MAX_SEQUENCER_OFFSET = int64_t(1) << 62;
+// Hardware mode: the five-step sequence's length in CPU cycles, and the furthest a
+// $4017 write (or power-up) schedules the sequence's restart.
+constexpr int64_t LONGEST_FRAME_SEQUENCE = 37282;
+constexpr int64_t MAX_FRAME_WRITE_DELAY = 4;
 
 // The triangle's output is 0 or a level of its table, 2 x (level - 7.5): an odd whole
 // number from -15 to 15. Anything else (a NaN included) is no output it can have.
@@ -120,6 +124,27 @@ void APU::snapshot(Snapshot& s) {
     int64_t const offset = s.field(sequencer.offset);
     int32_t const period = s.field(sequencer.period);
     s.require(sequencer_consistent(offset, period, s.field(sequencer.value)));
+    if (hardware) snapshot_exact_timing(s, steps);
+}
+
+// Hardware mode's frame counter: its sequence began at or before the last event
+// processed and no longer ago than its longest period, and a pending $4017 write lands
+// within a few cycles.
+void APU::snapshot_exact_timing(Snapshot& s, uint64_t steps) {
+    int64_t const clock = s.field(exact_clock);
+    s.require(clock >= 0 && (clock + 1) / 2 <= int64_t(steps) + 1);
+    int64_t const origin = s.field(frame_origin);
+    s.require(origin <= clock + MAX_FRAME_WRITE_DELAY && clock - origin <= LONGEST_FRAME_SEQUENCE);
+    s.field(five_step);
+    s.field(frame_irq_inhibit);
+    int64_t const due = s.field(frame_write_due);
+    s.require(due == -1 || (due >= clock && due <= clock + MAX_FRAME_WRITE_DELAY));
+    s.field(frame_write_value);
+    s.field(frame_irq);
+    s.field(dmc_irq);
+    s.field(half_clock_at);
+    for (uint8_t const count : s.elements(length_before_half))
+        s.require(count <= LONGEST_LENGTH);
 }
 
 } // namespace NES

@@ -97,20 +97,6 @@ void APU::fetch_dmc_byte() {
     dmc_bits = 8;
     dmc_silent = false;
     dmc_buffer_empty = false;
-    if (cpu->hardware) cpu->dmc_stall = true;
-}
-
-// Each step that finds the timer at 0 runs an output tick; the tick that uses up the
-// eighth bit empties the buffer, and the step after it fetches. A pending direct load
-// or a silent unit makes the count uncertain: then the next tick is where to look again.
-uint64_t APU::steps_to_dmc_fetch() const {
-    if (!enabled[4] || dmc_remaining == 0) return UINT64_MAX;
-    if (dmc_buffer_empty) return 0;
-    int32_t const modulus = timers::DMC_MODULI[dmc_flags & 15];
-    if (dmc_timer >= modulus) return 0;
-    uint64_t const first_tick = dmc_timer == 0 ? 0 : uint64_t(modulus - dmc_timer);
-    if (dmc_direct != -1 || dmc_silent) return first_tick;
-    return first_tick + uint64_t(dmc_bits - 1) * uint64_t(modulus) + 1;
 }
 
 // One output tick: a pending $4011 load wins; otherwise each bit moves the level by 2

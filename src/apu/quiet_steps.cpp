@@ -15,15 +15,21 @@ namespace NES {
 
 using timers::advance_timer_by;
 
-void APU::skip_quiet_steps(int64_t steps) {
+template <bool EXACT_DMC> void APU::skip_quiet_steps(int64_t steps) {
     if (steps <= 0) return;
     skip_pulse(0, steps);
     skip_pulse(1, steps);
     skip_triangle(steps);
     skip_noise(steps);
-    skip_dmc(steps);
+    if constexpr (EXACT_DMC)
+        skip_dmc_exactly(steps);
+    else
+        skip_dmc(steps);
     cycles += uint64_t(steps);
 }
+
+template void APU::skip_quiet_steps<false>(int64_t);
+template void APU::skip_quiet_steps<true>(int64_t);
 
 // One timer count per step; each wrap moves the duty position.
 void APU::skip_pulse(int n, int64_t steps) {

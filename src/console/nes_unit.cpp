@@ -99,6 +99,8 @@ void NESUnit::power_on() {
     // its top-left dot.
     if (cpu->hardware) ppu->dot = 0;
     ppu->traces_a12 = cpu->hardware && rom->mapper->watches_a12();
+    apu->hardware = cpu->hardware;
+    if (apu->hardware) apu->restart_frame_counter(0, 0);
     cpu->reset();
     frames_seen = ppu->frame_count;
 }

@@ -159,11 +159,12 @@ public:
     bool take_interrupt = false;  // the last instruction's poll: the next step enters one
     bool oam_dma_request = false; // a $4014 write: DMA halts the CPU on its next read
     uint8_t oam_dma_page = 0;
-    // The cycle by which the APU must be caught up: every cycle while it may raise an
-    // IRQ, else the cycle after its next DMC sample fetch.
+    // The cycle by which the APU must be caught up: the end of the cycle of its next
+    // frame counter event or DMC sample fetch.
     int64_t apu_deadline = INT64_MAX;
     bool dmc_stall = false;  // a DMC sample fetch halts the CPU on its next read
     bool mapper_irq = false; // the board's IRQ line, held until the board releases it
+    bool apu_irq = false;    // the APU's IRQ line: its frame or DMC IRQ flag
     // One instruction, interrupt entry or DMA, cycle by cycle.
     void clock_exactly();
     // Brings the PPU to the dot of the current cycle.

@@ -47,6 +47,7 @@ void CPU::snapshot(Snapshot& s) {
         s.field(apu_deadline);
         s.field(dmc_stall);
         s.field(mapper_irq);
+        s.field(apu_irq);
     }
 }
 

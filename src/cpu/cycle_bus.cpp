@@ -59,8 +59,9 @@ uint8_t CPU::read_io(uint16_t addr) {
     switch (addr) {
     case 0x4015: {
         // The status drives the 2A03's inner bus only: the pins keep their byte.
-        apu->catch_up(cycles.load(std::memory_order_relaxed));
-        uint8_t const status = uint8_t((open_bus & STATUS_OPEN_BIT) | apu->read_status());
+        uint8_t const status =
+            uint8_t((open_bus & STATUS_OPEN_BIT) |
+                    apu->read_status_exactly(cycles.load(std::memory_order_relaxed)));
         plan_apu();
         return status;
     }
@@ -101,8 +102,7 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
         } else if (addr == 0x4016) {
             write_strobe(value);
         } else {
-            apu->catch_up(c);
-            apu->write_register(addr, value);
+            apu->write_register_exactly(addr, value, c);
             plan_apu();
         }
         memory[addr] = d;
@@ -121,16 +121,9 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
     ppu_deadline = ppu->next_event_dot();
 }
 
-// The APU runs behind the CPU until it could raise an IRQ or fetch a DMC sample byte. A
-// step s covers CPU cycles 2s and 2s + 1, so a catch-up to cycle 2s + 2 has made it.
+// The APU runs behind the CPU until it could raise an IRQ or fetch a DMC sample byte.
 void CPU::plan_apu() {
-    int64_t const c = cycles.load(std::memory_order_relaxed);
-    if (apu->irq_possible()) {
-        apu_deadline = c + 1;
-        return;
-    }
-    uint64_t const steps = apu->steps_to_dmc_fetch();
-    apu_deadline = steps == UINT64_MAX ? INT64_MAX : 2 * int64_t(apu->cycles + steps) + 2;
+    apu_deadline = apu->next_cpu_event(cycles.load(std::memory_order_relaxed));
 }
 
 // A DMC sample fetch halts the CPU on its next read: the halted cycle and a dummy cycle

@@ -15,7 +15,7 @@ inline void CPU::end_cycle() {
     cycles.store(c, std::memory_order_relaxed);
     if (nmi_sample_dot(c) > ppu_deadline || c >= apu_deadline) reach_events();
     poll_due = interrupt_due;
-    interrupt_due = nmi_pending || ((irq_pending || mapper_irq) && !(P & FLAG_I));
+    interrupt_due = nmi_pending || ((irq_pending || mapper_irq || apu_irq) && !(P & FLAG_I));
 }
 
 inline uint8_t CPU::cycle_read(uint16_t addr) {

@@ -14,8 +14,8 @@ namespace NES {
 
 namespace {
 
-constexpr uint8_t FLAG_C = 0x01, FLAG_Z = 0x02, FLAG_I = 0x04, FLAG_B = 0x10, FLAG_U = 0x20,
-                  FLAG_V = 0x40, FLAG_N = 0x80;
+// The flags the arithmetic below sets (CPU members use the CPU's own names).
+constexpr uint8_t FLAG_C = 0x01, FLAG_Z = 0x02, FLAG_V = 0x40, FLAG_N = 0x80;
 // The constant the unstable immediate loads (LXA, XAA) OR into A before the AND.
 constexpr uint8_t UNSTABLE_MAGIC = 0xFF;
 
