@@ -46,7 +46,6 @@ template void APU::step_channels<true>();
 // nothing there (its SequencerPhase then divides at the next cycle(): the value it keeps
 // is always offset % period, so the phases come out the same).
 void APU::catch_up(int64_t cpu_cycles) {
-    if (hardware) return catch_up_exactly(cpu_cycles);
     if (2 * int64_t(cycles) >= cpu_cycles) return;
     // The last step of the call: the one that covers CPU cycle cpu_cycles - 1.
     uint64_t const last = uint64_t(cpu_cycles / 2 + (cpu_cycles & 1)) - 1;

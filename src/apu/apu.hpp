@@ -187,6 +187,14 @@ public:
     // Hardware mode's catch-up: every APU event on CPU cycles before `cpu_cycles`, the
     // frame counter's at its exact cycle.
     void catch_up_exactly(int64_t cpu_cycles);
+    // The catch-up of the console's mode, for callers outside the stepping loops (the
+    // fast mode's loops call catch_up itself and pay for no test).
+    void catch_up_in_mode(int64_t cpu_cycles) {
+        if (hardware)
+            catch_up_exactly(cpu_cycles);
+        else
+            catch_up(cpu_cycles);
+    }
     // Hardware mode's register access on CPU cycle `cycle`, after every event up to and
     // including that cycle.
     uint8_t read_status_exactly(int64_t cycle);

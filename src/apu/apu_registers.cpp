@@ -93,7 +93,7 @@ namespace NES {
 
 void APU::press_reset() {
     int64_t const cycle = cpu->cycles.load(std::memory_order_relaxed);
-    catch_up(cycle);
+    catch_up_in_mode(cycle);
     if (hardware) {
         write_status_exactly(0);
         restart_frame_counter(reg(0x4017), cycle);

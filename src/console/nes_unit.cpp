@@ -205,7 +205,7 @@ void NESUnit::finish_frames() {
 }
 
 void NESUnit::sync_devices() {
-    apu->catch_up(cpu->cycles.load(std::memory_order_relaxed));
+    apu->catch_up_in_mode(cpu->cycles.load(std::memory_order_relaxed));
     cpu->sync_ppu();
 }
 

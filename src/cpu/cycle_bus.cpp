@@ -37,7 +37,7 @@ void CPU::sample_nmi() {
 void CPU::reach_events() {
     int64_t const c = cycles.load(std::memory_order_relaxed);
     if (c >= apu_deadline) {
-        apu->catch_up(c);
+        apu->catch_up_exactly(c);
         plan_apu();
     }
     uint64_t const sampled = nmi_sample_dot(c);
@@ -111,7 +111,7 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
     if (addr < 0x6000) return;
     // A board's register may switch the banks the PPU draws and the DMC reads.
     if (addr >= 0x8000) {
-        apu->catch_up(c);
+        apu->catch_up_exactly(c);
         sync_ppu();
         ppu->freeze_fetches();
     }
