@@ -15,6 +15,21 @@ namespace NES {
 
 using timers::advance_timer_by;
 
+// The shift register steps once for every step that finds the timer at 0. A timer left
+// past a shortened period takes its one irregular count in a step of noise() itself.
+// Inlined into both modes' skip_quiet_steps, as the fast mode's alone had it.
+[[gnu::always_inline]] inline void APU::skip_noise(int64_t steps) {
+    uint8_t const mode_period = reg(0x400E);
+    int32_t const modulus = timers::NOISE_MODULI[mode_period & 15];
+    if (noise_timer >= modulus) {
+        noise();
+        --steps;
+    }
+    for (int64_t shifts = timers::zeros_ahead(noise_timer, modulus, steps); shifts > 0; --shifts)
+        shift_noise(mode_period);
+    advance_timer_by(noise_timer, modulus, steps);
+}
+
 template <bool EXACT_DMC> void APU::skip_quiet_steps(int64_t steps) {
     if (steps <= 0) return;
     skip_pulse(0, steps);
@@ -41,20 +56,6 @@ void APU::skip_pulse(int n, int64_t steps) {
 void APU::skip_triangle(int64_t steps) {
     int64_t const wraps = advance_timer_by(triangle_timer, triangle_period + 1, 2 * steps);
     triangle_step = uint8_t((triangle_step + wraps) & 31);
-}
-
-// The shift register steps once for every step that finds the timer at 0. A timer left
-// past a shortened period takes its one irregular count in a step of noise() itself.
-void APU::skip_noise(int64_t steps) {
-    uint8_t const mode_period = reg(0x400E);
-    int32_t const modulus = timers::NOISE_MODULI[mode_period & 15];
-    if (noise_timer >= modulus) {
-        noise();
-        --steps;
-    }
-    for (int64_t shifts = timers::zeros_ahead(noise_timer, modulus, steps); shifts > 0; --shifts)
-        shift_noise(mode_period);
-    advance_timer_by(noise_timer, modulus, steps);
 }
 
 // The DMC acts on a step when its reader fetches (the buffer is empty and bytes remain)
