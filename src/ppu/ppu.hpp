@@ -201,6 +201,32 @@ private:
     bool rendering_line() const;
     uint8_t read_status();
     void advance_address() { v = uint16_t(v + ((*ppuctrl & 0x04) ? 32 : 1)); }
+    // The register latches both modes' writes share, inline so that the fast mode's
+    // write_register, the bus's only caller of it, stays inlined into the bus.
+    void latch_nametable_select(uint8_t d) { t = uint16_t((t & 0xF3FF) | ((d << 10) & 0x0C00)); }
+    // Bits 2-4 of a sprite's attribute byte do not exist: they read back as 0.
+    void store_oam(signed char& value) {
+        if ((oam_addr & 3) == 2) value = static_cast<signed char>(value & 0xE3);
+        oam[oam_addr++] = uint8_t(value);
+    }
+    void latch_scroll(uint8_t d) {
+        if (!w) {
+            t = uint16_t((t & 0xFFE0) | (d >> 3));
+            x = d & 7;
+        } else {
+            t = uint16_t((t & 0x8C1F) | ((d & 7) << 12) | ((d >> 3) << 5));
+        }
+        w = !w;
+    }
+    void latch_address(uint8_t d) {
+        if (!w) {
+            t = uint16_t((t & 0x80FF) | ((d & 0x3F) << 8));
+        } else {
+            t = uint16_t((t & 0xFF00) | d);
+            v = t;
+        }
+        w = !w;
+    }
 
     // The renderer, dot by dot.
     void visible_dot();

@@ -122,15 +122,16 @@ void PPU::write_register_exactly(uint16_t addr, signed char& value) {
     drive_latch(0xFF, uint8_t(value));
     rendering = (*ppumask & (MASK_BG | MASK_SPRITES)) != 0;
     switch (addr) {
-    case 0x2001:
-    case 0x2002: break;
+    case 0x2000: latch_nametable_select(uint8_t(value)); break;
+    case 0x2003: oam_addr = uint8_t(value); break;
     case 0x2004:
         // During rendering the write is dropped, and OAMADDR moves on to the next sprite.
         if (rendering_line())
             oam_addr = uint8_t(oam_addr + 4);
         else
-            write_register(addr, value);
+            store_oam(value);
         break;
+    case 0x2005: latch_scroll(uint8_t(value)); break;
     case 0x2007: {
         uint16_t const a = data_address();
         // Palette cells hold six bits.
@@ -141,11 +142,11 @@ void PPU::write_register_exactly(uint16_t addr, signed char& value) {
         break;
     }
     case 0x2006:
-        write_register(addr, value);
+        latch_address(uint8_t(value));
         if (!w) align_written_v();
         if (!w && !rendering_line()) put_v_on_address_bus(); // the second write set v
         break;
-    default: write_register(addr, value); break;
+    default: break; // $2001 and $2002 have no effect beyond their stored byte
     }
 }
 

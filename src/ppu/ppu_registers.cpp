@@ -82,30 +82,11 @@ void PPU::apply_and_update_registers() {
 void PPU::write_register(uint16_t addr, signed char& value) {
     uint8_t const d = uint8_t(value);
     switch (addr) {
-    case 0x2000: t = uint16_t((t & 0xF3FF) | ((d << 10) & 0x0C00)); break;
+    case 0x2000: latch_nametable_select(d); break;
     case 0x2003: oam_addr = d; break;
-    case 0x2004:
-        if ((oam_addr & 3) == 2) value = static_cast<signed char>(d & 0xE3);
-        oam[oam_addr++] = uint8_t(value);
-        break;
-    case 0x2005:
-        if (!w) {
-            t = uint16_t((t & 0xFFE0) | (d >> 3));
-            x = d & 7;
-        } else {
-            t = uint16_t((t & 0x8C1F) | ((d & 7) << 12) | ((d >> 3) << 5));
-        }
-        w = !w;
-        break;
-    case 0x2006:
-        if (!w) {
-            t = uint16_t((t & 0x80FF) | ((d & 0x3F) << 8));
-        } else {
-            t = uint16_t((t & 0xFF00) | d);
-            v = t;
-        }
-        w = !w;
-        break;
+    case 0x2004: store_oam(value); break;
+    case 0x2005: latch_scroll(d); break;
+    case 0x2006: latch_address(d); break;
     case 0x2007: {
         int16_t const a = int16_t(v & 0x3FFF);
         if (cpu->debug) printf("ppu->%04x: %02x\n", a, d);
