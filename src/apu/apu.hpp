@@ -163,6 +163,8 @@ public:
     // The last half-frame clock and the length counters just before it: a length load on
     // that cycle counts only for a counter the clock found at 0.
     int64_t half_clock_at = -1;
+    // The DMC's next fetch answers a $4015 enable (a "load"), not an emptied buffer.
+    bool dmc_load_pending = false;
     uint8_t length_before_half[4] = {0, 0, 0, 0};
 
     // The sample stream. The live buffers fill at index samples % BUFFER_LEN; the

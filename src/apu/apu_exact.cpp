@@ -225,10 +225,12 @@ void APU::write_status_exactly(uint8_t value) {
         if (!enabled[i]) length[i] = 0;
     }
     enabled[4] = value & 0x10;
-    if (!enabled[4])
+    if (!enabled[4]) {
         dmc_remaining = 0;
-    else if (dmc_remaining == 0)
+    } else if (dmc_remaining == 0) {
         start_sample();
+        dmc_load_pending = dmc_buffer_empty;
+    }
     dmc_irq = false;
     update_irq_line();
 }

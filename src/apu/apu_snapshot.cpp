@@ -143,6 +143,7 @@ void APU::snapshot_exact_timing(Snapshot& s, uint64_t steps) {
     s.field(frame_irq);
     s.field(dmc_irq);
     s.field(half_clock_at);
+    s.field(dmc_load_pending);
     for (uint8_t const count : s.elements(length_before_half))
         s.require(count <= LONGEST_LENGTH);
 }

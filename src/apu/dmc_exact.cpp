@@ -38,7 +38,8 @@ void APU::fetch_dmc_byte_exactly() {
     dmc_buffer = cpu->read(cpu->memory + dmc_addr, false);
     dmc_buffer_empty = false;
     dmc_addr = dmc_addr == 0xFFFF ? 0x8000 : uint16_t(dmc_addr + 1);
-    cpu->dmc_stall = true;
+    cpu->dmc_stall = dmc_load_pending ? CPU::DMC_HALT_ANY : CPU::DMC_HALT_ON_PUT;
+    dmc_load_pending = false;
     if (--dmc_remaining != 0) return;
     if (dmc_flags & DMC_LOOP) {
         start_sample();

@@ -162,7 +162,10 @@ public:
     // The cycle by which the APU must be caught up: the end of the cycle of its next
     // frame counter event or DMC sample fetch.
     int64_t apu_deadline = INT64_MAX;
-    bool dmc_stall = false;  // a DMC sample fetch halts the CPU on its next read
+    // A DMC sample fetch halts the CPU on a coming read: DMC_HALT_ANY on the next one,
+    // DMC_HALT_ON_PUT on the first one from the next odd ("put") cycle on.
+    uint8_t dmc_stall = DMC_HALT_NONE;
+    static constexpr uint8_t DMC_HALT_NONE = 0, DMC_HALT_ANY = 1, DMC_HALT_ON_PUT = 2;
     bool mapper_irq = false; // the board's IRQ line, held until the board releases it
     bool apu_irq = false;    // the APU's IRQ line: its frame or DMC IRQ flag
     // One instruction, interrupt entry or DMA, cycle by cycle.
@@ -340,6 +343,7 @@ private:
     void sample_nmi();
     void run_oam_dma();
     void stall_for_dmc(uint16_t addr);
+    void read_dmc_byte();
     void plan_apu();
     // Hardware mode's instruction step (cycle_step.cpp).
     void execute_exactly(uint8_t opcode);

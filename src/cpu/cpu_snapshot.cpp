@@ -45,7 +45,7 @@ void CPU::snapshot(Snapshot& s) {
         s.field(oam_dma_request);
         s.field(oam_dma_page);
         s.field(apu_deadline);
-        s.field(dmc_stall);
+        s.bounded(dmc_stall, DMC_HALT_NONE, DMC_HALT_ON_PUT);
         s.field(mapper_irq);
         s.field(apu_irq);
     }
