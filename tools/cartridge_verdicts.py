@@ -43,6 +43,8 @@ def run_cartridge(path, accuracy="hardware", max_frames=4000):
             continue
         status = int(memory[0x6000])
         if status == RESET_WANTED:
+            # The delay counts from when the request is first seen: a cartridge still
+            # showing the previous request just after a reset has not asked again yet.
             if reset_at is None:
                 reset_at = frame + RESET_DELAY_FRAMES
             elif frame >= reset_at:
@@ -50,6 +52,8 @@ def run_cartridge(path, accuracy="hardware", max_frames=4000):
                 reset_at = None
         elif status < RUNNING:
             return status, report_text(memory)
+        else:
+            reset_at = None
     return None, report_text(memory)
 
 

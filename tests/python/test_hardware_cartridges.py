@@ -20,8 +20,6 @@ DMA_OVERLAP = "how a DMC fetch shares cycles with OAM DMA is not yet as the cart
 NOT_YET = {
     "sprdma_and_dmc_dma/sprdma_and_dmc_dma.nes": DMA_OVERLAP,
     "sprdma_and_dmc_dma/sprdma_and_dmc_dma_512.nes": DMA_OVERLAP,
-    "apu_reset/4017_written.nes": "the frame counter's state after reset is not yet as the "
-                                  "cartridge expects",
     "mmc3_test_2/rom_singles/6-MMC3_alt.nes": "made for the MMC3's other revision",
 }
 
