@@ -14,10 +14,22 @@ struct Check {
 };
 
 // Builds a console from an assembled program; null when the programs were not built.
-std::unique_ptr<NESUnit> program_console(std::string const& name) {
+std::unique_ptr<NESUnit> program_console(std::string const& name,
+                                         NES::Accuracy accuracy = NES::Accuracy::fast) {
     std::string const path = std::string(VANDREL_ASM_ROMS) + "/" + name + ".nes";
     if (!std::filesystem::exists(path)) return nullptr;
-    return std::make_unique<NESUnit>(path.c_str(), 1789773);
+    return std::make_unique<NESUnit>(path.c_str(), 1789773, accuracy);
+}
+
+// Runs a program until it marks $02FF finished; false when it does not within a second.
+bool run_to_end(NESUnit& nes) {
+    for (int frame = 0; frame < 60 && uint8_t(nes.cpu->memory[0x02FF]) != 0xA5; ++frame)
+        nes.runFrame();
+    return uint8_t(nes.cpu->memory[0x02FF]) == 0xA5;
+}
+
+int word_at(NESUnit const& nes, int address) {
+    return uint8_t(nes.cpu->memory[address]) | uint8_t(nes.cpu->memory[address + 1]) << 8;
 }
 
 TEST(Programs, CpuChecks) {
@@ -37,6 +49,27 @@ TEST(Programs, CpuChecks) {
                     Check{4, "extra opcode rows"}, Check{5, "NMI edges"}, Check{6, "BRK entry"}})
         EXPECT_EQ(nes->cpu->memory[0x0300 + c.slot], 0)
             << c.name << " failed at step " << int(nes->cpu->memory[0x0300 + c.slot]);
+}
+
+// Hardware mode's sound chip: $4015's bits, and the frame IRQ flag 29831 or 29832 cycles
+// after a $4017 write of $00 (the sequence restarts 3 or 4 cycles after the write and
+// sets the flag 29828 cycles on). The program counts 13-cycle polls, four cycles more at
+// every 256th; a DMC fetch every 432 cycles stalls the CPU three or four cycles each.
+TEST(Programs, ApuTimingInHardwareMode) {
+    test::TempHome home;
+    auto nes = program_console("apu_timing", NES::Accuracy::hardware);
+    if (!nes) GTEST_SKIP() << "ca65/ld65 not installed: the 6502 test programs were not built";
+    ASSERT_TRUE(run_to_end(*nes)) << "the program did not finish";
+    EXPECT_EQ(nes->cpu->memory[0x0300], 0)
+        << "$4015 check failed at step " << int(nes->cpu->memory[0x0300]);
+    int const quiet = word_at(*nes, 0x0310);
+    // From the write: 4 cycles of setup, the poll's read on its fourth cycle, and 8 wraps
+    // of the low byte on the way.
+    EXPECT_NEAR(quiet, (29831 - 8 - 4 * 8) / 13, 1) << "frame IRQ flag at the wrong cycle";
+    int const stolen = (quiet - word_at(*nes, 0x0312)) * 13;
+    int const fetches = 29831 / 432;
+    EXPECT_GE(stolen, 3 * fetches - 13) << "DMC fetches stall too little";
+    EXPECT_LE(stolen, 4 * fetches + 13) << "DMC fetches stall too much";
 }
 
 } // namespace
