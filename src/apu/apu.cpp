@@ -22,7 +22,9 @@ void APU::cycle() {
 }
 
 // The channels' part of a step; the triangle's timer runs at the CPU rate, so twice.
-template <bool EXACT_DMC> void APU::step_channels() {
+// Flattened: with two instances the channels' per-step code would otherwise be called
+// rather than inlined, and this runs every step that matters.
+template <bool EXACT_DMC> [[gnu::flatten]] void APU::step_channels() {
     pulse(false);
     pulse(true);
     triangle();

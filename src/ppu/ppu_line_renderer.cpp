@@ -447,7 +447,11 @@ void PPU::combine_background(int from, int to, uint8_t const* background) {
         // A background pixel is palette * 4 + value: sixteen possible colours.
         uint8_t colour_of[16];
         for (int pixel = 0; pixel < 16; ++pixel)
-            colour_of[pixel] = uint8_t(palette_memory[(pixel & 3) ? pixel : backdrop]);
+            colour_of[pixel] = uint8_t(palette_memory[(pixel & 3) ? pixel : 0]);
+        // Only hardware mode shows another backdrop entry (the one at v, rendering off).
+        if (backdrop != 0)
+            for (int pixel = 0; pixel < 16; pixel += 4)
+                colour_of[pixel] = uint8_t(palette_memory[backdrop]);
         for (int j = 0; j < count; ++j)
             colours[j] = colour_of[pixels[j] & 15];
     } else {
