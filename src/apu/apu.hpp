@@ -163,8 +163,8 @@ public:
     // The last half-frame clock and the length counters just before it: a length load on
     // that cycle counts only for a counter the clock found at 0.
     int64_t half_clock_at = -1;
-    // The DMC's next fetch answers a $4015 enable (a "load"), not an emptied buffer.
-    bool dmc_load_pending = false;
+    // The DMC has asked the CPU for the halt of a sample fetch, which fills the buffer.
+    bool dmc_fetch_requested = false;
     uint8_t length_before_half[4] = {0, 0, 0, 0};
 
     // The sample stream. The live buffers fill at index samples % BUFFER_LEN; the
@@ -201,6 +201,11 @@ public:
     // including that cycle.
     uint8_t read_status_exactly(int64_t cycle);
     void write_register_exactly(uint16_t addr, uint8_t value, int64_t cycle);
+    // A DMC sample fetch: the request halts the CPU from cycle `halt_from` on, and the
+    // DMA's read on cycle `cycle` completes it, filling the sample buffer with the byte
+    // it returns.
+    void request_dmc_fetch(int64_t halt_from);
+    uint8_t complete_dmc_fetch(int64_t cycle);
     // The first CPU cycle after `cycle` at which the APU may pull the IRQ line or fetch a
     // DMC byte: the CPU must have caught it up by then. INT64_MAX when nothing is coming.
     int64_t next_cpu_event(int64_t cycle) const;
@@ -281,15 +286,19 @@ private:
     void raise_frame_irq();
     void update_irq_line() const;
     void run_steps_exactly(uint64_t last);
-    void step_channels_exactly();
     void dmc_exactly();
     void skip_dmc_exactly(int64_t steps);
-    void fetch_dmc_byte_exactly();
+    // The halt cycle of a fetch refilling the buffer the output unit emptied, asked for
+    // on the step after the emptying; a fetch answering a $4015 enable is asked for at
+    // the write.
+    static int64_t reload_halt_from(uint64_t step);
+    void request_dmc_load(int64_t write_cycle);
+    void finish_sample();
     void clock_dmc_output_exactly();
-    // Steps from the current one to the one that fetches the DMC's next sample byte (0:
+    // Steps from the current one to the one that asks for the DMC's next sample fetch (0:
     // this one), UINT64_MAX when none is coming; it may err early, never late.
-    uint64_t steps_to_dmc_fetch_exactly() const;
-    void write_status_exactly(uint8_t value);
+    uint64_t steps_to_dmc_request() const;
+    void write_status_exactly(uint8_t value, int64_t cycle);
     void snapshot_exact_timing(Snapshot& s, uint64_t steps);
     void take_sample();
     void publish();

@@ -197,7 +197,7 @@ void APU::write_register_exactly(uint16_t addr, uint8_t value, int64_t cycle) {
         dmc_level = value & 0x7F;
         dmc_direct = -1;
         return;
-    case 0x4015: return write_status_exactly(value);
+    case 0x4015: return write_status_exactly(value, cycle);
     case 0x4017:
         frame_irq_inhibit = value & INHIBIT_BIT;
         if (frame_irq_inhibit) {
@@ -219,7 +219,7 @@ void APU::write_register_exactly(uint16_t addr, uint8_t value, int64_t cycle) {
 
 // A cleared enable bit zeroes its length counter (or, for the DMC, the bytes remaining);
 // a set DMC bit restarts a finished sample. Either way the DMC IRQ flag clears.
-void APU::write_status_exactly(uint8_t value) {
+void APU::write_status_exactly(uint8_t value, int64_t cycle) {
     for (int i = 0; i < 4; ++i) {
         enabled[i] = value & (1 << i);
         if (!enabled[i]) length[i] = 0;
@@ -229,7 +229,7 @@ void APU::write_status_exactly(uint8_t value) {
         dmc_remaining = 0;
     } else if (dmc_remaining == 0) {
         start_sample();
-        dmc_load_pending = dmc_buffer_empty;
+        request_dmc_load(cycle);
     }
     dmc_irq = false;
     update_irq_line();
@@ -239,8 +239,8 @@ int64_t APU::next_cpu_event(int64_t cycle) const {
     int64_t deadline = INT64_MAX;
     int64_t const event = next_frame_event();
     if (event != INT64_MAX) deadline = std::max(event + 1, cycle + 1);
-    uint64_t const steps = steps_to_dmc_fetch_exactly();
-    if (steps != UINT64_MAX) deadline = std::min(deadline, 2 * int64_t(cycles + steps) + 2);
+    uint64_t const steps = steps_to_dmc_request();
+    if (steps != UINT64_MAX) deadline = std::min(deadline, reload_halt_from(cycles + steps));
     return deadline;
 }
 

@@ -95,7 +95,7 @@ void APU::press_reset() {
     int64_t const cycle = cpu->cycles.load(std::memory_order_relaxed);
     catch_up_in_mode(cycle);
     if (hardware) {
-        write_status_exactly(0);
+        write_status_exactly(0, cycle);
         restart_frame_counter(reg(0x4017), cycle);
     } else {
         write_register(0x4015, 0);

@@ -14,6 +14,7 @@
 
 #include "apu/apu.hpp"
 #include "apu/timers.hpp"
+#include "cpu/cpu.hpp"
 #include "persistence/snapshot.hpp"
 
 namespace NES {
@@ -143,7 +144,8 @@ void APU::snapshot_exact_timing(Snapshot& s, uint64_t steps) {
     s.field(frame_irq);
     s.field(dmc_irq);
     s.field(half_clock_at);
-    s.field(dmc_load_pending);
+    // The CPU's part comes first: a fetch asked for is a halt it has pending.
+    s.require(s.field(dmc_fetch_requested) == cpu->dmc_halt_requested);
     for (uint8_t const count : s.elements(length_before_half))
         s.require(count <= LONGEST_LENGTH);
 }

@@ -162,10 +162,12 @@ public:
     // The cycle by which the APU must be caught up: the end of the cycle of its next
     // frame counter event or DMC sample fetch.
     int64_t apu_deadline = INT64_MAX;
-    // A DMC sample fetch halts the CPU on a coming read: DMC_HALT_ANY on the next one,
-    // DMC_HALT_ON_PUT on the first one from the next odd ("put") cycle on.
-    uint8_t dmc_stall = DMC_HALT_NONE;
-    static constexpr uint8_t DMC_HALT_NONE = 0, DMC_HALT_ANY = 1, DMC_HALT_ON_PUT = 2;
+    // A DMC sample fetch halts the CPU on its first read from cycle dmc_halt_from on (a
+    // write cannot be halted: the halt waits for the next read).
+    bool dmc_halt_requested = false;
+    int64_t dmc_halt_from = 0;
+    // The DMA unit reads on "get" cycles and writes on the "put" cycles between them.
+    static constexpr bool get_cycle(int64_t cycle) { return (cycle & 1) == 1; }
     bool mapper_irq = false; // the board's IRQ line, held until the board releases it
     bool apu_irq = false;    // the APU's IRQ line: its frame or DMC IRQ flag
     // One instruction, interrupt entry or DMA, cycle by cycle.

@@ -11,6 +11,13 @@
 
 namespace NES {
 
+namespace {
+
+// A DMC fetch asks for the halt at most this many cycles before it may land.
+constexpr int64_t DMC_HALT_LEAD_MAX = 8;
+
+} // namespace
+
 void CPU::snapshot(Snapshot& s) {
     // The run thread divides by the clock speed: a console is never built with less than 1 Hz.
     s.clocks.clock_speed = s.bounded(clock_speed, 1, INT32_MAX);
@@ -45,7 +52,10 @@ void CPU::snapshot(Snapshot& s) {
         s.field(oam_dma_request);
         s.field(oam_dma_page);
         s.field(apu_deadline);
-        s.bounded(dmc_stall, DMC_HALT_NONE, DMC_HALT_ON_PUT);
+        s.field(dmc_halt_requested);
+        int64_t const halt_from = s.field(dmc_halt_from);
+        s.require(!dmc_halt_requested ||
+                  (halt_from >= 0 && halt_from <= s.clocks.cpu_cycles + DMC_HALT_LEAD_MAX));
         s.field(mapper_irq);
         s.field(apu_irq);
     }

@@ -19,13 +19,6 @@ namespace {
 
 constexpr uint8_t CONTROLLER_OPEN_BITS = 0xE0; // the ports drive bits 0-4 only
 constexpr uint8_t STATUS_OPEN_BIT = 0x20;      // $4015 drives every bit but bit 5
-// The parity of the CPU cycles on which the DMA unit reads ("get" cycles); it writes on
-// the others ("put" cycles).
-constexpr int64_t GET_PARITY = 1;
-
-bool get_cycle(int64_t cycle) {
-    return (cycle & 1) == GET_PARITY;
-}
 
 } // namespace
 
@@ -135,17 +128,13 @@ void CPU::plan_apu() {
 
 // A DMC sample fetch halts the CPU on a read: the halted cycle and a dummy cycle repeat
 // that read (with its side effects: a PPUDATA or controller read counts again), one more
-// aligns the fetch to an even ("get") cycle, and the fetch itself takes the last (the
-// APU has the byte already). A fetch that refills the buffer the output unit emptied
-// asks for the halt on an odd cycle, so on a read it takes four cycles; the CPU's read
-// on the even cycle before goes ahead. A halt held off by writes lands on the next read.
+// aligns the fetch to a get cycle, and the fetch takes the last. The APU asks for the
+// halt from a put cycle when the output unit has emptied the buffer, so a halt on a
+// read takes four cycles, and from a get cycle after a $4015 write, three; a halt held
+// off by writes lands on the next read, whatever its parity.
 void CPU::stall_for_dmc(uint16_t addr) {
-    bool const wait_for_put = dmc_stall == DMC_HALT_ON_PUT;
-    dmc_stall = DMC_HALT_NONE;
-    if (wait_for_put && get_cycle(cycles.load(std::memory_order_relaxed))) {
-        dmc_stall = DMC_HALT_ANY;
-        return;
-    }
+    if (cycles.load(std::memory_order_relaxed) < dmc_halt_from) return;
+    dmc_halt_requested = false;
     cycle_read(addr);
     cycle_read(addr);
     if (!get_cycle(cycles.load(std::memory_order_relaxed))) cycle_read(addr);
@@ -157,34 +146,35 @@ void CPU::stall_for_dmc(uint16_t addr) {
 // any other cycle (the halt, an alignment before the first read) re-reads the address
 // the CPU was about to read: 513 or 514 cycles.
 //
-// A DMC fetch requested during the copy is halted along with it: its halt and dummy
-// cycles pass under the copy's, and its read takes the first get cycle two cycles after
-// the request, the copy's read waiting for the next one (usually 2 cycles more). A fetch
-// still waiting when the copy ends finishes as a halt of its own would.
+// A DMC fetch whose halt falls during the copy is halted along with it: its halt and
+// dummy cycles pass under the copy's, and its read takes the first get cycle two cycles
+// after its halt, the copy's read waiting for the next one (usually 2 cycles more). A
+// fetch still waiting when the copy ends finishes as a halt of its own would.
 void CPU::run_oam_dma() {
     oam_dma_request = false;
     uint16_t const source = uint16_t(oam_dma_page << 8);
-    int64_t dmc_request = -1;
-    auto note_dmc_request = [&] {
-        if (!dmc_stall) return;
-        dmc_stall = DMC_HALT_NONE;
-        if (dmc_request < 0) dmc_request = cycles.load(std::memory_order_relaxed);
+    int64_t dmc_halt = -1;
+    auto note_dmc_halt = [&] {
+        int64_t const c = cycles.load(std::memory_order_relaxed);
+        if (!dmc_halt_requested || c < dmc_halt_from) return;
+        dmc_halt_requested = false;
+        dmc_halt = c;
     };
     auto dmc_read_due = [&] {
         int64_t const c = cycles.load(std::memory_order_relaxed);
-        return dmc_request >= 0 && get_cycle(c) && c >= dmc_request + 2;
+        return dmc_halt >= 0 && get_cycle(c) && c >= dmc_halt + 2;
     };
-    note_dmc_request();
+    note_dmc_halt();
     cycle_read(pc_exact);
     int copied = 0;
     bool holding = false;
     uint8_t byte = 0;
     while (copied < 256) {
-        note_dmc_request();
+        note_dmc_halt();
         bool const get = get_cycle(cycles.load(std::memory_order_relaxed));
         if (dmc_read_due()) {
             read_dmc_byte();
-            dmc_request = -1;
+            dmc_halt = -1;
         } else if (get && !holding) {
             byte = cycle_read(uint16_t(source + copied));
             holding = true;
@@ -196,15 +186,16 @@ void CPU::run_oam_dma() {
             cycle_read(pc_exact);
         }
     }
-    if (dmc_request < 0) return;
+    if (dmc_halt < 0) return;
     while (!dmc_read_due())
         cycle_read(pc_exact);
     read_dmc_byte();
 }
 
-// The DMC's read cycle: the APU has the byte already; it is what the data bus carries.
+// The DMC's read cycle: the byte fills the sample buffer and is what the data bus carries.
 void CPU::read_dmc_byte() {
-    open_bus = apu->dmc_buffer;
+    open_bus = apu->complete_dmc_fetch(cycles.load(std::memory_order_relaxed));
+    plan_apu();
     end_cycle();
 }
 

@@ -19,7 +19,7 @@ inline void CPU::end_cycle() {
 }
 
 inline uint8_t CPU::cycle_read(uint16_t addr) {
-    if (dmc_stall) stall_for_dmc(addr);
+    if (dmc_halt_requested) stall_for_dmc(addr);
     uint8_t value;
     if (addr < 0x2000) {
         value = open_bus = uint8_t(memory[addr & 0x07FF]);

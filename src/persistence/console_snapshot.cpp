@@ -25,7 +25,7 @@ namespace {
 
 constexpr char MAGIC[8] = {'V', 'N', 'D', 'L', 'S', 'N', 'A', 'P'};
 constexpr uint32_t FORMAT_VERSION = 1;
-constexpr uint32_t HARDWARE_FORMAT_VERSION = 0x10001;
+constexpr uint32_t HARDWARE_FORMAT_VERSION = 0x10002;
 
 uint32_t format_version(NES::Accuracy accuracy) {
     return accuracy == NES::Accuracy::hardware ? HARDWARE_FORMAT_VERSION : FORMAT_VERSION;

@@ -2,6 +2,7 @@
 // instructions do on the bus, observed through the registers they reach.
 #include <gtest/gtest.h>
 
+#include "apu/apu.hpp"
 #include "ppu/ppu.hpp"
 #include "test_support.hpp"
 
@@ -115,6 +116,47 @@ TEST_F(CycleBus, OamDmaTakes513Or514Cycles) {
     }
     EXPECT_EQ(std::min(taken[0], taken[1]), 513);
     EXPECT_EQ(std::max(taken[0], taken[1]), 514);
+}
+
+// A DMC fetch asked for from a put cycle (even here) halts the CPU on its first read from
+// then: four cycles on a read, three when a write held it off to a get cycle, four after
+// the first of two writes; during OAM DMA it costs the copy two cycles. The byte arrives
+// with the DMA's read.
+TEST_F(CycleBus, DmcFetchStallsByWhatTheCpuIsDoing) {
+    struct Case {
+        const char* what;
+        int start;
+        std::vector<uint8_t> code;
+        int steps;
+        int halt_from;
+        int cycles; // without the fetch
+        int stall;
+    };
+    std::vector<Case> const cases = {
+        {"read", 1000, {0xAD, 0x00, 0x02}, 1, 1002, 4, 4},                // LDA $0200
+        {"single write", 1001, {0x8D, 0x00, 0x02, 0xEA}, 2, 1004, 6, 3},  // STA $0200, NOP
+        {"first of two writes", 1001, {0x20, 0x00, 0x04}, 1, 1004, 6, 4}, // JSR
+        {"second of two writes", 1000, {0x20, 0x00, 0x04}, 1, 1004, 6, 3},
+        {"OAM DMA", 1000, {0x8D, 0x14, 0x40, 0xEA}, 2, 1200, 4 + 513 + 2, 2}, // STA $4014, NOP
+    };
+    for (Case const& c : cases) {
+        SetUp();
+        SCOPED_TRACE(c.what);
+        place_ppu(250, 0, 0);
+        cpu->cycles = c.start;
+        NES::APU& apu = *nes->apu;
+        apu.dmc_addr = 0xC000;
+        apu.dmc_remaining = 2;
+        apu.request_dmc_fetch(c.halt_from);
+        for (size_t i = 0; i < c.code.size(); ++i)
+            cpu->memory[CODE + i] = static_cast<signed char>(c.code[i]);
+        cpu->PC = cpu->memory + CODE;
+        for (int i = 0; i < c.steps; ++i)
+            cpu->clock_exactly();
+        EXPECT_EQ(cpu->cycles - c.start, c.cycles + c.stall);
+        EXPECT_FALSE(apu.dmc_buffer_empty);
+        EXPECT_EQ(apu.dmc_remaining, 1);
+    }
 }
 
 // CLI takes effect after the next instruction's poll: a waiting IRQ comes one

@@ -14,12 +14,8 @@ SUITES = ["instr_test-v5", "instr_timing", "instr_misc", "cpu_interrupts_v2", "c
           "cpu_dummy_writes", "cpu_exec_space", "ppu_vbl_nmi", "ppu_open_bus",
           "ppu_read_buffer", "oam_read", "oam_stress", "mmc3_test_2", "apu_test", "apu_reset",
           "sprdma_and_dmc_dma"]
-DMA_OVERLAP = "how a DMC fetch shares cycles with OAM DMA is not yet as the cartridge expects"
-# Cartridges whose checks depend on what hardware mode does not model yet, and the one
-# made for the MMC3's rarer revision.
-NOT_YET = {
-    "sprdma_and_dmc_dma/sprdma_and_dmc_dma.nes": DMA_OVERLAP,
-    "sprdma_and_dmc_dma/sprdma_and_dmc_dma_512.nes": DMA_OVERLAP,
+# The one cartridge made for the MMC3's rarer revision.
+OTHER_REVISION = {
     "mmc3_test_2/rom_singles/6-MMC3_alt.nes": "made for the MMC3's other revision",
 }
 
@@ -32,7 +28,8 @@ def cartridges():
     for suite in SUITES:
         for path in sorted((folder / suite).rglob("*.nes")):
             name = path.relative_to(folder).as_posix()
-            marks = [pytest.mark.xfail(reason=NOT_YET[name], strict=True)] if name in NOT_YET else []
+            marks = ([pytest.mark.xfail(reason=OTHER_REVISION[name], strict=True)]
+                     if name in OTHER_REVISION else [])
             found.append(pytest.param(path, id=name, marks=marks))
     return found
 
