@@ -339,12 +339,14 @@ private:
     uint8_t cycle_read(uint16_t addr);
     void cycle_write(uint16_t addr, uint8_t value);
     void end_cycle();
-    uint8_t read_io(uint16_t addr);
-    void write_io(uint16_t addr, uint8_t value);
+    // The rare paths of a cycle (registers, DMC halts) stay out of line, so that the
+    // common one (RAM and ROM) inlines into every instruction's cycles.
+    [[gnu::noinline]] uint8_t read_io(uint16_t addr);
+    [[gnu::noinline]] void write_io(uint16_t addr, uint8_t value);
     void reach_events();
     void sample_nmi();
     void run_oam_dma();
-    void stall_for_dmc(uint16_t addr);
+    [[gnu::noinline]] void stall_for_dmc(uint16_t addr);
     void read_dmc_byte();
     void plan_apu();
     // Hardware mode's instruction step (cycle_step.cpp).
