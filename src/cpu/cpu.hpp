@@ -166,6 +166,7 @@ public:
     // write cannot be halted: the halt waits for the next read).
     bool dmc_halt_requested = false;
     int64_t dmc_halt_from = 0;
+    bool repeating_read = false; // the halt's reads after its first: back to back with it
     // The DMA unit reads on "get" cycles and writes on the "put" cycles between them.
     static constexpr bool get_cycle(int64_t cycle) { return (cycle & 1) == 1; }
     bool mapper_irq = false; // the board's IRQ line, held until the board releases it

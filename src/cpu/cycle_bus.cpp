@@ -66,10 +66,15 @@ uint8_t CPU::read_io(uint16_t addr) {
         return status;
     }
     case 0x4016:
-    case 0x4017:
-        open_bus =
-            uint8_t((open_bus & CONTROLLER_OPEN_BITS) | (read_controller(addr - 0x4016) & 1));
+    case 0x4017: {
+        // A joypad shifts as its port's read ends. Reads repeated back to back (a DMA
+        // halt's) keep the port selected throughout, and shift it once.
+        int const port = addr - 0x4016;
+        uint8_t const bit =
+            repeating_read ? uint8_t(controller_shift[port] >> 7) : read_controller(port);
+        open_bus = uint8_t((open_bus & CONTROLLER_OPEN_BITS) | (bit & 1));
         return open_bus;
+    }
     default: break;
     }
     // Cartridge RAM answers at $6000-$7FFF; nothing answers at $4000-$5FFF.
@@ -127,8 +132,9 @@ void CPU::plan_apu() {
 }
 
 // A DMC sample fetch halts the CPU on a read: the halted cycle and a dummy cycle repeat
-// that read (with its side effects: a PPUDATA or controller read counts again), one more
-// aligns the fetch to a get cycle, and the fetch takes the last. The APU asks for the
+// that read (with its side effects: a PPUDATA read counts again, a joypad shifts once
+// more for the whole run of repeats), one more aligns the fetch to a get cycle, and the
+// fetch takes the last. The APU asks for the
 // halt from a put cycle when the output unit has emptied the buffer, so a halt on a
 // read takes four cycles, and from a get cycle after a $4015 write, three; a halt held
 // off by writes lands on the next read, whatever its parity.
@@ -136,8 +142,10 @@ void CPU::stall_for_dmc(uint16_t addr) {
     if (cycles.load(std::memory_order_relaxed) < dmc_halt_from) return;
     dmc_halt_requested = false;
     cycle_read(addr);
+    repeating_read = true;
     cycle_read(addr);
     if (!get_cycle(cycles.load(std::memory_order_relaxed))) cycle_read(addr);
+    repeating_read = false;
     read_dmc_byte();
 }
 

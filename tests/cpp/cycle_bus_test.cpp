@@ -159,6 +159,18 @@ TEST_F(CycleBus, DmcFetchStallsByWhatTheCpuIsDoing) {
     }
 }
 
+// A DMC halt on a joypad read repeats the read back to back, which shifts the joypad
+// once; the CPU's own read after the fetch shifts it again: one button is lost.
+TEST_F(CycleBus, DmcHaltOnAJoypadReadLosesOneButton) {
+    place_ppu(250, 0, 0);
+    cpu->controller_shift[0] = 0b01000000; // A released, B pressed, the rest released
+    nes->apu->dmc_remaining = 1;
+    nes->apu->request_dmc_fetch(1003);
+    run({0xAD, 0x16, 0x40}, 1); // LDA $4016 reads on cycle 1003
+    EXPECT_EQ(cpu->A & 1, 1);   // B's bit
+    EXPECT_EQ(cpu->controller_shift[0], 0b00000011);
+}
+
 // CLI takes effect after the next instruction's poll: a waiting IRQ comes one
 // instruction late, and pushes the address after that instruction.
 TEST_F(CycleBus, CliLetsAnIrqInOneInstructionLate) {
