@@ -99,13 +99,12 @@ void APU::run_steps_exactly(uint64_t last) {
 
 int64_t APU::next_frame_event() const {
     int64_t const count = exact_clock - frame_origin;
-    int64_t next = INT64_MAX;
     auto const first_from = [&](auto const& events) {
         for (int64_t const at : events)
             if (at >= count) return frame_origin + at;
         return int64_t(INT64_MAX);
     };
-    next = five_step ? first_from(FIVE_STEP_EVENTS) : first_from(FOUR_STEP_EVENTS);
+    int64_t next = five_step ? first_from(FIVE_STEP_EVENTS) : first_from(FOUR_STEP_EVENTS);
     if (frame_write_due >= exact_clock) next = std::min(next, frame_write_due);
     return next;
 }
