@@ -168,13 +168,66 @@ void BatchStepper::seed(std::vector<uint64_t> const& seeds, std::vector<size_t> 
         consoles[indices[k]]->random = seeds[k];
 }
 
-void BatchStepper::picture(size_t index, uint8_t* out) {
-    Busy const busy_now(busy);
+void BatchStepper::check_index(size_t index, char const* what) const {
     if (index >= consoles.size())
-        throw std::out_of_range("Batch.picture: index " + std::to_string(index) +
+        throw std::out_of_range(std::string(what) + ": index " + std::to_string(index) +
                                 " is out of range for " + std::to_string(consoles.size()) +
                                 " consoles");
+}
+
+void BatchStepper::picture(size_t index, uint8_t* out) {
+    Busy const busy_now(busy);
+    check_index(index, "Batch.picture");
     std::memcpy(out, consoles[index]->unit->ppu->image, size_t(FRAME_BYTES));
+}
+
+std::vector<unsigned char> BatchStepper::snapshot(size_t index) {
+    Busy const busy_now(busy);
+    check_index(index, "Batch.snapshot");
+    return consoles[index]->unit->take_snapshot();
+}
+
+NESUnit::SnapshotVerdict BatchStepper::restore(size_t index, unsigned char const* data,
+                                               size_t size) {
+    Busy const busy_now(busy);
+    check_index(index, "Batch.restore");
+    Console& console = *consoles[index];
+    NESUnit::SnapshotVerdict const verdict = console.unit->restore_snapshot(data, size);
+    if (verdict != NESUnit::SnapshotVerdict::restored) return verdict;
+    console.has_pooled = false;
+    write_observation(console, index);
+    return verdict;
+}
+
+// The source's snapshot is taken once and restored on the pool's threads; a target
+// named twice, or the source itself, is written once or not at all.
+void BatchStepper::clone(size_t source, std::vector<size_t> targets) {
+    Busy const busy_now(busy);
+    check_index(source, "Batch.clone");
+    for (size_t i : targets)
+        check_index(i, "Batch.clone");
+    std::sort(targets.begin(), targets.end());
+    targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+    targets.erase(std::remove(targets.begin(), targets.end(), source), targets.end());
+    Console const& from = *consoles[source];
+    std::vector<unsigned char> const state = from.unit->take_snapshot();
+    size_t const observation_size = observation_bytes(config.observation);
+    uint8_t const* const observation = observation_data.data() + source * observation_size;
+    pool.run(targets.size(), [&](size_t k) {
+        size_t const i = targets[k];
+        Console& to = *consoles[i];
+        if (to.unit->restore_snapshot(state.data(), state.size()) !=
+            NESUnit::SnapshotVerdict::restored)
+            throw std::logic_error("Batch.clone: a console refused its sibling's state");
+        to.previous[0] = from.previous[0];
+        to.previous[1] = from.previous[1];
+        to.pooled = from.pooled;
+        to.has_pooled = from.has_pooled;
+        frame_data[i] = frame_data[source];
+        std::memcpy(ram_data.data() + i * RAM_SIZE, ram_data.data() + source * RAM_SIZE,
+                    size_t(RAM_SIZE));
+        std::memcpy(observation_data.data() + i * observation_size, observation, observation_size);
+    });
 }
 
 // The frame before the last is kept for max-pooling as it completes. The frames before

@@ -25,8 +25,7 @@
 #include "batch/observation.hpp"
 #include "batch/worker_pool.hpp"
 #include "console/accuracy.hpp"
-
-class NESUnit;
+#include "console/nes_unit.hpp"
 
 namespace NES {
 
@@ -76,6 +75,16 @@ public:
     void seed(std::vector<uint64_t> const& seeds, std::vector<size_t> const& indices);
     // The last finished picture of one console, FRAME_BYTES of RGB.
     void picture(size_t index, uint8_t* out);
+    // Search: one console's snapshot (as a console's own), and its restore. A restored
+    // console drops its max-pooling frame and shows the restored picture; its frame
+    // counter and sticky-action memory are left as they were. The verdict says why a
+    // snapshot was refused; the console is then unchanged.
+    std::vector<unsigned char> snapshot(size_t index);
+    NESUnit::SnapshotVerdict restore(size_t index, unsigned char const* data, size_t size);
+    // Copies the whole of console `source` (console, frame counter, sticky-action memory,
+    // max-pooling frame, observation) onto each of `targets`, which keep their own random
+    // streams.
+    void clone(size_t source, std::vector<size_t> targets);
     // Host seconds the last step or reset took inside the stepper. Any thread may ask,
     // even while a step runs (it then sees the call before).
     double last_call_seconds() const { return call_seconds.load(std::memory_order_relaxed); }
@@ -88,6 +97,7 @@ private:
     void reset_console(Console& console);
     void run_frame(Console& console, uint8_t const* action, int ports);
     void write_observation(Console& console, size_t index);
+    void check_index(size_t index, char const* what) const;
 
     BatchOptions config;
     std::vector<std::unique_ptr<Console>> consoles;

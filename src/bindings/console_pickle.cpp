@@ -7,6 +7,7 @@
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/controller_wrapper.hpp"
 #include "bindings/file_names.hpp"
+#include "bindings/snapshot_refusal.hpp"
 #include "console/progress.hpp"
 
 namespace py = pybind11;
@@ -20,26 +21,7 @@ constexpr int PICKLE_FORMAT = 1;
 constexpr size_t PICKLE_FIELDS = 8;
 
 void restore(PythonConsole& console, unsigned char const* data, size_t size, char const* what) {
-    switch (console.restore_snapshot(data, size)) {
-    case NESUnit::SnapshotVerdict::restored: return;
-    case NESUnit::SnapshotVerdict::not_a_snapshot:
-        throw py::value_error(std::string(what) + ": the data is not a console snapshot");
-    case NESUnit::SnapshotVerdict::other_version:
-        throw py::value_error(std::string(what) +
-                              ": the snapshot was made by another version of vandrel");
-    case NESUnit::SnapshotVerdict::other_accuracy:
-        throw py::value_error(std::string(what) + ": the snapshot was taken with accuracy='" +
-                              (console.accuracy() == NES::Accuracy::fast ? "hardware" : "fast") +
-                              "' and this console runs with accuracy='" +
-                              NES::accuracy_name(console.accuracy()) +
-                              "'; the console is unchanged");
-    case NESUnit::SnapshotVerdict::other_cartridge:
-        throw py::value_error(std::string(what) +
-                              ": the snapshot is of another cartridge; the console is unchanged");
-    case NESUnit::SnapshotVerdict::damaged:
-        throw py::value_error(std::string(what) +
-                              ": the snapshot is damaged; the console is unchanged");
-    }
+    check_restored(console.restore_snapshot(data, size), console.accuracy(), what);
 }
 
 py::bytes as_bytes(std::vector<unsigned char> const& data) {

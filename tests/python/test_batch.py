@@ -153,6 +153,10 @@ def test_the_arrays_are_the_same_objects_and_outlive_the_batch(demo):
     (lambda b: b.reset([-1]), IndexError, "out of range"),
     (lambda b: b.seed([1, 2, 3]), ValueError, "2 seeds needed, got 3"),
     (lambda b: b.picture(5), IndexError, "out of range"),
+    (lambda b: b.snapshot(2), IndexError, "out of range"),
+    (lambda b: b.restore(0, b"not a snapshot"), ValueError, "not a console snapshot"),
+    (lambda b: b.restore(0, b.snapshot(1)[:-1]), ValueError, "unchanged"),
+    (lambda b: b.clone(0, [1, 2]), IndexError, "out of range"),
 ])
 def test_bad_calls_are_refused(demo, call, error, message):
     batch = Batch(demo, 2, observation="ram")
@@ -160,6 +164,26 @@ def test_bad_calls_are_refused(demo, call, error, message):
     with pytest.raises(error, match=message):
         call(batch)
     assert np.array_equal(before, batch.observations)
+
+
+@pytest.mark.parametrize("accuracy", ["fast", "hardware"])
+def test_snapshots_and_clones_continue_as_the_original(demo, accuracy):
+    batch = Batch(demo, 4, observation="ram", frame_skip=2, accuracy=accuracy, threads=2)
+    press = np.array([0x80, 0x01, 0x40, 0x08], np.uint8)
+    for _ in range(5):
+        batch.step(press)
+    saved = batch.snapshot(0)
+    single = vandrel.NES(demo, accuracy=accuracy)
+    single.setSnapshot(saved)  # a console's own snapshot format
+    batch.clone(0, [1, 2, 0])
+    assert np.array_equal(batch.ram[1], batch.ram[0]) and batch.frames[2] == batch.frames[0]
+    batch.step(np.full(4, 0x81, np.uint8))
+    branch = batch.ram[0].copy()
+    assert all(np.array_equal(batch.ram[i], branch) for i in (1, 2))
+    batch.restore(3, saved)
+    batch.restore(0, saved)
+    batch.step(np.full(4, 0x81, np.uint8))
+    assert np.array_equal(batch.ram[0], branch) and np.array_equal(batch.ram[3], branch)
 
 
 @pytest.mark.parametrize("options, message", [

@@ -83,3 +83,17 @@ class Batch:
         or an int s giving the k-th of them s + k."""
     def picture(self, index: int) -> npt.NDArray[np.uint8]:
         """A (240, 256, 3) copy of one console's last finished picture."""
+    def snapshot(self, index: int) -> bytes:
+        """One console's snapshot, in the format of ``NES.getSnapshot`` (an ``NES`` of the
+        same cartridge and mode can load it too)."""
+    def restore(self, index: int,
+                data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
+        """Restores one console from a snapshot; its observation and RAM rows show the
+        restored state. Its frame counter and sticky-action memory are left as they were.
+        ValueError, and no change, for a snapshot of another cartridge, mode or version,
+        or a damaged one."""
+    def clone(self, source: int, targets: npt.ArrayLike) -> None:
+        """Copies console ``source`` whole (its state, frame counter, sticky-action memory,
+        observation and RAM rows) onto every console in ``targets``, natively: a search
+        branches N consoles from one state in one call. Each target keeps its own seed's
+        random stream."""

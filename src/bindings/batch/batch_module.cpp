@@ -22,6 +22,7 @@
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/file_names.hpp"
 #include "bindings/initialised.hpp"
+#include "bindings/snapshot_refusal.hpp"
 #include "cartridge/rom.hpp"
 #include "persistence/file_error.hpp"
 #include "ppu/ppu.hpp"
@@ -280,15 +281,49 @@ void seed(PyBatch& self, py::handle seeds, py::handle indices) {
     batch.seed(values, chosen);
 }
 
-py::array picture(PyBatch& self, int index) {
-    BatchStepper& batch = *self.stepper;
+size_t console_index(BatchStepper const& batch, int index, char const* what) {
     if (index < 0 || index >= batch.options().count)
-        throw py::index_error("Batch.picture: index " + std::to_string(index) +
+        throw py::index_error(std::string(what) + ": index " + std::to_string(index) +
                               " is out of range for " + std::to_string(batch.options().count) +
                               " consoles");
+    return size_t(index);
+}
+
+py::array picture(PyBatch& self, int index) {
+    BatchStepper& batch = *self.stepper;
+    size_t const i = console_index(batch, index, "Batch.picture");
     py::array_t<uint8_t> out({NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3});
-    batch.picture(size_t(index), out.mutable_data());
+    batch.picture(i, out.mutable_data());
     return out;
+}
+
+py::bytes snapshot_of(PyBatch& self, int index) {
+    BatchStepper& batch = *self.stepper;
+    size_t const i = console_index(batch, index, "Batch.snapshot");
+    std::vector<unsigned char> data;
+    {
+        py::gil_scoped_release release;
+        data = batch.snapshot(i);
+    }
+    return py::bytes(reinterpret_cast<char const*>(data.data()), data.size());
+}
+
+void restore_one(PyBatch& self, int index, py::handle data) {
+    BatchStepper& batch = *self.stepper;
+    size_t const i = console_index(batch, index, "Batch.restore");
+    // The interpreter lock stays held: another thread must not change a bytearray while
+    // the console checks it and then loads it.
+    vandrel::ContiguousBytes const bytes(data);
+    vandrel::check_restored(batch.restore(i, bytes.data(), bytes.size()), batch.accuracy(),
+                            "Batch.restore");
+}
+
+void clone_onto(PyBatch& self, int source, py::handle targets) {
+    BatchStepper& batch = *self.stepper;
+    size_t const from = console_index(batch, source, "Batch.clone");
+    std::vector<size_t> chosen = chosen_consoles(batch, targets, "Batch.clone");
+    py::gil_scoped_release release;
+    batch.clone(from, std::move(chosen));
 }
 
 } // namespace
@@ -330,7 +365,10 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def("step", &step, py::arg("actions"), py::arg("reset") = py::none())
         .def("reset", &reset, py::arg("indices") = py::none())
         .def("seed", &seed, py::arg("seeds"), py::arg("indices") = py::none())
-        .def("picture", &picture, py::arg("index"));
+        .def("picture", &picture, py::arg("index"))
+        .def("snapshot", &snapshot_of, py::arg("index"))
+        .def("restore", &restore_one, py::arg("index"), py::arg("data"))
+        .def("clone", &clone_onto, py::arg("source"), py::arg("targets"));
     vandrel::refuse_second_init(batch, typeid(PyBatch), "__init__");
     m.def("read_image", &read_image, py::arg("path"));
     m.attr("MAX_IMAGE_SIZE") = NES::MAX_IMAGE_SIZE;
