@@ -14,6 +14,7 @@ from typing import TYPE_CHECKING, Any
 from .actions import (BUTTONS, DEFAULT_ACTIONS, action_masks, action_name, button_mask,
                       button_names)
 from .cartridge import Cartridge
+from .snapshots import EnvSnapshot
 
 if TYPE_CHECKING:
     from .env import NESEnv
@@ -21,8 +22,8 @@ if TYPE_CHECKING:
 
 ENV_ID = "vandrel/NES-v0"
 
-__all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "Cartridge", "NESEnv", "NESVectorEnv",
-           "action_masks", "action_name", "button_mask", "button_names"]
+__all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "Cartridge", "EnvSnapshot", "NESEnv",
+           "NESVectorEnv", "action_masks", "action_name", "button_mask", "button_names"]
 
 try:
     from gymnasium.envs.registration import register, registry

@@ -25,6 +25,7 @@ from gymnasium.error import ClosedEnvironmentError, DependencyNotInstalled, Rese
 from . import actions as _actions
 from .cartridge import Cartridge
 from .frame_stack import FrameStack
+from .snapshots import EnvSnapshot, checked
 
 RAM_SIZE = 2048
 FRAME_RATE = 60
@@ -362,6 +363,25 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         if self.render_mode == "human":
             self._show()
         return self._observation(), reward, terminated, truncated, info
+
+    def get_snapshot(self) -> EnvSnapshot:
+        """The environment's state for search: set_snapshot returns to it, and the steps
+        after that go exactly as they went from here."""
+        self._check_open()
+        stack = None if self._stack is None else self._stack.stack[0].copy()
+        return EnvSnapshot(console=self._batch.snapshot(0), frame=int(self._batch.frames[0]),
+                           stack=stack)
+
+    def set_snapshot(self, snapshot: EnvSnapshot) -> None:
+        """Returns to a state get_snapshot took (of this cartridge and mode); ValueError
+        and no change for anything else."""
+        self._check_open()
+        stack_shape = None if self._stack is None else self._stack.stack.shape[1:]
+        snapshot = checked(snapshot, stack_shape)
+        self._batch.restore(0, snapshot.console, frame=snapshot.frame)
+        if self._stack is not None:
+            self._stack.stack[0] = snapshot.stack
+        self._previous_ram = self._ram()
 
     def _observation(self) -> np.ndarray:
         if self._stack is not None:

@@ -23,6 +23,7 @@ from gymnasium.vector.utils import batch_space
 
 from .cartridge import Cartridge
 from .env import FRAME_RATE, Settings, _scalar, _seed, _whole
+from .snapshots import EnvSnapshot, checked
 
 BatchRewardFn = Callable[[np.ndarray, np.ndarray], Any]
 BatchTerminatedFn = Callable[[np.ndarray], Any]
@@ -186,6 +187,37 @@ class NESVectorEnv(VectorEnv):
         if self._stack is not None:
             self._stack.push(self._frames, resetting)
         return self._observations(), rewards, terminated, truncated, self._info()
+
+    def get_snapshot(self, index: int) -> EnvSnapshot:
+        """Console `index`'s state for search (see NESEnv.get_snapshot)."""
+        self._check_open()
+        console = self._batch.snapshot(index)
+        stack = None if self._stack is None else self._stack.stack[index].copy()
+        return EnvSnapshot(console=console, frame=int(self._batch.frames[index]), stack=stack,
+                           ended=bool(self._autoreset[index]))
+
+    def set_snapshot(self, index: int, snapshot: EnvSnapshot) -> None:
+        """Returns console `index` to a state get_snapshot took, of this console or
+        another; the others are untouched. ValueError and no change for anything else."""
+        self._check_open()
+        stack_shape = None if self._stack is None else self._stack.stack.shape[1:]
+        snapshot = checked(snapshot, stack_shape)
+        self._batch.restore(index, snapshot.console, frame=snapshot.frame)
+        if self._stack is not None:
+            self._stack.stack[index] = snapshot.stack
+        self._autoreset[index] = snapshot.ended
+        self._previous_ram = self._ram()
+
+    def clone(self, source: int, targets: Sequence[int]) -> None:
+        """Copies console `source`'s whole state onto each console in `targets`, natively
+        (Batch.clone): a search branches many consoles from one state in one call."""
+        self._check_open()
+        self._batch.clone(source, targets)
+        rows = np.asarray(targets, dtype=np.intp)
+        if self._stack is not None:
+            self._stack.stack[rows] = self._stack.stack[source]
+        self._autoreset[rows] = self._autoreset[source]
+        self._previous_ram = self._ram()
 
     def _column(self, name: str, value: Any, kinds: str) -> np.ndarray:
         array = np.asarray(value)

@@ -187,14 +187,15 @@ std::vector<unsigned char> BatchStepper::snapshot(size_t index) {
     return consoles[index]->unit->take_snapshot();
 }
 
-NESUnit::SnapshotVerdict BatchStepper::restore(size_t index, unsigned char const* data,
-                                               size_t size) {
+NESUnit::SnapshotVerdict BatchStepper::restore(size_t index, unsigned char const* data, size_t size,
+                                               int64_t frame) {
     Busy const busy_now(busy);
     check_index(index, "Batch.restore");
     Console& console = *consoles[index];
     NESUnit::SnapshotVerdict const verdict = console.unit->restore_snapshot(data, size);
     if (verdict != NESUnit::SnapshotVerdict::restored) return verdict;
     console.has_pooled = false;
+    if (frame >= 0) frame_data[index] = frame;
     write_observation(console, index);
     return verdict;
 }

@@ -77,10 +77,12 @@ public:
     void picture(size_t index, uint8_t* out);
     // Search: one console's snapshot (as a console's own), and its restore. A restored
     // console drops its max-pooling frame and shows the restored picture; its frame
-    // counter and sticky-action memory are left as they were. The verdict says why a
-    // snapshot was refused; the console is then unchanged.
+    // counter becomes `frame` (left as it was when negative), its sticky-action memory
+    // is left as it was. The verdict says why a snapshot was refused; the console is
+    // then unchanged.
     std::vector<unsigned char> snapshot(size_t index);
-    NESUnit::SnapshotVerdict restore(size_t index, unsigned char const* data, size_t size);
+    NESUnit::SnapshotVerdict restore(size_t index, unsigned char const* data, size_t size,
+                                     int64_t frame);
     // Copies the whole of console `source` (console, frame counter, sticky-action memory,
     // max-pooling frame, observation) onto each of `targets`, which keep their own random
     // streams.

@@ -220,3 +220,36 @@ def test_frame_stacks_hold_the_last_observations_across_resets_and_autoresets(
         restarting = ended | truncated
         restarts += int(restarting.any())
     assert restarts > 0
+
+
+def reward(ram, prev):
+    return ram[..., HERO_X].astype(np.float64) - prev[..., HERO_X]
+
+
+def test_snapshots_return_both_environments_to_a_state(demo):
+    """A state saved mid-episode, restored after other steps (and cloned onto other
+    consoles), continues exactly as it did the first time."""
+    options = dict(repeat_action_probability=0.0, frame_stack=2, obs_type="grayscale",
+                   reward_fn=reward, start_frames=30, noop_max=0)
+    single = NESEnv(demo, **options)
+    single.reset(seed=1)
+    envs = NESVectorEnv(demo, 3, **options)
+    envs.reset(seed=1)
+    for _ in range(3):
+        single.step(RIGHT)
+        envs.step([RIGHT, LEFT, RIGHT])
+    saved, saved_vector = single.get_snapshot(), envs.get_snapshot(0)
+    first = [single.step(a)[:2] for a in (RIGHT, LEFT, RIGHT)]
+    single.set_snapshot(saved)
+    again = [single.step(a)[:2] for a in (RIGHT, LEFT, RIGHT)]
+    assert all(np.array_equal(a[0], b[0]) and a[1] == b[1] for a, b in zip(first, again))
+    envs.step([LEFT, LEFT, LEFT])
+    envs.set_snapshot(2, saved_vector)
+    envs.clone(2, [1])
+    obs, rewards, _, _, info = envs.step([RIGHT, RIGHT, RIGHT])
+    assert np.array_equal(obs[1], first[0][0]) and np.array_equal(obs[2], first[0][0])
+    assert rewards[1] == rewards[2] == first[0][1] and info["frame"][1] == info["frame"][2]
+    with pytest.raises(TypeError, match="EnvSnapshot"):
+        single.set_snapshot(b"bytes")
+    with pytest.raises(ValueError, match="stack"):
+        NESEnv(demo).set_snapshot(saved)

@@ -86,10 +86,11 @@ class Batch:
     def snapshot(self, index: int) -> bytes:
         """One console's snapshot, in the format of ``NES.getSnapshot`` (an ``NES`` of the
         same cartridge and mode can load it too)."""
-    def restore(self, index: int,
-                data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
+    def restore(self, index: int, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8],
+                *, frame: int | None = None) -> None:
         """Restores one console from a snapshot; its observation and RAM rows show the
-        restored state. Its frame counter and sticky-action memory are left as they were.
+        restored state. Its frame counter becomes ``frame`` (left as it was when None);
+        its sticky-action memory is left as it was.
         ValueError, and no change, for a snapshot of another cartridge, mode or version,
         or a damaged one."""
     def clone(self, source: int, targets: npt.ArrayLike) -> None:

@@ -308,14 +308,17 @@ py::bytes snapshot_of(PyBatch& self, int index) {
     return py::bytes(reinterpret_cast<char const*>(data.data()), data.size());
 }
 
-void restore_one(PyBatch& self, int index, py::handle data) {
+void restore_one(PyBatch& self, int index, py::handle data, std::optional<int64_t> frame) {
     BatchStepper& batch = *self.stepper;
     size_t const i = console_index(batch, index, "Batch.restore");
+    if (frame && *frame < 0)
+        throw py::value_error("Batch.restore: frame must be 0 or more, got " +
+                              std::to_string(*frame));
     // The interpreter lock stays held: another thread must not change a bytearray while
     // the console checks it and then loads it.
     vandrel::ContiguousBytes const bytes(data);
-    vandrel::check_restored(batch.restore(i, bytes.data(), bytes.size()), batch.accuracy(),
-                            "Batch.restore");
+    vandrel::check_restored(batch.restore(i, bytes.data(), bytes.size(), frame.value_or(-1)),
+                            batch.accuracy(), "Batch.restore");
 }
 
 void clone_onto(PyBatch& self, int source, py::handle targets) {
@@ -367,7 +370,8 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def("seed", &seed, py::arg("seeds"), py::arg("indices") = py::none())
         .def("picture", &picture, py::arg("index"))
         .def("snapshot", &snapshot_of, py::arg("index"))
-        .def("restore", &restore_one, py::arg("index"), py::arg("data"))
+        .def("restore", &restore_one, py::arg("index"), py::arg("data"), py::kw_only(),
+             py::arg("frame") = py::none())
         .def("clone", &clone_onto, py::arg("source"), py::arg("targets"));
     vandrel::refuse_second_init(batch, typeid(PyBatch), "__init__");
     m.def("read_image", &read_image, py::arg("path"));
