@@ -6,11 +6,12 @@ For each build (the importable vandrel when none is named; name others with --bu
 instance the folders bench/compare.py leaves in build/compare/*/py) it measures, in CPU
 time per call on one mapper-0 cartridge (the built-in bench cartridge by default):
 getState + setState, getSnapshot + setSnapshot (with the picture, and without it where
-the build can leave it out), getSnapshot alone, copy.deepcopy, a pickle round trip, and
-Batch.clone per target where the build has it; the sizes of the state record, the
-snapshots and the pickle; and the resident memory per console over 200 copies and over a
-batch of 200 consoles. The builds alternate round after round and each figure is the
-median of its rounds, so that builds are compared side by side in one run.
+the build can leave it out), getSnapshot alone (and into a buffer where the build can),
+copy.deepcopy, a pickle round trip, and Batch.clone per target where the build has it;
+the sizes of the state record, the snapshots and the pickle; and the resident memory per
+console over 200 copies and over a batch of 200 consoles. The builds alternate round
+after round and each figure is the median of its rounds, so that builds are compared
+side by side in one run.
 """
 
 import argparse
@@ -65,6 +66,13 @@ out["state bytes"] = len(state)
 snap = nes.getSnapshot()
 out["getSnapshot+setSnapshot us"] = per_call(lambda: nes.setSnapshot(nes.getSnapshot()))
 out["getSnapshot us"] = per_call(nes.getSnapshot)
+buffer = bytearray(len(snap))
+try:
+    nes.getSnapshot(into=buffer)
+except TypeError:
+    pass
+else:
+    out["getSnapshot(into=) us"] = per_call(lambda: nes.getSnapshot(into=buffer))
 out["snapshot bytes"] = len(snap)
 try:
     bare = nes.getSnapshot(picture=False)

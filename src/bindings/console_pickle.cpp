@@ -52,8 +52,22 @@ void plug_controllers(PythonConsole& console, py::tuple const& controllers) {
 
 } // namespace
 
-py::bytes get_snapshot(PythonConsole& self) {
-    return as_bytes(self.take_snapshot());
+// Written straight into the bytes object (or the caller's buffer): no copy in between.
+py::object get_snapshot(PythonConsole& self, py::object into) {
+    size_t const size = self.snapshot_size();
+    if (into.is_none()) {
+        auto bytes = py::reinterpret_steal<py::bytes>(
+            PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+        if (!bytes) throw py::error_already_set();
+        self.write_snapshot(reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes.ptr())), size);
+        return std::move(bytes);
+    }
+    WritableBytes const buffer(into);
+    if (buffer.size() < size)
+        throw py::value_error("getSnapshot: the buffer holds " + std::to_string(buffer.size()) +
+                              " bytes; this console's snapshot takes " + std::to_string(size));
+    self.write_snapshot(buffer.data(), size);
+    return py::int_(size);
 }
 
 void set_snapshot(PythonConsole& self, py::handle data) {
@@ -73,7 +87,7 @@ py::tuple console_state(PythonConsole& self) {
         controllers[port] = self.plugged[port] ? self.plugged[port] : py::none();
     return py::make_tuple(
         PICKLE_FORMAT, name, image, int(self.cpu->clock_speed), path_text(self.getSaveDir()),
-        as_bytes(self.take_snapshot()),
+        get_snapshot(self, py::none()),
         py::bytes(reinterpret_cast<char const*>(self.colour_table), sizeof self.colour_table),
         py::make_tuple(controllers[0], controllers[1]));
 }

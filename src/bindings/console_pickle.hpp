@@ -16,7 +16,9 @@
 
 namespace vandrel {
 
-pybind11::bytes get_snapshot(PythonConsole& self);
+// A new bytes object, or with `into` a writable buffer of at least the snapshot's length
+// whose first bytes receive it (the count is returned).
+pybind11::object get_snapshot(PythonConsole& self, pybind11::object into);
 void set_snapshot(PythonConsole& self, pybind11::handle data);
 pybind11::tuple console_state(PythonConsole& self);
 PythonConsole::Holder console_from_state(pybind11::tuple const& state);

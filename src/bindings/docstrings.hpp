@@ -93,7 +93,10 @@ inline constexpr char const NES_SAVEBATTERY[] =
 inline constexpr char const NES_GETSNAPSHOT[] =
     "The console's whole state (every chip mid-frame, the sound not yet fetched)\n"
     "and its accuracy mode: a console of the same cartridge and mode restored from it\n"
-    "continues exactly as this one. RuntimeError as getState.";
+    "continues exactly as this one. With into=, a writable buffer (bytearray,\n"
+    "memoryview, NumPy array) receives it in its first bytes instead and the count is\n"
+    "returned; ValueError, nothing written, when the buffer is shorter. RuntimeError\n"
+    "as getState.";
 inline constexpr char const NES_SETSNAPSHOT[] =
     "Restores a snapshot from getSnapshot; ValueError (console unchanged) when it is\n"
     "damaged, of another cartridge, of the other accuracy mode or of another version,\n"

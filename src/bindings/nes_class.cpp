@@ -253,7 +253,8 @@ void register_nes(py::module_& m) {
         .def("setState", &set_state, docs::NES_SETSTATE, py::arg("data"))
         .def("perFrame", &per_frame, docs::NES_PERFRAME, py::arg("callback"), py::pos_only())
         .def("saveBattery", &NESUnit::save_battery, docs::NES_SAVEBATTERY)
-        .def("getSnapshot", &get_snapshot, docs::NES_GETSNAPSHOT)
+        .def("getSnapshot", &get_snapshot, docs::NES_GETSNAPSHOT, py::kw_only(),
+             py::arg("into") = py::none())
         .def("setSnapshot", &set_snapshot, docs::NES_SETSNAPSHOT, py::arg("data"))
         // Copies and pickles: a console of the same cartridge restored from a snapshot.
         .def(py::pickle(&console_state, &console_from_state));

@@ -182,6 +182,11 @@ public:
     };
     // `layout`, when given, receives where each field lies in the snapshot.
     std::vector<unsigned char> take_snapshot(std::vector<NES::Snapshot::Span>* layout = nullptr);
+    // The length of this console's snapshots (fixed by its mode and board), and a
+    // snapshot written into `size` bytes at `out`: false, with nothing written, when
+    // `size` is not that length.
+    size_t snapshot_size();
+    bool write_snapshot(unsigned char* out, size_t size);
     SnapshotVerdict restore_snapshot(unsigned char const* data, size_t size);
     // The accuracy mode a snapshot was taken in; none when the data is no snapshot of a
     // format this version reads.
@@ -210,7 +215,10 @@ public:
 
 private:
     void visit_chips(NES::Snapshot& s);
-    uint64_t cartridge_identity() const;
+    // A hash of the cartridge's image, taken once when the cartridge is attached.
+    uint64_t compute_cartridge_identity() const;
+    uint64_t cartridge_identity = 0;
+    std::atomic<size_t> snapshot_bytes{0}; // snapshot_size() once known
     std::string built_from;
     bool built_from_image = false;
 

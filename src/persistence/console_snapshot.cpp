@@ -88,7 +88,7 @@ void append(std::vector<unsigned char>& out, void const* data, size_t size) {
 
 } // namespace
 
-uint64_t NESUnit::cartridge_identity() const {
+uint64_t NESUnit::compute_cartridge_identity() const {
     std::vector<unsigned char> const image = rom->image();
     return check_value(image.data(), image.size());
 }
@@ -103,19 +103,49 @@ void NESUnit::visit_chips(NES::Snapshot& s) {
 }
 
 std::vector<unsigned char> NESUnit::take_snapshot(std::vector<NES::Snapshot::Span>* layout) {
+    if (!layout) {
+        std::vector<unsigned char> out(snapshot_size());
+        write_snapshot(out.data(), out.size());
+        return out;
+    }
     CallerClaim const claim(*this, "snapshot", Reentry::share);
     std::vector<unsigned char> out;
-    out.reserve(HEADER_SIZE + 600 * 1024);
     append(out, MAGIC, sizeof MAGIC);
     uint32_t const version = format_version(mode);
     append(out, &version, sizeof version);
-    uint64_t const identity = cartridge_identity();
-    append(out, &identity, sizeof identity);
+    append(out, &cartridge_identity, sizeof cartridge_identity);
     NES::Snapshot s(out, layout);
     visit_chips(s);
     uint64_t const check = check_value(out.data(), out.size());
     append(out, &check, sizeof check);
     return out;
+}
+
+// The fields take the same bytes in every state of a console: counted once.
+size_t NESUnit::snapshot_size() {
+    size_t known = snapshot_bytes.load(std::memory_order_relaxed);
+    if (known != 0) return known;
+    CallerClaim const claim(*this, "snapshot", Reentry::share);
+    NES::Snapshot counting(nullptr, 0);
+    visit_chips(counting);
+    known = HEADER_SIZE + counting.written() + CHECK_SIZE;
+    snapshot_bytes.store(known, std::memory_order_relaxed);
+    return known;
+}
+
+bool NESUnit::write_snapshot(unsigned char* out, size_t size) {
+    if (size != snapshot_size()) return false;
+    CallerClaim const claim(*this, "snapshot", Reentry::share);
+    std::memcpy(out, MAGIC, sizeof MAGIC);
+    uint32_t const version = format_version(mode);
+    std::memcpy(out + sizeof MAGIC, &version, sizeof version);
+    std::memcpy(out + sizeof MAGIC + sizeof version, &cartridge_identity,
+                sizeof cartridge_identity);
+    NES::Snapshot s(out + HEADER_SIZE, size - HEADER_SIZE - CHECK_SIZE);
+    visit_chips(s);
+    uint64_t const check = check_value(out, size - CHECK_SIZE);
+    std::memcpy(out + size - CHECK_SIZE, &check, CHECK_SIZE);
+    return true;
 }
 
 std::optional<NES::Accuracy> NESUnit::snapshot_accuracy(unsigned char const* data, size_t size) {
@@ -145,7 +175,7 @@ NESUnit::SnapshotVerdict NESUnit::restore_snapshot(unsigned char const* data, si
     std::memcpy(&version, data + sizeof MAGIC, sizeof version);
     uint64_t identity;
     std::memcpy(&identity, data + sizeof MAGIC + sizeof version, sizeof identity);
-    if (identity != cartridge_identity()) return SnapshotVerdict::other_cartridge;
+    if (identity != cartridge_identity) return SnapshotVerdict::other_cartridge;
     uint64_t check;
     std::memcpy(&check, data + size - CHECK_SIZE, CHECK_SIZE);
     if (check != check_value(data, size - CHECK_SIZE)) return SnapshotVerdict::damaged;

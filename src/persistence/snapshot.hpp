@@ -58,6 +58,10 @@ public:
     // one is given.
     explicit Snapshot(std::vector<unsigned char>& out, std::vector<Span>* layout = nullptr)
         : mode(Mode::save), out(&out), layout(layout) {}
+    // Writes the fields into the `capacity` bytes at `to`; with `to` null, only counts
+    // them (written() then says how many bytes they take).
+    Snapshot(unsigned char* to, size_t capacity)
+        : mode(Mode::save), raw_out(to), in_size(capacity) {}
     // Reads the fields from a snapshot: `check` only validates them, `load` stores them.
     Snapshot(Mode mode, unsigned char const* data, size_t size)
         : mode(mode), in(data), in_size(size) {}
@@ -133,12 +137,23 @@ public:
     // True when every field was read from inside the snapshot, every condition held, and
     // the snapshot held nothing more.
     bool usable() const { return !failed && (mode == Mode::save || position == in_size); }
+    // The bytes written (or counted) so far.
+    size_t written() const { return position; }
 
 private:
     void put(void const* from, size_t size) {
-        if (layout) layout->push_back(Span{out->size(), size});
         auto const* bytes = static_cast<unsigned char const*>(from);
-        out->insert(out->end(), bytes, bytes + size);
+        if (out) {
+            if (layout) layout->push_back(Span{out->size(), size});
+            out->insert(out->end(), bytes, bytes + size);
+        } else if (raw_out) {
+            if (in_size - position < size) {
+                failed = true;
+                return;
+            }
+            std::memcpy(raw_out + position, bytes, size);
+        }
+        position += size;
     }
 
     void raw(void* values, size_t size) {
@@ -161,6 +176,7 @@ private:
     Mode mode;
     std::vector<unsigned char>* out = nullptr;
     std::vector<Span>* layout = nullptr;
+    unsigned char* raw_out = nullptr;
     unsigned char const* in = nullptr;
     size_t in_size = 0;
     size_t position = 0;

@@ -157,3 +157,25 @@ def test_a_callable_restoring_the_starting_frame_lets_the_step_return(frames, de
     nes.perFrame(lambda: (calls.append(1), nes.setSnapshot(start)))
     nes.runFrames(frames)
     assert len(calls) == frames and nes.frameCount() == 2
+
+
+@pytest.mark.parametrize("make_buffer", [
+    lambda n: bytearray(n + 7), lambda n: np.zeros(n, np.uint8),
+    lambda n: memoryview(bytearray(n))])
+def test_a_snapshot_written_into_a_buffer_is_the_returned_one(make_buffer, demo):
+    nes = vandrel.NES(demo)
+    nes.runFrames(3)
+    snapshot = nes.getSnapshot()
+    buffer = make_buffer(len(snapshot))
+    assert nes.getSnapshot(into=buffer) == len(snapshot)
+    assert bytes(memoryview(buffer)[:len(snapshot)]) == snapshot
+
+
+def test_a_buffer_that_cannot_take_a_snapshot_is_refused(demo):
+    nes = vandrel.NES(demo)
+    short = bytearray(1000)
+    with pytest.raises(ValueError, match="takes"):
+        nes.getSnapshot(into=short)
+    assert not any(short)
+    with pytest.raises(BufferError):
+        nes.getSnapshot(into=bytes(len(nes.getSnapshot())))

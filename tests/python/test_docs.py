@@ -55,7 +55,7 @@ def stub_parameters():
             for item in node.body:
                 if (isinstance(item, ast.FunctionDef) and not item.name.startswith("_")
                         and not is_property(item)):
-                    arguments = item.args.posonlyargs + item.args.args
+                    arguments = item.args.posonlyargs + item.args.args + item.args.kwonlyargs
                     yield node.name, item.name, [a.arg for a in arguments[1:]]
 
 
