@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 
 #include "console/nes_unit.hpp"
 #include "persistence/snapshot.hpp"
@@ -141,8 +142,11 @@ bool NESUnit::write_snapshot(unsigned char* out, size_t size) {
     std::memcpy(out + sizeof MAGIC, &version, sizeof version);
     std::memcpy(out + sizeof MAGIC + sizeof version, &cartridge_identity,
                 sizeof cartridge_identity);
-    NES::Snapshot s(out + HEADER_SIZE, size - HEADER_SIZE - CHECK_SIZE);
+    size_t const fields_size = size - HEADER_SIZE - CHECK_SIZE;
+    NES::Snapshot s(out + HEADER_SIZE, fields_size);
     visit_chips(s);
+    if (!s.usable() || s.written() != fields_size)
+        throw std::logic_error("snapshot: the console's fields changed length");
     uint64_t const check = check_value(out, size - CHECK_SIZE);
     std::memcpy(out + size - CHECK_SIZE, &check, CHECK_SIZE);
     return true;
