@@ -215,6 +215,8 @@ public:
 
 private:
     void visit_chips(NES::Snapshot& s);
+    // The magic, the format version and the cartridge identity: HEADER_SIZE bytes.
+    void write_header(unsigned char* out) const;
     // A hash of the cartridge's image, taken once when the cartridge is attached.
     uint64_t compute_cartridge_identity() const;
     uint64_t cartridge_identity = 0;

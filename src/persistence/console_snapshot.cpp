@@ -111,15 +111,21 @@ std::vector<unsigned char> NESUnit::take_snapshot(std::vector<NES::Snapshot::Spa
     }
     CallerClaim const claim(*this, "snapshot", Reentry::share);
     std::vector<unsigned char> out;
-    append(out, MAGIC, sizeof MAGIC);
-    uint32_t const version = format_version(mode);
-    append(out, &version, sizeof version);
-    append(out, &cartridge_identity, sizeof cartridge_identity);
+    out.resize(HEADER_SIZE);
+    write_header(out.data());
     NES::Snapshot s(out, layout);
     visit_chips(s);
     uint64_t const check = check_value(out.data(), out.size());
     append(out, &check, sizeof check);
     return out;
+}
+
+void NESUnit::write_header(unsigned char* out) const {
+    uint32_t const version = format_version(mode);
+    std::memcpy(out, MAGIC, sizeof MAGIC);
+    std::memcpy(out + sizeof MAGIC, &version, sizeof version);
+    std::memcpy(out + sizeof MAGIC + sizeof version, &cartridge_identity,
+                sizeof cartridge_identity);
 }
 
 // The fields take the same bytes in every state of a console: counted once.
@@ -137,11 +143,7 @@ size_t NESUnit::snapshot_size() {
 bool NESUnit::write_snapshot(unsigned char* out, size_t size) {
     if (size != snapshot_size()) return false;
     CallerClaim const claim(*this, "snapshot", Reentry::share);
-    std::memcpy(out, MAGIC, sizeof MAGIC);
-    uint32_t const version = format_version(mode);
-    std::memcpy(out + sizeof MAGIC, &version, sizeof version);
-    std::memcpy(out + sizeof MAGIC + sizeof version, &cartridge_identity,
-                sizeof cartridge_identity);
+    write_header(out);
     size_t const fields_size = size - HEADER_SIZE - CHECK_SIZE;
     NES::Snapshot s(out + HEADER_SIZE, fields_size);
     visit_chips(s);
