@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < frames; ++i) {
             pooled = picture;
             nes.runFrame();
-            picture.assign(nes.ppu->image, nes.ppu->image + NES::FRAME_BYTES);
+            picture.assign(nes.ppu->rgb_picture(), nes.ppu->rgb_picture() + NES::FRAME_BYTES);
         }
     }
     std::filesystem::remove_all(home);

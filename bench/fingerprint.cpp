@@ -106,7 +106,7 @@ std::vector<unsigned char> state_record(NESUnit& nes) {
 }
 
 void hash_machine(Hash& h, NESUnit& nes) {
-    h.add(nes.ppu->image, sizeof nes.ppu->image);
+    h.add(nes.ppu->rgb_picture(), size_t(NES::FRAME_BYTES));
     h.add(nes.cpu->memory, sizeof nes.cpu->memory);
     h.add(nes.ppu->memory, 0x4000);
     h.add(nes.ppu->oam, sizeof nes.ppu->oam);

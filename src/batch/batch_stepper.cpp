@@ -178,7 +178,7 @@ void BatchStepper::check_index(size_t index, char const* what) const {
 void BatchStepper::picture(size_t index, uint8_t* out) {
     Busy const busy_now(busy);
     check_index(index, "Batch.picture");
-    std::memcpy(out, consoles[index]->unit->ppu->image, size_t(FRAME_BYTES));
+    std::memcpy(out, consoles[index]->unit->ppu->rgb_picture(), size_t(FRAME_BYTES));
 }
 
 std::vector<unsigned char> BatchStepper::snapshot(size_t index) {
@@ -240,7 +240,8 @@ void BatchStepper::step_console(Console& console, uint8_t const* action, int por
         console.unit->ppu->draw_pictures = f >= first_seen;
         run_frame(console, action, ports);
         if (f == config.frame_skip - 2 && !console.pooled.empty()) {
-            std::memcpy(console.pooled.data(), console.unit->ppu->image, size_t(FRAME_BYTES));
+            std::memcpy(console.pooled.data(), console.unit->ppu->rgb_picture(),
+                        size_t(FRAME_BYTES));
             console.has_pooled = true;
         }
     }
@@ -279,17 +280,18 @@ void BatchStepper::write_observation(Console& console, size_t index) {
     NESUnit& unit = *console.unit;
     std::memcpy(ram_data.data() + index * RAM_SIZE, unit.cpu->memory, size_t(RAM_SIZE));
     uint8_t* const out = observation_data.data() + index * observation_bytes(config.observation);
-    uint8_t const* const picture = unit.ppu->image;
     switch (config.observation) {
-    case Observation::rgb:
+    case Observation::rgb: {
+        uint8_t const* const picture = unit.ppu->rgb_picture();
         if (console.has_pooled)
             max_of(picture, console.pooled.data(), out, size_t(FRAME_BYTES));
         else
             std::memcpy(out, picture, size_t(FRAME_BYTES));
         break;
+    }
     case Observation::gray84:
-        gray84(picture, console.has_pooled ? console.pooled.data() : nullptr, console.luma.data(),
-               out);
+        gray84(unit.ppu->rgb_picture(), console.has_pooled ? console.pooled.data() : nullptr,
+               console.luma.data(), out);
         break;
     case Observation::ram: std::memcpy(out, unit.cpu->memory, size_t(RAM_SIZE)); break;
     }

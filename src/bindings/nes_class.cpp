@@ -130,7 +130,7 @@ py::array oam(py::object self) {
 
 py::array get_img(py::object self) {
     auto& nes = self.cast<PythonConsole&>();
-    return byte_view(self, nes.ppu->image, {NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3},
+    return byte_view(self, nes.ppu->rgb_picture(), {NES::SCREEN_HEIGHT, NES::SCREEN_WIDTH, 3},
                      {NES::SCREEN_WIDTH * 3, 3, 1});
 }
 

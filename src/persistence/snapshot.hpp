@@ -111,6 +111,9 @@ public:
         raw(values.data(), sizeof values);
     }
 
+    // `size` bytes at `data`, any value of which is a state.
+    void bytes(void* data, size_t size) { raw(data, size); }
+
     // A small array whose elements the chip checks against other fields: returns them as
     // saved or as read.
     template <typename T, size_t N> std::array<T, N> elements(T (&values)[N]) {

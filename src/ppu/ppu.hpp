@@ -9,13 +9,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace NES {
 
 constexpr int SCREEN_WIDTH = 256;
 constexpr int SCREEN_HEIGHT = 240;
-constexpr int FRAME_BYTES = SCREEN_WIDTH * SCREEN_HEIGHT * 3; // RGB, row-major
+constexpr int PIXELS = SCREEN_WIDTH * SCREEN_HEIGHT;
+constexpr int FRAME_BYTES = PIXELS * 3; // RGB, row-major
 
 class CPU;
 class ROM;
@@ -68,7 +70,7 @@ public:
     signed char* ppuaddr = nullptr;
     signed char* ppudata = nullptr;
     signed char* oamdma = nullptr;
-    std::mutex frame_mutex; // held while a finished picture is copied into `image`
+    std::mutex frame_mutex; // held while the finished picture changes or is read
     void* mapper_args[3] = {nullptr, nullptr, nullptr}; // {CPU, this PPU, APU}
     uint8_t fine_pos = 0;      // pixel column 0-7 inside the current background tile
     uint8_t tile_index = 0;    // last nametable byte fetched
@@ -88,20 +90,25 @@ public:
     // is held here instead of running down for minutes until it wraps round to a
     // positive count and draws the sprite again.
     static constexpr int32_t X_COUNTER_SPENT = -9;
-    int32_t next_x[8] = {};               // X of each sprite chosen for the next line
-    uint8_t active_mask = 0;              // bit i: slot i is being drawn
-    uint8_t sprite_columns[8] = {};       // per-slot pattern bit position, 7 down to 0
-    bool sprite0_next = false;            // OAM sprite 0 is in the next line's list (slot 0)
-    bool sprite0_line = false;            // ... and in the current line's
-    uint8_t work_image[FRAME_BYTES] = {}; // the picture being drawn
-    uint8_t image[FRAME_BYTES] = {};      // the last finished picture
-    uint8_t color_index[SCREEN_WIDTH * SCREEN_HEIGHT] = {}; // palette value last drawn per pixel
+    int32_t next_x[8] = {};         // X of each sprite chosen for the next line
+    uint8_t active_mask = 0;        // bit i: slot i is being drawn
+    uint8_t sprite_columns[8] = {}; // per-slot pattern bit position, 7 down to 0
+    bool sprite0_next = false;      // OAM sprite 0 is in the next line's list (slot 0)
+    bool sprite0_line = false;      // ... and in the current line's
+    // The pictures are palette values, a byte a pixel: `color_index` the frame being
+    // drawn, `finished_index` the last finished one. Their RGB forms are made only once a
+    // reader asks for RGB (rgb_picture), so that a console nobody looks at as RGB (the
+    // batch stepper's RAM observations, the copies a search keeps) carries a quarter of
+    // the picture memory. Before the first frame finishes, the finished picture is all
+    // colour $0F, which is black.
+    uint8_t color_index[PIXELS] = {};
+    uint8_t finished_index[PIXELS];
+    static constexpr uint8_t BLACK = 0x0F;
     // Cleared by a stepper that will not look at the coming frames' pictures (the batch
     // stepper's skipped frames): the pixels' colours are neither worked out nor stored and
     // the picture is not published, while everything the CPU can see (fetches, sprite 0
-    // hits, timing) stays the same. `work_image` and `color_index` keep matching each
-    // other, so the first frame drawn again comes out whole. Last, so that the hot fields
-    // above keep their places.
+    // hits, timing) stays the same. Every pixel of a frame is drawn, so the first frame
+    // drawn again comes out whole. Last, so that the hot fields above keep their places.
     bool draw_pictures = true;
 
     // Hardware mode: the PPU answers the CPU at the exact dot (ppu_exact.cpp).
@@ -146,6 +153,19 @@ public:
     void align_written_v();
     bool a12_high = false;    // the line as last reported
     uint64_t a12_fell_at = 0; // the dot count when it last fell
+    // Hardware mode: the emphasis bits (PPUMASK bits 5-7) each pixel was drawn with, for
+    // the frame being drawn and the finished one; the fast mode has no emphasis.
+    std::unique_ptr<uint8_t[]> emphasis;
+    std::unique_ptr<uint8_t[]> finished_emphasis;
+    void keep_emphasis();
+
+    // The last finished picture as RGB (FRAME_BYTES), made on the first call and kept up
+    // to date from then on, at the same address for the PPU's lifetime: every vertical
+    // blank overwrites it whole.
+    uint8_t* rgb_picture();
+    // After the pictures' palette values were replaced (a restored snapshot): their RGB
+    // forms, if made, are made again. Called with frame_mutex held.
+    void repaint_pictures();
 
     void loadRom(ROM* rom);
     // The reset line: PPUCTRL, PPUMASK, the scroll latches and the read buffer cleared.
@@ -242,6 +262,12 @@ private:
     void draw_pixel();
     int sprite_row_address(uint8_t const* sprite, uint8_t ctrl) const;
     void publish_frame();
+    // The RGB forms of the frame being drawn (the stepping thread's) and of the finished
+    // one (guarded by frame_mutex). While the first exists, a pixel's RGB bytes are
+    // written as it is drawn, only when its palette value changes.
+    std::unique_ptr<uint8_t[]> work_rgb;
+    std::unique_ptr<uint8_t[]> rgb;
+    void paint(uint8_t* to, uint8_t const* values, uint8_t const* tints) const;
     void vertical_blank_dot();
     void begin_frame();
     void advance_dot();
@@ -274,7 +300,6 @@ private:
     // Hardware mode's picture (ppu_exact.cpp): greyscale and emphasis from PPUMASK, and
     // the backdrop, which with rendering off is the palette cell v points at, if any.
     void store_colours_exactly(int from, int to, uint8_t const* colours);
-    bool tints_picture() const { return hardware && (*ppumask & TINT_BITS); }
     int backdrop_entry() const {
         return hardware && !rendering && (v & 0x3F00) == 0x3F00 ? data_address() & 0x1F : 0;
     }

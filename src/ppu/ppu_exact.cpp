@@ -150,18 +150,20 @@ void PPU::write_register_exactly(uint16_t addr, signed char& value) {
     }
 }
 
-// Greyscale keeps only a colour's brightness column; an emphasised pixel's index is
-// stored with bit 7 set, so that it is drawn anew whenever it is drawn again.
+// Greyscale keeps only a colour's brightness column; each pixel keeps the emphasis bits
+// it was drawn with.
 void PPU::store_colours_exactly(int from, int to, uint8_t const* colours) {
     uint8_t const mask = uint8_t(*ppumask);
     uint8_t const grey = (mask & MASK_GREYSCALE) ? 0x30 : 0x3F;
-    uint8_t const emphasis = uint8_t(mask >> 5);
+    uint8_t const tint = uint8_t(mask >> 5);
     int const first_pixel = scanline * SCREEN_WIDTH + from - 1;
     for (int i = 0; i < to - from; ++i) {
         uint8_t const colour = uint8_t(colours[i] & grey);
-        color_index[first_pixel + i] = emphasis ? uint8_t(colour | 0x80) : colour;
-        std::memcpy(work_image + 3 * (first_pixel + i), emphasised_rgb(colour, emphasis), 3);
+        color_index[first_pixel + i] = colour;
+        if (work_rgb)
+            std::memcpy(work_rgb.get() + 3 * (first_pixel + i), emphasised_rgb(colour, tint), 3);
     }
+    std::memset(emphasis.get() + first_pixel, tint, size_t(to - from));
 }
 
 } // namespace NES

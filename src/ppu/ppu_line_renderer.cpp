@@ -460,21 +460,26 @@ void PPU::combine_background(int from, int to, uint8_t const* background) {
     store_colours(from, to, colours);
 }
 
-// Dots from..to-1 take colours[0..]: a pixel's RGB bytes are written only when its
-// palette value changes, so runs of eight unchanged pixels are passed over whole.
+// Dots from..to-1 take colours[0..]. With an RGB form, a pixel's RGB bytes are written
+// only when its palette value changes, so runs of eight unchanged pixels are passed over
+// whole. Palette cells hold 8 bits but there are 64 colours: the top two bits are ignored.
 void PPU::store_colours(int from, int to, uint8_t const* colours) {
-    if (tints_picture()) return store_colours_exactly(from, to, colours);
+    if (hardware) return store_colours_exactly(from, to, colours);
     int const first_pixel = scanline * SCREEN_WIDTH + from - 1;
     uint8_t* const index = color_index + first_pixel;
     int const count = to - from;
+    if (!work_rgb) {
+        std::memcpy(index, colours, size_t(count));
+        return;
+    }
+    uint8_t* const rgb_pixels = work_rgb.get() + 3 * first_pixel;
     for (int j = 0; j < count; j += 8) {
         int const k = std::min(8, count - j);
         if (k == 8 && std::memcmp(index + j, colours + j, 8) == 0) continue;
         for (int i = j; i < j + k; ++i) {
             if (index[i] == colours[i]) continue;
             index[i] = colours[i];
-            std::memcpy(work_image + 3 * (first_pixel + i), NTSC_TO_RGB + 3 * (colours[i] & 0x3F),
-                        3);
+            std::memcpy(rgb_pixels + 3 * i, NTSC_TO_RGB + 3 * (colours[i] & 0x3F), 3);
         }
     }
 }

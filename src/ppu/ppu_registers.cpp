@@ -11,10 +11,7 @@
 namespace NES {
 
 PPU::PPU(CPU* cpu) : cpu(cpu) {
-    // Every pixel starts as palette value 0, so its RGB bytes start as colour 0's: a
-    // pixel whose first colour is 0 must not stay black.
-    for (int p = 0; p < SCREEN_WIDTH * SCREEN_HEIGHT; ++p)
-        std::memcpy(work_image + 3 * p, NTSC_TO_RGB, 3);
+    std::memset(finished_index, BLACK, sizeof finished_index);
     cpu->ppu = this;
     if (cpu->rom) loadRom(cpu->rom);
     set_registers();

@@ -6,9 +6,8 @@
 // Pixels are computed from video memory at the moment they are drawn: the background
 // tile at `v` is fetched at the start of every 8-dot group (and fetched ahead when the
 // fine X scroll carries into the next tile), and sprites are drawn from per-slot X
-// counters and pattern columns instead of shift registers. A pixel's RGB bytes are
-// written only when its palette value changes, so a still picture costs one byte
-// comparison per pixel.
+// counters and pattern columns instead of shift registers. A pixel is stored as its
+// palette value, and as RGB once a reader wants that (ppu_picture.cpp).
 #include <algorithm>
 #include <cstring>
 
@@ -241,20 +240,7 @@ void PPU::draw_pixel() {
         colour_addr = int16_t(0x3F00 + 4 * palette + bg);
     }
     uint8_t const colour = read(colour_addr);
-    if (tints_picture()) return store_colours_exactly(dot, dot + 1, &colour);
-
-    int const p = scanline * SCREEN_WIDTH + (dot - 1);
-    if (color_index[p] != colour) {
-        color_index[p] = colour;
-        // Palette cells hold 8 bits but there are 64 colours: the top two bits are ignored.
-        std::memcpy(work_image + 3 * p, NTSC_TO_RGB + 3 * (colour & 0x3F), 3);
-    }
-}
-
-void PPU::publish_frame() {
-    if (!draw_pictures) return;
-    std::lock_guard<std::mutex> lock(frame_mutex);
-    std::memcpy(image, work_image, sizeof image);
+    store_colours(dot, dot + 1, &colour);
 }
 
 void PPU::vertical_blank_dot() {

@@ -92,13 +92,17 @@ void PPU::snapshot(Snapshot& s) {
     }
     s.field(sprite0_next);
     s.field(sprite0_line);
-    s.field(work_image);
-    {
-        // A reader on another thread copies the finished picture under this lock.
-        std::lock_guard<std::mutex> lock(frame_mutex);
-        s.field(image);
-    }
     s.field(color_index);
+    {
+        // A reader on another thread may be making the RGB form under this lock.
+        std::lock_guard<std::mutex> lock(frame_mutex);
+        s.field(finished_index);
+        if (hardware) {
+            s.bytes(emphasis.get(), PIXELS);
+            s.bytes(finished_emphasis.get(), PIXELS);
+        }
+        if (s.loading()) repaint_pictures();
+    }
     if (hardware) {
         s.field(io_latch);
         s.field(latch_refreshed);

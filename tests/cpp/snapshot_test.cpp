@@ -23,7 +23,7 @@ std::vector<unsigned char> observed(NESUnit& nes) {
     std::vector<unsigned char> all(nes.cpu->memory, nes.cpu->memory + 0x10000);
     all.insert(all.end(), nes.ppu->memory, nes.ppu->memory + 0x4000);
     all.insert(all.end(), nes.ppu->oam, nes.ppu->oam + 256);
-    all.insert(all.end(), nes.ppu->image, nes.ppu->image + NES::FRAME_BYTES);
+    all.insert(all.end(), nes.ppu->rgb_picture(), nes.ppu->rgb_picture() + NES::FRAME_BYTES);
     auto const* sound = reinterpret_cast<unsigned char const*>(nes.apu->buffers.data());
     all.insert(all.end(), sound, sound + sizeof nes.apu->buffers);
     int64_t const counters[2] = {nes.cycle_count(), nes.frame_count()};
