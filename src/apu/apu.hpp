@@ -21,6 +21,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "console/recycled_storage.hpp"
+
 namespace NES {
 
 class CPU;
@@ -63,7 +65,7 @@ struct SequencerPhase {
     }
 };
 
-class APU {
+class APU : public RecycledStorage<APU> {
 public:
     static constexpr int BUFFER_LEN = 1024;       // samples per published block
     static constexpr int32_t SAMPLE_RATE = 44100; // what a console sets `sample_rate` to
@@ -72,7 +74,14 @@ public:
     static constexpr int32_t FIVE_STEP_PERIOD = 18640;
     // Sample streams, in buffer order.
     enum Stream { MIXED, PULSE1, PULSE2, TRIANGLE, NOISE, DMC, STREAMS };
-    using Block = std::array<int16_t, BUFFER_LEN>;
+    // One sample as the five channel levels every stream's value derives from, packed
+    // so that 0 is silence: bits 0-4 pulse 1 and 5-9 pulse 2 (-15..15, two's complement),
+    // 10-14 the triangle (-15..15), 15-18 the noise (0-15), 19-26 the DMC level less 64
+    // (mod 256: level 64 adds nothing to the mix). A disabled channel is at its silent
+    // level.
+    using Levels = uint32_t;
+    static constexpr Levels LEVEL_BITS = (Levels(1) << 27) - 1;
+    using Block = std::array<Levels, BUFFER_LEN>;
 
     APU() = default;
     APU(APU const&) = delete;
@@ -167,10 +176,11 @@ public:
     bool dmc_fetch_requested = false;
     uint8_t length_before_half[4] = {0, 0, 0, 0};
 
-    // The sample stream. The live buffers fill at index samples % BUFFER_LEN; the
-    // published ones are what the host reads (read_block).
-    std::array<Block, STREAMS> buffers{};
-    std::array<Block, STREAMS> out_buffers{};
+    // The sample stream. The live block fills at index samples % BUFFER_LEN; the
+    // published one is what the host reads (read_block), which works out the streams'
+    // 16-bit values from the levels.
+    Block buffers{};
+    Block out_buffers{};
     std::atomic<bool> buffer_ready{false}; // a published block has not been fetched yet
     int32_t apu_clock = 0;                 // APU steps per emulated second: the CPU clock / 2
     uint64_t samples = 0;                  // samples taken since construction or the last CPU reset
@@ -259,6 +269,8 @@ public:
     // flag), and copies one stream of it out as 2048 little-endian bytes.
     bool claim_block();
     void read_block(Stream stream, unsigned char* out);
+    // One stream's value of a sample.
+    static int16_t stream_value(Levels levels, Stream stream);
 
 private:
     // A sound register byte as the bus last stored it.

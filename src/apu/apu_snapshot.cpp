@@ -3,7 +3,7 @@
 // sample blocks being filled and awaiting pickup, so that the sound after a restore is
 // the sound the original would have made.
 //
-// The sample buffers and the register-derived periods may hold anything. Every counter
+// The samples' channel levels and the register-derived periods may hold anything. Every counter
 // is held to the range its unit keeps it in (a timer past any period would count for
 // ever, a level past its table would overflow the mixer), and the two derived counts are
 // checked against what they derive from: the samples taken against the steps made, and
@@ -114,14 +114,16 @@ void APU::snapshot(Snapshot& s) {
         s.field(sweep.reload);
         s.field(sweep.mute);
     }
-    s.field(buffers);
-    s.field(out_buffers);
-    s.field(buffer_ready);
     int32_t const clock = s.field(apu_clock);
     s.clocks.apu_clock = clock;
     uint64_t const taken = s.field(samples);
     int32_t const rate = s.field(sample_rate);
     s.require(rate == SAMPLE_RATE && taken == samples_after(steps, clock, rate));
+    // The samples of the block being filled (a full block is published by the next
+    // sample), and the published block while the host has not fetched it.
+    uint64_t const filled = taken == 0 ? 0 : (taken - 1) % BUFFER_LEN + 1;
+    s.bytes(buffers.data(), filled * sizeof(Levels));
+    if (s.field(buffer_ready)) s.bytes(out_buffers.data(), sizeof out_buffers);
     int64_t const offset = s.field(sequencer.offset);
     int32_t const period = s.field(sequencer.period);
     s.require(sequencer_consistent(offset, period, s.field(sequencer.value)));

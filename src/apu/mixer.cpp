@@ -3,7 +3,10 @@
 // The mix is linear: each enabled channel's output times its weight, rounded to a float;
 // the mixed sample is the sum of the five terms in extended precision, scaled to 32767,
 // rounded to a float and truncated. Each channel also gets its own stream, its term
-// scaled the same way. Buffers hold the low 16 bits of these values.
+// scaled the same way; a stream holds the low 16 bits of these values. The blocks keep
+// each sample's channel levels, from which the values are worked out when the host
+// reads them: a sample costs four bytes instead of twelve, and the stepping thread
+// packs levels instead of mixing.
 //
 // A step takes at most one sample (APU::sample), so after c steps the count is
 // floor(c * sample_rate / apu_clock) as long as that grows by at most one per step.
@@ -21,19 +24,37 @@ constexpr double NOISE_WEIGHT = 0.00494;
 constexpr double DMC_WEIGHT = 0.00335;
 constexpr float FULL_SCALE = 32767.0f;
 
-// The five channel terms, in mixing order; 0 for a disabled channel.
+// The five channel terms, in mixing order.
 struct Terms {
     float value[5];
 };
 
-Terms channel_terms(APU const& apu) {
-    Terms t{};
-    if (apu.enabled[0]) t.value[0] = float(apu.pulse_out[0] * PULSE_WEIGHT);
-    if (apu.enabled[1]) t.value[1] = float(apu.pulse_out[1] * PULSE_WEIGHT);
-    if (apu.enabled[2]) t.value[2] = float(TRIANGLE_WEIGHT * apu.triangle_out);
-    if (apu.enabled[3]) t.value[3] = float(apu.noise_out * NOISE_WEIGHT);
-    if (apu.enabled[4]) t.value[4] = float((2 * apu.dmc_level - 128) * DMC_WEIGHT);
+int signed5(APU::Levels bits) {
+    return int(bits & 0x1F) - ((bits & 0x10) ? 32 : 0);
+}
+
+Terms channel_terms(APU::Levels levels) {
+    Terms t;
+    t.value[0] = float(int8_t(signed5(levels)) * PULSE_WEIGHT);
+    t.value[1] = float(int8_t(signed5(levels >> 5)) * PULSE_WEIGHT);
+    t.value[2] = float(TRIANGLE_WEIGHT * float(signed5(levels >> 10)));
+    t.value[3] = float(int8_t(levels >> 15 & 0x0F) * NOISE_WEIGHT);
+    int const dmc_level = int((levels >> 19) + 64) & 0xFF;
+    t.value[4] = float((2 * dmc_level - 128) * DMC_WEIGHT);
     return t;
+}
+
+APU::Levels channel_levels(APU const& apu) {
+    auto field = [](int value, int shift, unsigned mask) {
+        return APU::Levels(unsigned(value) & mask) << shift;
+    };
+    APU::Levels levels = 0;
+    if (apu.enabled[0]) levels |= field(apu.pulse_out[0], 0, 0x1F);
+    if (apu.enabled[1]) levels |= field(apu.pulse_out[1], 5, 0x1F);
+    if (apu.enabled[2]) levels |= field(int(apu.triangle_out), 10, 0x1F);
+    if (apu.enabled[3]) levels |= field(apu.noise_out, 15, 0x0F);
+    if (apu.enabled[4]) levels |= field(apu.dmc_level - 64, 19, 0xFF);
+    return levels;
 }
 
 int mixed_value(Terms const& t) {
@@ -50,33 +71,33 @@ int channel_value(float term) {
 } // namespace
 
 int mix(APU* apu) {
-    return mixed_value(channel_terms(*apu));
+    return mixed_value(channel_terms(channel_levels(*apu)));
+}
+
+int16_t APU::stream_value(Levels levels, Stream stream) {
+    Terms const t = channel_terms(levels);
+    return int16_t(stream == MIXED ? mixed_value(t) : channel_value(t.value[stream - PULSE1]));
 }
 
 // A block is published just before its first sample is overwritten, so the very first
-// sample publishes the zero-filled buffers.
+// sample publishes the zero-filled (silent) block.
 void APU::take_sample() {
     size_t const pos = samples % BUFFER_LEN;
     if (pos == 0) publish();
-    Terms const t = channel_terms(*this);
-    buffers[MIXED][pos] = int16_t(mixed_value(t));
-    for (int c = 0; c < 5; ++c)
-        buffers[PULSE1 + c][pos] = int16_t(channel_value(t.value[c]));
+    buffers[pos] = channel_levels(*this);
     ++samples;
 }
 
-// The hand-off to the host thread. The stepping thread copies the live buffers into the
-// published ones and then sets buffer_ready with release ordering; the host claims the
+// The hand-off to the host thread. The stepping thread copies the live block into the
+// published one and then sets buffer_ready with release ordering; the host claims the
 // block by clearing the flag with acquire ordering (claim_block), so every sample of the
 // publication that set the flag is visible to it before it copies. The published samples
 // are written and read as relaxed atomics: a fetch that overlaps the next publication
 // (the stepping thread does not wait for the host) may return a block mixed from two
 // publications, but never a torn sample.
 void APU::publish() {
-    for (int s = 0; s < STREAMS; ++s)
-        for (int i = 0; i < BUFFER_LEN; ++i)
-            std::atomic_ref<int16_t>(out_buffers[s][i])
-                .store(buffers[s][i], std::memory_order_relaxed);
+    for (int i = 0; i < BUFFER_LEN; ++i)
+        std::atomic_ref<Levels>(out_buffers[i]).store(buffers[i], std::memory_order_relaxed);
     buffer_ready.store(true, std::memory_order_release);
 }
 
@@ -86,8 +107,9 @@ bool APU::claim_block() {
 
 void APU::read_block(Stream stream, unsigned char* out) {
     for (int i = 0; i < BUFFER_LEN; ++i) {
-        auto const v = uint16_t(
-            std::atomic_ref<int16_t>(out_buffers[stream][i]).load(std::memory_order_relaxed));
+        Levels const levels =
+            std::atomic_ref<Levels>(out_buffers[i]).load(std::memory_order_relaxed);
+        auto const v = uint16_t(stream_value(levels, stream));
         out[2 * i] = uint8_t(v);
         out[2 * i + 1] = uint8_t(v >> 8);
     }

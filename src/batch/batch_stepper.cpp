@@ -181,10 +181,10 @@ void BatchStepper::picture(size_t index, uint8_t* out) {
     std::memcpy(out, consoles[index]->unit->ppu->rgb_picture(), size_t(FRAME_BYTES));
 }
 
-std::vector<unsigned char> BatchStepper::snapshot(size_t index) {
+std::vector<unsigned char> BatchStepper::snapshot(size_t index, bool picture) {
     Busy const busy_now(busy);
     check_index(index, "Batch.snapshot");
-    return consoles[index]->unit->take_snapshot();
+    return consoles[index]->unit->take_snapshot(nullptr, picture);
 }
 
 NESUnit::SnapshotVerdict BatchStepper::restore(size_t index, unsigned char const* data, size_t size,
@@ -200,8 +200,10 @@ NESUnit::SnapshotVerdict BatchStepper::restore(size_t index, unsigned char const
     return verdict;
 }
 
-// The source's snapshot is taken once and restored on the pool's threads; a target
-// named twice, or the source itself, is written once or not at all.
+// The source's snapshot is taken once, without the picture, and loaded on the pool's
+// threads without the checks a snapshot from outside needs; the finished picture is
+// copied as it is. A target named twice, or the source itself, is written once or not
+// at all.
 void BatchStepper::clone(size_t source, std::vector<size_t> targets) {
     Busy const busy_now(busy);
     check_index(source, "Batch.clone");
@@ -211,18 +213,17 @@ void BatchStepper::clone(size_t source, std::vector<size_t> targets) {
     targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
     targets.erase(std::remove(targets.begin(), targets.end(), source), targets.end());
     Console const& from = *consoles[source];
-    std::vector<unsigned char> const state = from.unit->take_snapshot();
+    std::vector<unsigned char> const state = from.unit->take_snapshot(nullptr, false);
     size_t const observation_size = observation_bytes(config.observation);
     uint8_t const* const observation = observation_data.data() + source * observation_size;
     pool.run(targets.size(), [&](size_t k) {
         size_t const i = targets[k];
         Console& to = *consoles[i];
-        if (to.unit->restore_snapshot(state.data(), state.size()) !=
-            NESUnit::SnapshotVerdict::restored)
-            throw std::logic_error("Batch.clone: a console refused its sibling's state");
+        to.unit->load_trusted_snapshot(state.data(), state.size());
+        to.unit->ppu->copy_finished_picture(*from.unit->ppu);
         to.previous[0] = from.previous[0];
         to.previous[1] = from.previous[1];
-        to.pooled = from.pooled;
+        if (from.has_pooled) std::memcpy(to.pooled.data(), from.pooled.data(), from.pooled.size());
         to.has_pooled = from.has_pooled;
         frame_data[i] = frame_data[source];
         std::memcpy(ram_data.data() + i * RAM_SIZE, ram_data.data() + source * RAM_SIZE,

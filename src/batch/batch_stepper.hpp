@@ -80,7 +80,7 @@ public:
     // counter becomes `frame` (left as it was when negative), its sticky-action memory
     // is left as it was. The verdict says why a snapshot was refused; the console is
     // then unchanged.
-    std::vector<unsigned char> snapshot(size_t index);
+    std::vector<unsigned char> snapshot(size_t index, bool picture = true);
     NESUnit::SnapshotVerdict restore(size_t index, unsigned char const* data, size_t size,
                                      int64_t frame);
     // Copies the whole of console `source` (console, frame counter, sticky-action memory,

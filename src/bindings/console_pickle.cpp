@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "bindings/contiguous_bytes.hpp"
@@ -21,11 +22,7 @@ constexpr int PICKLE_FORMAT = 1;
 constexpr size_t PICKLE_FIELDS = 8;
 
 void restore(PythonConsole& console, unsigned char const* data, size_t size, char const* what) {
-    check_restored(console.restore_snapshot(data, size), console.accuracy(), what);
-}
-
-py::bytes as_bytes(std::vector<unsigned char> const& data) {
-    return py::bytes(reinterpret_cast<char const*>(data.data()), data.size());
+    check_restored(console.restore_snapshot(data, size), console.accuracy(), what, data, size);
 }
 
 // A field of the pickled tuple that must be of one type: TypeError naming it otherwise.
@@ -52,21 +49,32 @@ void plug_controllers(PythonConsole& console, py::tuple const& controllers) {
 
 } // namespace
 
-// Written straight into the bytes object (or the caller's buffer): no copy in between.
-py::object get_snapshot(PythonConsole& self, py::object into) {
-    size_t const size = self.snapshot_size();
-    if (into.is_none()) {
-        auto bytes = py::reinterpret_steal<py::bytes>(
-            PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-        if (!bytes) throw py::error_already_set();
-        self.write_snapshot(reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes.ptr())), size);
-        return std::move(bytes);
+namespace {
+
+// The snapshot, written into a scratch buffer of the calling thread that keeps its size
+// from call to call: its length is known only once it is written.
+std::vector<unsigned char> const& written_snapshot(PythonConsole& self, bool picture,
+                                                   size_t& size) {
+    thread_local std::vector<unsigned char> scratch(size_t(1) << 16);
+    size = self.write_snapshot(scratch.data(), scratch.size(), picture);
+    if (size == 0) {
+        scratch.resize(self.snapshot_size(picture));
+        size = self.write_snapshot(scratch.data(), scratch.size(), picture);
     }
+    return scratch;
+}
+
+} // namespace
+
+py::object get_snapshot(PythonConsole& self, py::object into, bool picture) {
+    size_t size = 0;
+    std::vector<unsigned char> const& snapshot = written_snapshot(self, picture, size);
+    if (into.is_none()) return py::bytes(reinterpret_cast<char const*>(snapshot.data()), size);
     WritableBytes const buffer(into);
     if (buffer.size() < size)
         throw py::value_error("getSnapshot: the buffer holds " + std::to_string(buffer.size()) +
                               " bytes; this console's snapshot takes " + std::to_string(size));
-    self.write_snapshot(buffer.data(), size);
+    std::memcpy(buffer.data(), snapshot.data(), size);
     return py::int_(size);
 }
 
@@ -80,17 +88,47 @@ py::tuple console_state(PythonConsole& self) {
     py::object image = py::none();
     if (!self.blank_cartridge()) {
         name = path_text(self.cartridge_name());
-        image = as_bytes(self.rom->image());
+        std::span<unsigned char const> const bytes = self.rom->image_bytes();
+        image = py::bytes(reinterpret_cast<char const*>(bytes.data()), bytes.size());
     }
     py::object controllers[2];
     for (int port = 0; port < 2; ++port)
         controllers[port] = self.plugged[port] ? self.plugged[port] : py::none();
     return py::make_tuple(
         PICKLE_FORMAT, name, image, int(self.cpu->clock_speed), path_text(self.getSaveDir()),
-        get_snapshot(self, py::none()),
+        get_snapshot(self, py::none(), true),
         py::bytes(reinterpret_cast<char const*>(self.colour_table), sizeof self.colour_table),
         py::make_tuple(controllers[0], controllers[1]));
 }
+
+namespace {
+
+PythonConsole::Holder build_console(bool blank, std::string const& name, unsigned char const* image,
+                                    size_t image_size, int speed, std::string const& save_dir,
+                                    unsigned char const* snapshot, size_t snapshot_size,
+                                    void const* colours, py::tuple const& controllers,
+                                    char const* what) {
+    // The snapshot says which mode the console ran in.
+    NES::Accuracy const mode =
+        NESUnit::snapshot_accuracy(snapshot, snapshot_size).value_or(NES::Accuracy::fast);
+
+    // A copy or an unpickled console is no construction the user asked to watch: its
+    // progress lines stay quiet, as the batch stepper's do.
+    NES::QuietHere const quiet_while_building;
+    PythonConsole::Holder console =
+        blank ? PythonConsole::Holder(new PythonConsole(speed, mode))
+              : PythonConsole::Holder(new PythonConsole(name, image, image_size, speed, mode));
+    restore(*console, snapshot, snapshot_size, what);
+    // The save folder comes along when it exists here too; elsewhere the copy keeps the
+    // cartridge's own folder.
+    if (save_dir != console->getSaveDir() && save_dir.find('\0') == std::string::npos)
+        console->setSaveDir(save_dir);
+    std::memcpy(console->colour_table, colours, sizeof console->colour_table);
+    plug_controllers(*console, controllers);
+    return console;
+}
+
+} // namespace
 
 // Every field is checked before the console is built, so that a wrong pickle makes no
 // save folder.
@@ -121,24 +159,27 @@ PythonConsole::Holder console_from_state(py::tuple const& state) {
         throw py::value_error("NES pickle: the colour table is not " +
                               std::to_string(sizeof(PythonConsole::colour_table)) + " bytes");
 
-    // The snapshot says which mode the console ran in.
-    NES::Accuracy const mode =
-        NESUnit::snapshot_accuracy(snapshot.data(), snapshot.size()).value_or(NES::Accuracy::fast);
+    return build_console(blank, name, image ? image->data() : nullptr, image ? image->size() : 0,
+                         speed, save_dir, snapshot.data(), snapshot.size(), colours.data(),
+                         controllers, "NES pickle");
+}
 
-    // A copy or an unpickled console is no construction the user asked to watch: its
-    // progress lines stay quiet, as the batch stepper's do.
-    NES::QuietHere const quiet_while_building;
-    PythonConsole::Holder console = blank ? PythonConsole::Holder(new PythonConsole(speed, mode))
-                                          : PythonConsole::Holder(new PythonConsole(
-                                                name, image->data(), image->size(), speed, mode));
-    restore(*console, snapshot.data(), snapshot.size(), "NES pickle");
-    // The save folder comes along when it exists here too; elsewhere the copy keeps the
-    // cartridge's own folder.
-    if (save_dir != console->getSaveDir() && save_dir.find('\0') == std::string::npos)
-        console->setSaveDir(save_dir);
-    std::memcpy(console->colour_table, colours.data(), colours.size());
-    plug_controllers(*console, controllers);
-    return console;
+// What a pickle would rebuild, built at once: no tuple, no bytes objects, the cartridge
+// image taken from the shared copy, the snapshot from the scratch buffer. The controllers
+// are deep copies, as they would be through the pickle protocol.
+PythonConsole::Holder copy_console(PythonConsole& self, py::dict memo) {
+    bool const blank = self.blank_cartridge();
+    std::span<unsigned char const> const image = self.rom->image_bytes();
+    size_t size = 0;
+    std::vector<unsigned char> const& snapshot = written_snapshot(self, true, size);
+    py::object const deepcopy = py::module_::import("copy").attr("deepcopy");
+    py::object controllers[2];
+    for (int port = 0; port < 2; ++port)
+        controllers[port] = self.plugged[port] ? deepcopy(self.plugged[port], memo) : py::none();
+    return build_console(blank, self.cartridge_name(), blank ? nullptr : image.data(),
+                         blank ? 0 : image.size(), int(self.cpu->clock_speed), self.getSaveDir(),
+                         snapshot.data(), size, self.colour_table,
+                         py::make_tuple(controllers[0], controllers[1]), "NES copy");
 }
 
 } // namespace vandrel

@@ -18,9 +18,11 @@ namespace vandrel {
 
 // A new bytes object, or with `into` a writable buffer of at least the snapshot's length
 // whose first bytes receive it (the count is returned).
-pybind11::object get_snapshot(PythonConsole& self, pybind11::object into);
+pybind11::object get_snapshot(PythonConsole& self, pybind11::object into, bool picture);
 void set_snapshot(PythonConsole& self, pybind11::handle data);
 pybind11::tuple console_state(PythonConsole& self);
 PythonConsole::Holder console_from_state(pybind11::tuple const& state);
+// copy.deepcopy: the console a pickle round trip would give, built directly.
+PythonConsole::Holder copy_console(PythonConsole& self, pybind11::dict memo);
 
 } // namespace vandrel

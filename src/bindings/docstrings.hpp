@@ -93,14 +93,16 @@ inline constexpr char const NES_SAVEBATTERY[] =
 inline constexpr char const NES_GETSNAPSHOT[] =
     "The console's whole state (every chip mid-frame, the sound not yet fetched)\n"
     "and its accuracy mode: a console of the same cartridge and mode restored from it\n"
-    "continues exactly as this one. With into=, a writable buffer (bytearray,\n"
-    "memoryview, NumPy array) receives it in its first bytes instead and the count is\n"
-    "returned; ValueError, nothing written, when the buffer is shorter. RuntimeError\n"
-    "as getState.";
+    "continues exactly as this one. It names the cartridge's banks instead of copying\n"
+    "them, so its length depends on the state. picture=False leaves out the last\n"
+    "finished picture: after restoring such a snapshot, getImg shows the next frame\n"
+    "finished. With into=, a writable buffer (bytearray, memoryview, NumPy array)\n"
+    "receives it in its first bytes instead and the count is returned; ValueError,\n"
+    "nothing written, when the buffer is shorter. RuntimeError as getState.";
 inline constexpr char const NES_SETSNAPSHOT[] =
     "Restores a snapshot from getSnapshot; ValueError (console unchanged) when it is\n"
-    "damaged, of another cartridge, of the other accuracy mode or of another version,\n"
-    "RuntimeError as getState.";
+    "damaged, of another cartridge, of the other accuracy mode or of a format this\n"
+    "version does not read (the message names it), RuntimeError as getState.";
 inline constexpr char const NES_PERFRAME[] =
     "Calls `callback` once per completed frame, on the thread that steps, replacing\n"
     "the previous one. None is taken, but the next frame then raises RuntimeError.";

@@ -254,10 +254,11 @@ void register_nes(py::module_& m) {
         .def("perFrame", &per_frame, docs::NES_PERFRAME, py::arg("callback"), py::pos_only())
         .def("saveBattery", &NESUnit::save_battery, docs::NES_SAVEBATTERY)
         .def("getSnapshot", &get_snapshot, docs::NES_GETSNAPSHOT, py::kw_only(),
-             py::arg("into") = py::none())
+             py::arg("into") = py::none(), py::arg("picture") = true)
         .def("setSnapshot", &set_snapshot, docs::NES_SETSNAPSHOT, py::arg("data"))
         // Copies and pickles: a console of the same cartridge restored from a snapshot.
-        .def(py::pickle(&console_state, &console_from_state));
+        .def(py::pickle(&console_state, &console_from_state))
+        .def("__deepcopy__", &copy_console, py::arg("memo"));
     refuse_second_init(nes, typeid(PythonConsole), "__init__");
     refuse_second_init(nes, typeid(PythonConsole), "__setstate__");
 

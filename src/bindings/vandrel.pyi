@@ -120,18 +120,24 @@ class NES:
         stop() makes): True when the cartridge has a battery, False (nothing written)
         when it has none. OSError when the file cannot be written (the previous save is
         kept), RuntimeError while another thread steps the console."""
-    def getSnapshot(self, *, into: bytearray | memoryview | npt.NDArray[np.uint8] | None = None
-                    ) -> bytes | int:
+    @overload
+    def getSnapshot(self, *, into: None = None, picture: bool = True) -> bytes: ...
+    @overload
+    def getSnapshot(
+        self, *, into: bytearray | memoryview | npt.NDArray[np.uint8], picture: bool = True
+    ) -> int:
         """The console's whole state (every chip mid-frame, the sound not yet fetched)
         and its accuracy mode: a console of the same cartridge and mode restored from it
-        continues exactly as this one. With into=, a writable buffer (bytearray,
-        memoryview, NumPy array) receives it in its first bytes instead and the count is
-        returned; ValueError, nothing written, when the buffer is shorter. RuntimeError
-        as getState."""
+        continues exactly as this one. It names the cartridge's banks instead of copying
+        them, so its length depends on the state. picture=False leaves out the last
+        finished picture: after restoring such a snapshot, getImg shows the next frame
+        finished. With into=, a writable buffer (bytearray, memoryview, NumPy array)
+        receives it in its first bytes instead and the count is returned; ValueError,
+        nothing written, when the buffer is shorter. RuntimeError as getState."""
     def setSnapshot(self, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
         """Restores a snapshot from getSnapshot; ValueError (console unchanged) when it is
-        damaged, of another cartridge, of the other accuracy mode or of another version,
-        RuntimeError as getState."""
+        damaged, of another cartridge, of the other accuracy mode or of a format this
+        version does not read (the message names it), RuntimeError as getState."""
     def __getstate__(self) -> tuple[object, ...]:
         """For copy and pickle: the cartridge image, its save-folder name, the clock speed,
         the snapshot (with the accuracy mode the copy is built in), the save folder, the

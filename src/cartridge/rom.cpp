@@ -192,16 +192,20 @@ void ROM::load_arr(long size, unsigned char const* data) {
 
     long offset = data_offset(header);
     if (header[6] & 0x04) std::memcpy(trainer, data + HEADER_SIZE, TRAINER_SIZE);
-    prg.assign(data + offset, data + offset + prg_size);
-    chr.assign(data + offset + prg_size, data + offset + prg_size + chr_size);
+    shared = share_image(data, size_t(offset + prg_size + chr_size));
+    prg = std::span<unsigned char const>(shared->bytes.data() + offset, size_t(prg_size));
+    chr =
+        std::span<unsigned char const>(shared->bytes.data() + offset + prg_size, size_t(chr_size));
 }
 
 std::vector<unsigned char> ROM::image() const {
-    std::vector<unsigned char> out(header, header + HEADER_SIZE);
-    if (header[6] & 0x04) out.insert(out.end(), trainer, trainer + TRAINER_SIZE);
-    out.insert(out.end(), prg.begin(), prg.end());
-    out.insert(out.end(), chr.begin(), chr.end());
-    return out;
+    if (!shared) return std::vector<unsigned char>(header, header + HEADER_SIZE);
+    return shared->bytes;
+}
+
+std::span<unsigned char const> ROM::image_bytes() const {
+    if (!shared) return std::span<unsigned char const>(header, HEADER_SIZE);
+    return shared->bytes;
 }
 
 void ROM::reset_mapper() {
@@ -210,11 +214,11 @@ void ROM::reset_mapper() {
     mapper = make_mapper(number);
 }
 
-unsigned char* ROM::get_prg_bank(int index) {
+unsigned char const* ROM::get_prg_bank(int index) const {
     return prg.data() + positive_mod(index, prg_size / 1024) * 1024;
 }
 
-unsigned char* ROM::get_chr_bank(int index) {
+unsigned char const* ROM::get_chr_bank(int index) const {
     if (chr_size == 0) return chr_ram + positive_mod(index, 8) * 1024;
     return chr.data() + positive_mod(index, chr_size / 1024) * 1024;
 }
@@ -227,6 +231,7 @@ void ROM::copy_prg(signed char* dest, int index, int length) {
     for (int offset = 0; offset < length; offset += 1024)
         std::memcpy(dest + offset, get_prg_bank(first + offset / 1024),
                     std::min(1024, length - offset));
+    prg_windows.copied(dest, first, length, prg_size / 1024);
 }
 
 // With CHR RAM the source is the PPU's own pattern memory, so a unit may be copied onto
@@ -237,6 +242,7 @@ void ROM::copy_chr(signed char* dest, int index, int length) {
     for (int offset = 0; offset < length; offset += 1024)
         std::memmove(dest + offset, get_chr_bank(first + offset / 1024),
                      std::min(1024, length - offset));
+    chr_windows.copied(dest, first, length, chr_size / 1024);
 }
 
 } // namespace NES

@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "cartridge/mapper.hpp"
+#include "cartridge/rom_windows.hpp"
+#include "cartridge/shared_images.hpp"
 
 namespace NES {
 
@@ -22,15 +25,16 @@ class ROM {
 public:
     // The built-in blank image: 16 KiB of zero PRG, CHR RAM, mapper 0.
     ROM();
-    // Parses an image held in memory; the ROM keeps its own copy of what it needs.
+    // Parses an image held in memory; the ROM shares the image's bytes with every other
+    // ROM made from the same image (shared_images.hpp).
     ROM(long size, unsigned char const* data);
     explicit ROM(char const* path);
     ROM(ROM const&) = delete;
     ROM& operator=(ROM const&) = delete;
 
     bool battery = false;                  // flags 6 bit 1: battery-backed PRG RAM
-    std::vector<unsigned char> prg;        // PRG ROM, prg_size bytes
-    std::vector<unsigned char> chr;        // CHR ROM, chr_size bytes (empty with CHR RAM)
+    std::span<unsigned char const> prg;    // PRG ROM, prg_size bytes of the shared image
+    std::span<unsigned char const> chr;    // CHR ROM, chr_size bytes (empty with CHR RAM)
     unsigned char* chr_ram = nullptr;      // the PPU's pattern tables, when chr_size is 0
     int32_t mirroring = MIRROR_HORIZONTAL; // from the header; the PPU keeps the live copy
     bool nes2 = false;                     // flags 7 bits 2-3 == 2
@@ -39,6 +43,10 @@ public:
     int32_t prg_size = 0;
     int32_t chr_size = 0;
     std::unique_ptr<Mapper> mapper;
+    // What the CPU's $8000-$FFFF and the PPU's pattern tables hold of the ROM; the copies
+    // below keep them up to date.
+    RomWindows prg_windows;
+    RomWindows chr_windows;
 
     void load_file(char const* path);
     // Parses an image of `size` bytes. An image without the iNES magic leaves the ROM
@@ -50,8 +58,8 @@ public:
     void reset_mapper();
 
     // Pointers to 1 KiB units of PRG and CHR; the index wraps modulo the ROM size.
-    unsigned char* get_prg_bank(int index);
-    unsigned char* get_chr_bank(int index);
+    unsigned char const* get_prg_bank(int index) const;
+    unsigned char const* get_chr_bank(int index) const;
     // Copy `length` bytes of consecutive 1 KiB units starting at unit `index`. Each
     // unit wraps on its own, so a copy never reads past the end of the ROM, whatever
     // the bank number or the ROM size: a too-small ROM shows up mirrored, as it does on
@@ -70,6 +78,12 @@ public:
     // An iNES image of this cartridge: the header, the trainer when it has one, PRG and
     // CHR ROM; a console built from it is built like this one.
     std::vector<unsigned char> image() const;
+    // The same bytes as held in the shared image, and their hash (0 for an empty ROM).
+    std::span<unsigned char const> image_bytes() const;
+    uint64_t identity() const { return shared ? shared->identity : 0; }
+
+private:
+    std::shared_ptr<SharedImage const> shared;
 };
 
 // The largest image a header can describe with plain bank counts: the 16-byte header, the

@@ -69,14 +69,12 @@ void NESUnit::build_from_image(std::string const& name, unsigned char const* ima
     detectOS(name.c_str());
     build_parts(speed, accuracy);
     rom = std::make_unique<NES::ROM>(long(size), image);
-    cartridge_identity = compute_cartridge_identity();
     attach_cartridge();
 }
 
 NESUnit::NESUnit(int speed, NES::Accuracy accuracy) : mode(accuracy) {
     NES::progress("No rom specified.\n");
     rom = std::make_unique<NES::ROM>();
-    cartridge_identity = compute_cartridge_identity();
     NES::progress("rom created.\n");
     cpu = std::make_unique<NES::CPU>(false);
     cpu->clock_speed = clamp_clock_speed(speed);

@@ -180,17 +180,25 @@ public:
         other_accuracy,
         damaged
     };
-    // `layout`, when given, receives where each field lies in the snapshot.
-    std::vector<unsigned char> take_snapshot(std::vector<NES::Snapshot::Span>* layout = nullptr);
-    // The length of this console's snapshots (fixed by its mode and board), and a
-    // snapshot written into `size` bytes at `out`: false, with nothing written, when
-    // `size` is not that length.
-    size_t snapshot_size();
-    bool write_snapshot(unsigned char* out, size_t size);
+    // `layout`, when given, receives where each field lies in the snapshot; `picture`
+    // says whether the finished picture is part of it.
+    std::vector<unsigned char> take_snapshot(std::vector<NES::Snapshot::Span>* layout = nullptr,
+                                             bool picture = true);
+    // The length of the snapshot the console would give now, and a snapshot written into
+    // the `capacity` bytes at `out`: its length, or 0 when it does not fit (the bytes
+    // at `out` are then undefined).
+    size_t snapshot_size(bool picture = true);
+    size_t write_snapshot(unsigned char* out, size_t capacity, bool picture = true);
     SnapshotVerdict restore_snapshot(unsigned char const* data, size_t size);
-    // The accuracy mode a snapshot was taken in; none when the data is no snapshot of a
-    // format this version reads.
+    // Loads without a single check: only for a snapshot that this process has just taken
+    // of a console of the same cartridge and mode (the batch stepper's clones), where
+    // the checks would only cost time.
+    void load_trusted_snapshot(unsigned char const* data, size_t size);
+    // The format version a snapshot names (none when the data is no snapshot), the
+    // accuracy mode of a format this version reads, and the format this version writes.
+    static std::optional<uint32_t> snapshot_version(unsigned char const* data, size_t size);
     static std::optional<NES::Accuracy> snapshot_accuracy(unsigned char const* data, size_t size);
+    static uint32_t snapshot_format_version(NES::Accuracy accuracy);
     // Seals a snapshot edited on purpose (by the fuzzer) with its check value anew, so
     // that the edit reaches the checks behind it.
     static void seal_snapshot(std::vector<unsigned char>& snapshot);
@@ -215,12 +223,8 @@ public:
 
 private:
     void visit_chips(NES::Snapshot& s);
-    // The magic, the format version and the cartridge identity: HEADER_SIZE bytes.
-    void write_header(unsigned char* out) const;
-    // A hash of the cartridge's image, taken once when the cartridge is attached.
-    uint64_t compute_cartridge_identity() const;
-    uint64_t cartridge_identity = 0;
-    std::atomic<size_t> snapshot_bytes{0}; // snapshot_size() once known
+    // The magic, the format version, the parts and the cartridge identity.
+    void write_header(unsigned char* out, bool picture) const;
     std::string built_from;
     bool built_from_image = false;
 

@@ -18,6 +18,8 @@
 
 #include "cpu/controller.hpp"
 
+#include "console/recycled_storage.hpp"
+
 namespace NES {
 
 class PPU;
@@ -27,7 +29,7 @@ class Snapshot;
 enum class Mode : uint8_t;     // opcode_grid.hpp
 enum class Mnemonic : uint8_t; // opcode_grid.hpp
 
-class CPU {
+class CPU : public RecycledStorage<CPU> {
 public:
     // An addressing mode takes the location of the byte after the opcode and returns
     // the operand location; an operation works on that location.

@@ -1,11 +1,13 @@
-// The CPU's part of a console snapshot: registers, the whole memory image (RAM, I/O
-// bytes, PRG RAM and the mapped PRG banks), the interrupt lines and the lazy catch-up's
-// bookkeeping. The instruction tables and the controller pointers belong to the console
-// as built, not to its state. Any register and memory value is a state (a save-state
-// record can set them all); the clock and the counters are reported to the console,
-// which checks them against the other chips'.
+// The CPU's part of a console snapshot: registers, the memory image (RAM, the register
+// bytes, $4000-$7FFF with the cartridge RAM, and which PRG banks $8000-$FFFF shows), the
+// interrupt lines and the lazy catch-up's bookkeeping. The mirrors of RAM and of the PPU
+// registers are never written (the bus folds their addresses), so they are left out. The
+// instruction tables and the controller pointers belong to the console as built, not to its state.
+// Any register and memory value is a state (a save-state record can set them all); the clock and
+// the counters are reported to the console, which checks them against the other chips'.
 #include <cstdint>
 
+#include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
 #include "persistence/snapshot.hpp"
 
@@ -31,7 +33,10 @@ void CPU::snapshot(Snapshot& s) {
     if (s.loading()) PC = memory + pc;
     s.bounded(instr_length, uint8_t(1), uint8_t(3));
     s.field(controller_shift);
-    s.field(memory);
+    s.sparse(memory, 0x800);
+    s.bytes(memory + 0x2000, 8);
+    s.sparse(memory + 0x4000, 0x4000);
+    rom->prg_windows.snapshot(s, rom->prg.data(), rom->prg_size / 1024);
     s.clocks.cpu_cycles = s.field(cycles);
     s.field(nmi_sample);
     s.field(irq_pending);

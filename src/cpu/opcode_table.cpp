@@ -52,24 +52,49 @@ Entry const* find_by_name(Entry const (&entries)[N], char const* name) {
 
 constexpr uint8_t NO_INDEX = 0;
 
+enum class CrossIndex : uint8_t { none, x, y };
+
+// The tables by name lookup, worked out once per process: a console is built often (every
+// copy, every unpickled console), and the lookups take far longer than copying.
+struct OpcodeTables {
+    CPU::AddrMode modes[256] = {};
+    char const* mode_names[256] = {};
+    CPU::Operation operations[256] = {};
+    char const* mnemonics[256] = {};
+    CrossIndex cross[256] = {};
+
+    OpcodeTables() {
+        for (int op = 0; op < 256; ++op) {
+            if (NamedMode const* m = find_by_name(MODES, MODE_GRID[op])) {
+                modes[op] = m->mode;
+                mode_names[op] = m->name;
+            }
+            if (MNEMONIC_GRID[op]) {
+                NamedOperation const* o = find_by_name(OPERATIONS, MNEMONIC_GRID[op]);
+                operations[op] = o->operation;
+                mnemonics[op] = o->name;
+            }
+            char const* name = MODE_GRID[op];
+            cross[op] = std::strcmp(name, "absx") == 0 ? CrossIndex::x
+                        : (std::strcmp(name, "absy") == 0 || std::strcmp(name, "indy") == 0)
+                            ? CrossIndex::y
+                            : CrossIndex::none;
+        }
+    }
+};
+
 } // namespace
 
 void CPU::define_opcodes() {
+    static OpcodeTables const tables;
     for (int op = 0; op < 256; ++op) {
-        if (NamedMode const* m = find_by_name(MODES, MODE_GRID[op])) {
-            addr_modes[op] = m->mode;
-            mode_names[op] = m->name;
-        }
-        if (MNEMONIC_GRID[op]) {
-            NamedOperation const* o = find_by_name(OPERATIONS, MNEMONIC_GRID[op]);
-            instructions[op] = o->operation;
-            mnemonics[op] = o->name;
-        }
-        char const* name = MODE_GRID[op];
-        cross_index[op] = std::strcmp(name, "absx") == 0 ? &X
-                          : (std::strcmp(name, "absy") == 0 || std::strcmp(name, "indy") == 0)
-                              ? &Y
-                              : &NO_INDEX;
+        addr_modes[op] = tables.modes[op];
+        mode_names[op] = tables.mode_names[op];
+        instructions[op] = tables.operations[op];
+        mnemonics[op] = tables.mnemonics[op];
+        cross_index[op] = tables.cross[op] == CrossIndex::x   ? &X
+                          : tables.cross[op] == CrossIndex::y ? &Y
+                                                              : &NO_INDEX;
     }
 }
 

@@ -38,6 +38,7 @@ void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
             }
         }
     }
+    rom->prg_windows.attach(memory + 0x8000, 32);
     rom->map_prg(memory, prg_bank);
 }
 

@@ -84,6 +84,10 @@ bool CPU::load_state(unsigned char const* in, size_t size) {
     PC = memory + pc;
     std::memcpy(memory, in + REGISTERS_SIZE, CPU_MEMORY_SIZE);
     std::memcpy(ppu->memory, in + REGISTERS_SIZE + CPU_MEMORY_SIZE, PPU_MEMORY_SIZE);
+    // The images' banks came from the record, not from the ROM's copies: a window still
+    // holds its bank only if the record holds that bank's bytes there.
+    rom->prg_windows.keep_matching(rom->prg.data(), rom->prg_size / 1024);
+    rom->chr_windows.keep_matching(rom->chr.data(), rom->chr_size / 1024);
     char record[MAPPER_RECORD_SIZE];
     std::memcpy(record, in + STATE_SIZE - MAPPER_RECORD_SIZE, MAPPER_RECORD_SIZE);
     void* args[3] = {this, ppu, apu};

@@ -6,7 +6,10 @@
 //
 // Every chip lists its fields once, in one function that serves all three directions:
 // writing them out, checking a snapshot before anything changes, and loading it. The
-// layout is the fields in that order, raw, in the host's byte order.
+// layout is the fields in that order, raw, in the host's byte order. A snapshot holds
+// only what the console needs to go on: memory that is mostly zero goes in by 256-byte
+// pages (`sparse`), what the cartridge's ROM holds is named by bank instead of copied,
+// and the finished picture may be left out (`picture`).
 //
 // A snapshot is untrusted input: a file or a pickle may come from anyone, and its check
 // value only catches accidental damage. So the check pass must prove that the snapshot
@@ -47,6 +50,8 @@ public:
         uint64_t ppu_lead = 0;
     };
     Clocks clocks;
+    // The finished picture is part of the snapshot (as palette values).
+    bool picture = true;
 
     // Where one field lies in the bytes written: the fuzzer aims its edits at fields.
     struct Span {
@@ -114,6 +119,13 @@ public:
     // `size` bytes at `data`, any value of which is a state.
     void bytes(void* data, size_t size) { raw(data, size); }
 
+    // `size` bytes at `data` (a multiple of PAGE), any value of which is a state, most of
+    // them usually zero: per group of up to 64 pages, a bit per page (in as many bytes as
+    // the group needs) tells which pages follow, and the pages left out are zero. A zero
+    // page is always left out, so that a state has one snapshot (snapshot_pages.cpp).
+    static constexpr size_t PAGE = 256;
+    void sparse(void* data, size_t size);
+
     // A small array whose elements the chip checks against other fields: returns them as
     // saved or as read.
     template <typename T, size_t N> std::array<T, N> elements(T (&values)[N]) {
@@ -144,19 +156,28 @@ public:
     size_t written() const { return position; }
 
 private:
-    void put(void const* from, size_t size) {
-        auto const* bytes = static_cast<unsigned char const*>(from);
-        if (out) {
-            if (layout) layout->push_back(Span{out->size(), size});
-            out->insert(out->end(), bytes, bytes + size);
-        } else if (raw_out) {
+    // Bit i set when page i of the `pages` (at most 64) at `data` holds a non-zero byte.
+    static uint64_t nonzero_pages(unsigned char const* data, size_t pages);
+    void sparse_group(unsigned char* group, size_t count);
+
+    // Inlined, so that a scalar field's copy has a constant size and compiles to a move.
+    [[gnu::always_inline]] void put(void const* from, size_t size) {
+        if (raw_out) {
             if (in_size - position < size) {
                 failed = true;
                 return;
             }
-            std::memcpy(raw_out + position, bytes, size);
+            std::memcpy(raw_out + position, from, size);
+        } else if (out) {
+            append(from, size);
         }
         position += size;
+    }
+
+    [[gnu::noinline]] void append(void const* from, size_t size) {
+        auto const* bytes = static_cast<unsigned char const*>(from);
+        if (layout) layout->push_back(Span{out->size(), size});
+        out->insert(out->end(), bytes, bytes + size);
     }
 
     void raw(void* values, size_t size) {
@@ -167,7 +188,7 @@ private:
     }
 
     // Copies the next `size` bytes to `to`, or only passes over them when it is null.
-    void take(void* to, size_t size) {
+    [[gnu::always_inline]] void take(void* to, size_t size) {
         if (failed || in_size - position < size) {
             failed = true;
             return;

@@ -12,6 +12,8 @@
 #include <memory>
 #include <mutex>
 
+#include "console/recycled_storage.hpp"
+
 namespace NES {
 
 constexpr int SCREEN_WIDTH = 256;
@@ -24,7 +26,7 @@ class ROM;
 class Mapper;
 class Snapshot;
 
-class PPU {
+class PPU : public RecycledStorage<PPU> {
 public:
     explicit PPU(CPU* cpu);
     PPU(PPU const&) = delete;
@@ -35,8 +37,10 @@ public:
     uint64_t dot_count = 0; // dots since construction or the last CPU reset
     // Completed frames. Only the stepping thread writes it; other threads may read it.
     std::atomic<uint64_t> frame_count{0};
-    // Video address space 0x0000-0x3FFF (the array is larger than what is addressed).
-    signed char memory[0xC000] = {};
+    // Video address space 0x0000-0x3FFF, and a few bytes past it: the pattern fetch reads
+    // the second plane 8 bytes past the pattern address, which a restored snapshot may
+    // hold anywhere up to 0x3FFF.
+    signed char memory[0x4000 + 0x10] = {};
     uint8_t oam[256] = {}; // 64 sprites: Y, tile, attributes, X
     // Up to 8 sprites chosen for the next line; each Y byte holds OAM Y + 1.
     uint8_t secondary_oam[32] = {};
@@ -163,6 +167,9 @@ public:
     // to date from then on, at the same address for the PPU's lifetime: every vertical
     // blank overwrites it whole.
     uint8_t* rgb_picture();
+    // The finished picture of another PPU of the same mode, its RGB form included when
+    // this one has one: for the batch stepper's clones, without working the RGB out again.
+    void copy_finished_picture(PPU& from);
     // After the pictures' palette values were replaced (a restored snapshot): their RGB
     // forms, if made, are made again. Called with frame_mutex held.
     void repaint_pictures();
@@ -177,6 +184,7 @@ public:
     void write_register_exactly(uint16_t addr, signed char& value);
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
     void snapshot(Snapshot& s);
+    void snapshot_pictures(Snapshot& s, int rows);
     uint8_t read(int16_t addr);
     void write(int16_t addr, signed char value);
     int16_t map_memory(int16_t& addr) const;

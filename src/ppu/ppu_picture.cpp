@@ -39,6 +39,18 @@ void PPU::repaint_pictures() {
     if (work_rgb) paint(work_rgb.get(), color_index, emphasis.get());
 }
 
+void PPU::copy_finished_picture(PPU& from) {
+    std::scoped_lock lock(frame_mutex, from.frame_mutex);
+    std::memcpy(finished_index, from.finished_index, sizeof finished_index);
+    if (finished_emphasis && from.finished_emphasis)
+        std::memcpy(finished_emphasis.get(), from.finished_emphasis.get(), size_t(PIXELS));
+    if (!rgb) return;
+    if (from.rgb)
+        std::memcpy(rgb.get(), from.rgb.get(), size_t(FRAME_BYTES));
+    else
+        paint(rgb.get(), finished_index, finished_emphasis.get());
+}
+
 void PPU::publish_frame() {
     if (!draw_pictures) return;
     std::lock_guard<std::mutex> lock(frame_mutex);

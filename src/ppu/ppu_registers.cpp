@@ -38,7 +38,9 @@ void PPU::loadRom(ROM* cartridge) {
     rom = cartridge;
     mirroring = cartridge->mirroring;
     mapper = cartridge->mapper.get();
+    cartridge->chr_windows.attach(memory, 8);
     if (cartridge->chr_size < 1) {
+        cartridge->chr_windows.forget(); // the PPU writes CHR RAM itself
         progress("CHR-RAM Copied.\n");
         cartridge->chr_ram = reinterpret_cast<unsigned char*>(memory);
     } else {

@@ -1,7 +1,9 @@
-// The PPU's part of a console snapshot: memory, OAM, the position in the frame, the
-// scroll registers, the fetch and sprite-evaluation pipelines mid-line, and both
-// pictures (the one being drawn and the last one finished). The register pointers into
-// the CPU's memory image and the mapper belong to the console as built.
+// The PPU's part of a console snapshot: video memory (which CHR banks the pattern tables
+// show, or their bytes for CHR RAM; the nametables; the palette), OAM, the position in
+// the frame, the scroll registers, the fetch and sprite-evaluation pipelines mid-line,
+// the rows of the frame being drawn that it has drawn, and the finished picture unless
+// the snapshot leaves it out. The register pointers into the CPU's memory image and the
+// mapper belong to the console as built.
 //
 // Memory, OAM and the pictures may hold anything. The position in the frame and the
 // current line's sprite slots are checked against each other: the renderer indexes the
@@ -10,9 +12,12 @@
 // more than a byte.
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 
+#include "cartridge/rom.hpp"
 #include "persistence/snapshot.hpp"
+#include "ppu/palette.hpp"
 #include "ppu/ppu.hpp"
 
 namespace NES {
@@ -41,12 +46,25 @@ bool slot_reachable(int32_t counter, bool active, uint8_t column) {
     return counter >= 0 && counter <= 0xFF && column == 7;
 }
 
+// The rows of the frame being drawn that hold its pixels and are not yet published: up
+// to the current line while the visible lines are drawn, all of them from then until
+// the picture is published at line 241 dot 1, none after that. The rest are drawn
+// again before they are published.
+int rows_drawn(int32_t line, int32_t dot) {
+    if (line < 0 || line > 261) return 0;
+    if (line <= LAST_VISIBLE_LINE) return line + 1;
+    int64_t const position = int64_t(line) * DOTS_PER_LINE + dot;
+    return position < 241 * DOTS_PER_LINE + 2 ? SCREEN_HEIGHT : 0;
+}
+
 } // namespace
 
 void PPU::snapshot(Snapshot& s) {
     s.clocks.ppu_dots = s.field(dot_count);
     s.field(frame_count);
-    s.field(memory);
+    rom->chr_windows.snapshot(s, rom->chr.data(), rom->chr_size / 1024);
+    s.sparse(memory + 0x2000, 0x1000); // nametables; $3000-$3EFF folds onto them
+    s.bytes(memory + 0x3F00, 0x20);    // the palette; $3F20-$3FFF folds onto it
     s.field(oam);
     s.field(secondary_oam);
     int32_t const line = s.bounded(scanline, 0, 261);
@@ -92,17 +110,7 @@ void PPU::snapshot(Snapshot& s) {
     }
     s.field(sprite0_next);
     s.field(sprite0_line);
-    s.field(color_index);
-    {
-        // A reader on another thread may be making the RGB form under this lock.
-        std::lock_guard<std::mutex> lock(frame_mutex);
-        s.field(finished_index);
-        if (hardware) {
-            s.bytes(emphasis.get(), PIXELS);
-            s.bytes(finished_emphasis.get(), PIXELS);
-        }
-        if (s.loading()) repaint_pictures();
-    }
+    snapshot_pictures(s, rows_drawn(line, next_dot));
     if (hardware) {
         s.field(io_latch);
         s.field(latch_refreshed);
@@ -123,6 +131,23 @@ void PPU::snapshot(Snapshot& s) {
         s.field(a12_high);
         s.field(a12_fell_at);
     }
+}
+
+void PPU::snapshot_pictures(Snapshot& s, int rows) {
+    size_t const drawn = size_t(rows) * SCREEN_WIDTH;
+    s.bytes(color_index, drawn);
+    // Emphasis is mostly off: its planes go in by non-zero pages (a row is a page).
+    if (hardware) s.sparse(emphasis.get(), drawn);
+    if (s.loading() && work_rgb)
+        for (size_t p = 0; p < drawn; ++p)
+            std::memcpy(work_rgb.get() + 3 * p,
+                        emphasised_rgb(color_index[p], emphasis ? emphasis[p] : 0), 3);
+    if (!s.picture) return;
+    // A reader on another thread may be making the RGB form under this lock.
+    std::lock_guard<std::mutex> lock(frame_mutex);
+    s.bytes(finished_index, sizeof finished_index);
+    if (hardware) s.sparse(finished_emphasis.get(), PIXELS);
+    if (s.loading() && rgb) paint(rgb.get(), finished_index, finished_emphasis.get());
 }
 
 } // namespace NES

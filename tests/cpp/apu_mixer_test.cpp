@@ -68,7 +68,9 @@ TEST_F(Mixer, PublishedBlockHoldsThe1024SamplesBeforeIt) {
     auto const live = apu.buffers;
     step_until_samples(2049);
     EXPECT_EQ(apu.out_buffers, live);
-    EXPECT_NE(std::count(live[APU::PULSE1].begin(), live[APU::PULSE1].end(), 0), APU::BUFFER_LEN);
+    EXPECT_NE(std::count_if(live.begin(), live.end(),
+                            [](APU::Levels l) { return APU::stream_value(l, APU::PULSE1) == 0; }),
+              APU::BUFFER_LEN);
 }
 
 TEST_F(Mixer, DmcAloneAtLevel0MixesToMinus14050) {
@@ -76,10 +78,11 @@ TEST_F(Mixer, DmcAloneAtLevel0MixesToMinus14050) {
     step_until_samples(3000);
     EXPECT_EQ(apu.dmc_level, 0);
     EXPECT_EQ(NES::mix(&apu), -14050);
-    for (int s : {APU::MIXED, APU::DMC})
-        EXPECT_EQ(apu.out_buffers[s][APU::BUFFER_LEN - 1], -14050) << "stream " << s;
-    for (int s : {APU::PULSE1, APU::PULSE2, APU::TRIANGLE, APU::NOISE})
-        EXPECT_EQ(apu.out_buffers[s][APU::BUFFER_LEN - 1], 0) << "stream " << s;
+    APU::Levels const last = apu.out_buffers[APU::BUFFER_LEN - 1];
+    for (APU::Stream s : {APU::MIXED, APU::DMC})
+        EXPECT_EQ(APU::stream_value(last, s), -14050) << "stream " << s;
+    for (APU::Stream s : {APU::PULSE1, APU::PULSE2, APU::TRIANGLE, APU::NOISE})
+        EXPECT_EQ(APU::stream_value(last, s), 0) << "stream " << s;
 }
 
 TEST_F(Mixer, ValuesPastSixteenBitsKeepTheirLowBits) {
@@ -88,7 +91,8 @@ TEST_F(Mixer, ValuesPastSixteenBitsKeepTheirLowBits) {
     EXPECT_EQ(apu.dmc_level, 255);
     int const mixed = NES::mix(&apu);
     EXPECT_GT(mixed, 32767);
-    EXPECT_EQ(apu.out_buffers[APU::MIXED][APU::BUFFER_LEN - 1], int16_t(mixed - 65536));
+    EXPECT_EQ(APU::stream_value(apu.out_buffers[APU::BUFFER_LEN - 1], APU::MIXED),
+              int16_t(mixed - 65536));
 }
 
 TEST_F(Mixer, DisabledChannelsMixToSilence) {
@@ -101,8 +105,11 @@ TEST_F(Mixer, DisabledChannelsMixToSilence) {
     write(0x400E, 0x00);
     write(0x400F, 0x08);
     step_until_samples(1025);
-    for (auto const& block : apu.out_buffers)
-        EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](int16_t v) { return v == 0; }));
+    for (int s = APU::MIXED; s < APU::STREAMS; ++s)
+        EXPECT_TRUE(std::all_of(
+            apu.out_buffers.begin(), apu.out_buffers.end(),
+            [s](auto levels) { return APU::stream_value(levels, APU::Stream(s)) == 0; }))
+            << "stream " << s;
 }
 
 // The schedule uses multiplications; it must agree step for step with the rule

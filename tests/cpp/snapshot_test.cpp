@@ -24,8 +24,15 @@ std::vector<unsigned char> observed(NESUnit& nes) {
     all.insert(all.end(), nes.ppu->memory, nes.ppu->memory + 0x4000);
     all.insert(all.end(), nes.ppu->oam, nes.ppu->oam + 256);
     all.insert(all.end(), nes.ppu->rgb_picture(), nes.ppu->rgb_picture() + NES::FRAME_BYTES);
+    // The samples of the block being filled, and the published block until it is fetched.
+    uint64_t const samples = nes.apu->samples;
+    size_t const filled = samples == 0 ? 0 : (samples - 1) % NES::APU::BUFFER_LEN + 1;
     auto const* sound = reinterpret_cast<unsigned char const*>(nes.apu->buffers.data());
-    all.insert(all.end(), sound, sound + sizeof nes.apu->buffers);
+    all.insert(all.end(), sound, sound + filled * sizeof(NES::APU::Levels));
+    if (nes.apu->buffer_ready) {
+        auto const* out = reinterpret_cast<unsigned char const*>(nes.apu->out_buffers.data());
+        all.insert(all.end(), out, out + sizeof nes.apu->out_buffers);
+    }
     int64_t const counters[2] = {nes.cycle_count(), nes.frame_count()};
     auto const* bytes = reinterpret_cast<unsigned char const*>(counters);
     all.insert(all.end(), bytes, bytes + sizeof counters);
@@ -86,7 +93,7 @@ TEST(Snapshot, AnUnusableSnapshotChangesNothing) {
     EXPECT_EQ(nes->restore_snapshot(bad.data(), bad.size()), Verdict::not_a_snapshot);
     bad = flipped(8);
     EXPECT_EQ(nes->restore_snapshot(bad.data(), bad.size()), Verdict::other_version);
-    bad = flipped(12);
+    bad = flipped(16);
     EXPECT_EQ(nes->restore_snapshot(bad.data(), bad.size()), Verdict::other_cartridge);
     bad = flipped(good.size() / 2);
     EXPECT_EQ(nes->restore_snapshot(bad.data(), bad.size()), Verdict::damaged);

@@ -117,8 +117,8 @@ def flip(offset):
     (lambda s: s[:-1], "damaged"),
     (lambda s: s + b"\0", "damaged"),
     (flip(0), "not a console snapshot"),
-    (flip(8), "another version"),
-    (flip(12), "another cartridge"),
+    (flip(8), "format version 3, made by another version of vandrel; this one reads format 2"),
+    (flip(16), "another cartridge"),
     (flip(5000), "damaged"),
     (lambda s: np.frombuffer(s, np.uint8), None),  # not damaged: any bytes-like works
 ])

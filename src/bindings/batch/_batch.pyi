@@ -83,9 +83,10 @@ class Batch:
         or an int s giving the k-th of them s + k."""
     def picture(self, index: int) -> npt.NDArray[np.uint8]:
         """A (240, 256, 3) copy of one console's last finished picture."""
-    def snapshot(self, index: int) -> bytes:
+    def snapshot(self, index: int, *, picture: bool = True) -> bytes:
         """One console's snapshot, in the format of ``NES.getSnapshot`` (an ``NES`` of the
-        same cartridge and mode can load it too)."""
+        same cartridge and mode can load it too); picture=False leaves out the last
+        finished picture."""
     def restore(self, index: int, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8],
                 *, frame: int | None = None) -> None:
         """Restores one console from a snapshot; its observation and RAM rows show the

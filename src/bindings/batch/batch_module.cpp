@@ -297,13 +297,13 @@ py::array picture(PyBatch& self, int index) {
     return out;
 }
 
-py::bytes snapshot_of(PyBatch& self, int index) {
+py::bytes snapshot_of(PyBatch& self, int index, bool picture) {
     BatchStepper& batch = *self.stepper;
     size_t const i = console_index(batch, index, "Batch.snapshot");
     std::vector<unsigned char> data;
     {
         py::gil_scoped_release release;
-        data = batch.snapshot(i);
+        data = batch.snapshot(i, picture);
     }
     return py::bytes(reinterpret_cast<char const*>(data.data()), data.size());
 }
@@ -318,7 +318,7 @@ void restore_one(PyBatch& self, int index, py::handle data, std::optional<int64_
     // the console checks it and then loads it.
     vandrel::ContiguousBytes const bytes(data);
     vandrel::check_restored(batch.restore(i, bytes.data(), bytes.size(), frame.value_or(-1)),
-                            batch.accuracy(), "Batch.restore");
+                            batch.accuracy(), "Batch.restore", bytes.data(), bytes.size());
 }
 
 void clone_onto(PyBatch& self, int source, py::handle targets) {
@@ -369,7 +369,7 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def("reset", &reset, py::arg("indices") = py::none())
         .def("seed", &seed, py::arg("seeds"), py::arg("indices") = py::none())
         .def("picture", &picture, py::arg("index"))
-        .def("snapshot", &snapshot_of, py::arg("index"))
+        .def("snapshot", &snapshot_of, py::arg("index"), py::kw_only(), py::arg("picture") = true)
         .def("restore", &restore_one, py::arg("index"), py::arg("data"), py::kw_only(),
              py::arg("frame") = py::none())
         .def("clone", &clone_onto, py::arg("source"), py::arg("targets"));

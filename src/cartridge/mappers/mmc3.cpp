@@ -33,8 +33,10 @@ uint64_t m2_falls_between(uint64_t from, uint64_t to) {
 // PPU address of the bank of each CHR register R0-R5 without inversion.
 constexpr uint16_t CHR_TARGET[6] = {0x0000, 0x0800, 0x1000, 0x1400, 0x1800, 0x1C00};
 
-void exchange(signed char* a, signed char* b, int length) {
+// The windows' note of which banks they hold moves with their bytes.
+void exchange(signed char* a, signed char* b, int length, RomWindows& windows) {
     std::swap_ranges(a, a + length, b);
+    windows.exchanged(a, b, length);
 }
 
 } // namespace
@@ -77,8 +79,10 @@ void MMC3::map_write(void** args, signed char* addr, signed char* value) {
 void MMC3::write_bank_select(CPU& cpu, PPU& ppu, uint8_t value) {
     bank_select = value;
     uint8_t const changed = mode ^ value;
-    if (changed & PRG_MODE) exchange(cpu.memory + 0x8000, cpu.memory + 0xC000, 0x2000);
-    if (changed & CHR_INVERSION) exchange(ppu.memory + 0x0000, ppu.memory + 0x1000, 0x1000);
+    if (changed & PRG_MODE)
+        exchange(cpu.memory + 0x8000, cpu.memory + 0xC000, 0x2000, cpu.rom->prg_windows);
+    if (changed & CHR_INVERSION)
+        exchange(ppu.memory + 0x0000, ppu.memory + 0x1000, 0x1000, ppu.rom->chr_windows);
     mode = value;
 }
 
