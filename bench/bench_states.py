@@ -7,7 +7,9 @@ instance the folders bench/compare.py leaves in build/compare/*/py) it measures,
 time per call on one mapper-0 cartridge (the built-in bench cartridge by default):
 getState + setState, getSnapshot + setSnapshot (with the picture, and without it where
 the build can leave it out), getSnapshot alone (and into a buffer where the build can),
-copy.deepcopy, a pickle round trip, and Batch.clone per target where the build has it;
+copy.deepcopy, a pickle round trip, and Batch.clone per target where the build has it
+(with the default RGB observations, whose 184,320-byte rows a clone copies too, and with
+RAM observations);
 the sizes of the state record, the snapshots and the pickle; and the resident memory per
 console over 200 copies and over a batch of 200 consoles. The builds alternate round
 after round and each figure is the median of its rounds, so that builds are compared
@@ -100,7 +102,13 @@ batch.step(np.zeros(consoles, dtype=np.uint8))
 out["MiB per batch console"] = (resident() - before) / consoles / 2**20
 if hasattr(batch, "clone"):
     targets = list(range(1, consoles))
-    out["Batch.clone us per target"] = per_call(lambda: batch.clone(0, targets)) / len(targets)
+    out["Batch.clone us per target, RGB observation"] = (
+        per_call(lambda: batch.clone(0, targets)) / len(targets))
+    del batch
+    batch = Batch(path, consoles, observation="ram")
+    batch.step(np.zeros(consoles, dtype=np.uint8))
+    out["Batch.clone us per target, RAM observation"] = (
+        per_call(lambda: batch.clone(0, targets)) / len(targets))
 os.dup2(saved, 1)
 print(json.dumps(out))
 """

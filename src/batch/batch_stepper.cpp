@@ -6,8 +6,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "batch/palette_luma.hpp"
 #include "console/nes_unit.hpp"
 #include "console/progress.hpp"
+#include "ppu/ppu.hpp"
 
 namespace NES {
 
@@ -62,10 +64,43 @@ struct BatchStepper::Console {
     std::unique_ptr<NESUnit> unit;
     uint64_t random = 0;
     uint8_t previous[2] = {0, 0}; // the buttons of the last frame, for sticky actions
-    std::vector<uint8_t> pooled;  // the frame before the last, for max-pooling
+    // The frame before the last, for max-pooling: its palette values and (hardware
+    // mode) emphasis bits.
+    std::vector<uint8_t> pooled;
+    std::vector<uint8_t> pooled_tints;
     bool has_pooled = false;
-    std::vector<uint8_t> luma; // gray84: scratch for the picture's luma
+
+    uint8_t const* pooled_picture() const { return has_pooled ? pooled.data() : nullptr; }
+    uint8_t const* pooled_emphasis() const {
+        return has_pooled && !pooled_tints.empty() ? pooled_tints.data() : nullptr;
+    }
 };
+
+namespace {
+
+// Scratch space of the thread that writes an observation: the RGB forms of the two
+// pictures and the luma plane. Per thread, not per console: a batch console keeps its
+// pictures as palette values only.
+struct ObservationScratch {
+    std::vector<uint8_t> rgb = std::vector<uint8_t>(size_t(FRAME_BYTES));
+    std::vector<uint8_t> pooled_rgb = std::vector<uint8_t>(size_t(FRAME_BYTES));
+    std::vector<uint8_t> luma = std::vector<uint8_t>(size_t(GRAY84_LUMA_BYTES));
+};
+
+ObservationScratch& scratch() {
+    thread_local ObservationScratch space;
+    return space;
+}
+
+// The console's finished picture, as palette values and emphasis bits, into `values`
+// and (when the console keeps emphasis) `tints`.
+void keep_finished_picture(PPU const& ppu, std::vector<uint8_t>& values,
+                           std::vector<uint8_t>& tints) {
+    std::memcpy(values.data(), ppu.finished_values(), size_t(PIXELS));
+    if (!tints.empty()) std::memcpy(tints.data(), ppu.finished_tints(), size_t(PIXELS));
+}
+
+} // namespace
 
 class BatchStepper::Busy {
 public:
@@ -90,9 +125,10 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
         console->unit = std::make_unique<NESUnit>(name, image.data(), image.size(), CLOCK_SPEED,
                                                   config.accuracy);
         console->random = config.seed + i;
-        if (pools) console->pooled.resize(size_t(FRAME_BYTES));
-        if (config.observation == Observation::gray84)
-            console->luma.resize(size_t(GRAY84_LUMA_BYTES));
+        if (pools) {
+            console->pooled.resize(size_t(PIXELS));
+            if (config.accuracy == Accuracy::hardware) console->pooled_tints.resize(size_t(PIXELS));
+        }
         consoles.push_back(std::move(console));
     }
     NESUnit& first = *consoles[0]->unit;
@@ -178,7 +214,8 @@ void BatchStepper::check_index(size_t index, char const* what) const {
 void BatchStepper::picture(size_t index, uint8_t* out) {
     Busy const busy_now(busy);
     check_index(index, "Batch.picture");
-    std::memcpy(out, consoles[index]->unit->ppu->rgb_picture(), size_t(FRAME_BYTES));
+    PPU const& ppu = *consoles[index]->unit->ppu;
+    PPU::paint(ppu.finished_values(), ppu.finished_tints(), out);
 }
 
 std::vector<unsigned char> BatchStepper::snapshot(size_t index, bool picture) {
@@ -201,9 +238,9 @@ NESUnit::SnapshotVerdict BatchStepper::restore(size_t index, unsigned char const
 }
 
 // The source's snapshot is taken once, without the picture, and loaded on the pool's
-// threads without the checks a snapshot from outside needs; the finished picture is
-// copied as it is. A target named twice, or the source itself, is written once or not
-// at all.
+// threads without the checks a snapshot from outside needs; the targets share the
+// source's finished picture until they publish their own. A target named twice, or the source
+// itself, is written once or not at all.
 void BatchStepper::clone(size_t source, std::vector<size_t> targets) {
     Busy const busy_now(busy);
     check_index(source, "Batch.clone");
@@ -214,17 +251,18 @@ void BatchStepper::clone(size_t source, std::vector<size_t> targets) {
     targets.erase(std::remove(targets.begin(), targets.end(), source), targets.end());
     Console const& from = *consoles[source];
     std::vector<unsigned char> const state = from.unit->take_snapshot(nullptr, false);
+    from.unit->ppu->mark_finished_shared();
     size_t const observation_size = observation_bytes(config.observation);
     uint8_t const* const observation = observation_data.data() + source * observation_size;
     pool.run(targets.size(), [&](size_t k) {
         size_t const i = targets[k];
         Console& to = *consoles[i];
         to.unit->load_trusted_snapshot(state.data(), state.size());
-        to.unit->ppu->copy_finished_picture(*from.unit->ppu);
+        to.unit->ppu->share_finished_picture(*from.unit->ppu);
         to.previous[0] = from.previous[0];
         to.previous[1] = from.previous[1];
-        if (from.has_pooled) std::memcpy(to.pooled.data(), from.pooled.data(), from.pooled.size());
-        to.has_pooled = from.has_pooled;
+        // The max-pooling frame is kept anew by every step before it is looked at.
+        to.has_pooled = false;
         frame_data[i] = frame_data[source];
         std::memcpy(ram_data.data() + i * RAM_SIZE, ram_data.data() + source * RAM_SIZE,
                     size_t(RAM_SIZE));
@@ -241,8 +279,7 @@ void BatchStepper::step_console(Console& console, uint8_t const* action, int por
         console.unit->ppu->draw_pictures = f >= first_seen;
         run_frame(console, action, ports);
         if (f == config.frame_skip - 2 && !console.pooled.empty()) {
-            std::memcpy(console.pooled.data(), console.unit->ppu->rgb_picture(),
-                        size_t(FRAME_BYTES));
+            keep_finished_picture(*console.unit->ppu, console.pooled, console.pooled_tints);
             console.has_pooled = true;
         }
     }
@@ -281,18 +318,29 @@ void BatchStepper::write_observation(Console& console, size_t index) {
     NESUnit& unit = *console.unit;
     std::memcpy(ram_data.data() + index * RAM_SIZE, unit.cpu->memory, size_t(RAM_SIZE));
     uint8_t* const out = observation_data.data() + index * observation_bytes(config.observation);
+    PPU const& ppu = *unit.ppu;
+    uint8_t const* const values = ppu.finished_values();
+    uint8_t const* const tints = ppu.finished_tints();
+    ObservationScratch& space = scratch();
     switch (config.observation) {
-    case Observation::rgb: {
-        uint8_t const* const picture = unit.ppu->rgb_picture();
-        if (console.has_pooled)
-            max_of(picture, console.pooled.data(), out, size_t(FRAME_BYTES));
-        else
-            std::memcpy(out, picture, size_t(FRAME_BYTES));
+    case Observation::rgb:
+        PPU::paint(values, tints, out);
+        if (!console.has_pooled) break;
+        PPU::paint(console.pooled.data(), console.pooled_emphasis(), space.pooled_rgb.data());
+        max_of(out, space.pooled_rgb.data(), out, size_t(FRAME_BYTES));
         break;
-    }
     case Observation::gray84:
-        gray84(unit.ppu->rgb_picture(), console.has_pooled ? console.pooled.data() : nullptr,
-               console.luma.data(), out);
+        // Without emphasis a colour's luma is known from its palette value alone.
+        if (!tints) {
+            palette_luma(values, console.pooled_picture(), space.luma.data());
+            gray84_shrink(space.luma.data(), out);
+            break;
+        }
+        PPU::paint(values, tints, space.rgb.data());
+        if (console.has_pooled)
+            PPU::paint(console.pooled.data(), console.pooled_emphasis(), space.pooled_rgb.data());
+        gray84(space.rgb.data(), console.has_pooled ? space.pooled_rgb.data() : nullptr,
+               space.luma.data(), out);
         break;
     case Observation::ram: std::memcpy(out, unit.cpu->memory, size_t(RAM_SIZE)); break;
     }

@@ -84,8 +84,8 @@ public:
     NESUnit::SnapshotVerdict restore(size_t index, unsigned char const* data, size_t size,
                                      int64_t frame);
     // Copies the whole of console `source` (console, frame counter, sticky-action memory,
-    // max-pooling frame, observation) onto each of `targets`, which keep their own random
-    // streams.
+    // observation) onto each of `targets`, which keep their own random streams. (The
+    // max-pooling frame is kept anew by the next step before it is looked at.)
     void clone(size_t source, std::vector<size_t> targets);
     // Host seconds the last step or reset took inside the stepper. Any thread may ask,
     // even while a step runs (it then sees the call before).

@@ -50,13 +50,9 @@ std::array<FloatTaps, GRAY_SIZE> float_taps(int in) {
     return taps;
 }
 
-uint8_t pixel_luma(uint8_t const* rgb) {
-    return uint8_t((299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u) / 1000u);
-}
-
 void row_luma(uint8_t const* rgb, uint8_t* luma) {
     for (int x = 0; x < SCREEN_WIDTH; ++x)
-        luma[x] = pixel_luma(rgb + 3 * x);
+        luma[x] = rgb_luma(rgb + 3 * x);
 }
 
 // With a pooled picture, each row's channelwise maximum is taken into a row buffer first,
@@ -137,6 +133,19 @@ uint8_t float_area_mean(uint8_t const* luma, int row, int column) {
 }
 
 } // namespace gray84_detail
+
+uint8_t rgb_luma(uint8_t const* rgb) {
+    return uint8_t((299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u) / 1000u);
+}
+
+void gray84_shrink(uint8_t const* luma, uint8_t* out, Gray84Kernel kernel) {
+    using namespace gray84_detail;
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (kernel == Gray84Kernel::avx2) return shrink_avx2(luma, out);
+#endif
+    (void)kernel;
+    shrink_portable(luma, out);
+}
 
 Gray84Kernel best_gray84_kernel() {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))

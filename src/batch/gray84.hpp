@@ -35,6 +35,11 @@ Gray84Kernel best_gray84_kernel();
 // is scratch space of GRAY84_LUMA_BYTES; the result goes to out[84 * 84].
 void gray84(uint8_t const* picture, uint8_t const* pooled, uint8_t* luma, uint8_t* out,
             Gray84Kernel kernel = best_gray84_kernel());
+// The second half of gray84 alone: the shrink of a luma plane already made (in scratch
+// space of GRAY84_LUMA_BYTES) to out[84 * 84].
+void gray84_shrink(uint8_t const* luma, uint8_t* out, Gray84Kernel kernel = best_gray84_kernel());
+// The luma of one RGB pixel, as gray84 takes it.
+uint8_t rgb_luma(uint8_t const* rgb);
 
 namespace gray84_detail {
 

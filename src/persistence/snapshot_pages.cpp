@@ -44,15 +44,14 @@ uint64_t nonzero_pages_portable(unsigned char const* data, size_t pages) {
     }
     return mask;
 }
-
-bool const HAS_AVX2 = __builtin_cpu_supports("avx2");
 #endif
 
 } // namespace
 
 uint64_t Snapshot::nonzero_pages(unsigned char const* data, size_t pages) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (HAS_AVX2) return nonzero_pages_avx2(data, pages);
+    static bool const avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return nonzero_pages_avx2(data, pages);
 #endif
     return nonzero_pages_portable(data, pages);
 }

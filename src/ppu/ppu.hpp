@@ -100,13 +100,12 @@ public:
     bool sprite0_next = false;      // OAM sprite 0 is in the next line's list (slot 0)
     bool sprite0_line = false;      // ... and in the current line's
     // The pictures are palette values, a byte a pixel: `color_index` the frame being
-    // drawn, `finished_index` the last finished one. Their RGB forms are made only once a
-    // reader asks for RGB (rgb_picture), so that a console nobody looks at as RGB (the
-    // batch stepper's RAM observations, the copies a search keeps) carries a quarter of
+    // drawn, and the last finished one (FinishedPicture, below). Their RGB forms are made
+    // only once a reader asks for RGB (rgb_picture), so that a console nobody looks at as
+    // RGB (the batch stepper's consoles, the copies a search keeps) carries a quarter of
     // the picture memory. Before the first frame finishes, the finished picture is all
     // colour $0F, which is black.
     uint8_t color_index[PIXELS] = {};
-    uint8_t finished_index[PIXELS];
     static constexpr uint8_t BLACK = 0x0F;
     // Cleared by a stepper that will not look at the coming frames' pictures (the batch
     // stepper's skipped frames): the pixels' colours are neither worked out nor stored and
@@ -160,16 +159,31 @@ public:
     // Hardware mode: the emphasis bits (PPUMASK bits 5-7) each pixel was drawn with, for
     // the frame being drawn and the finished one; the fast mode has no emphasis.
     std::unique_ptr<uint8_t[]> emphasis;
-    std::unique_ptr<uint8_t[]> finished_emphasis;
     void keep_emphasis();
+
+    // The finished picture. Consoles cloned from one another share it until either
+    // publishes a new one (ppu_picture.cpp), so a clone copies no picture.
+    struct FinishedPicture : RecycledStorage<FinishedPicture> {
+        uint8_t values[PIXELS];
+        std::unique_ptr<uint8_t[]> tints; // hardware mode's emphasis bits
+    };
+    uint8_t const* finished_values() const { return finished->values; }
+    uint8_t const* finished_tints() const { return finished->tints.get(); }
+    // For a snapshot being loaded: the finished picture, this console's own to change.
+    FinishedPicture& own_finished();
+    // The batch stepper's clone: the target shares the source's finished picture. Both
+    // must be marked shared first (mark_finished_shared), which the source is once,
+    // before the targets take it on several threads.
+    void mark_finished_shared() { finished_shared = true; }
 
     // The last finished picture as RGB (FRAME_BYTES), made on the first call and kept up
     // to date from then on, at the same address for the PPU's lifetime: every vertical
     // blank overwrites it whole.
     uint8_t* rgb_picture();
-    // The finished picture of another PPU of the same mode, its RGB form included when
-    // this one has one: for the batch stepper's clones, without working the RGB out again.
-    void copy_finished_picture(PPU& from);
+    // The RGB form of a picture given as palette values and emphasis bits (null: none),
+    // PIXELS each, into FRAME_BYTES at `rgb`.
+    static void paint(uint8_t const* values, uint8_t const* tints, uint8_t* rgb);
+    void share_finished_picture(PPU const& from);
     // After the pictures' palette values were replaced (a restored snapshot): their RGB
     // forms, if made, are made again. Called with frame_mutex held.
     void repaint_pictures();
@@ -275,7 +289,8 @@ private:
     // written as it is drawn, only when its palette value changes.
     std::unique_ptr<uint8_t[]> work_rgb;
     std::unique_ptr<uint8_t[]> rgb;
-    void paint(uint8_t* to, uint8_t const* values, uint8_t const* tints) const;
+    std::shared_ptr<FinishedPicture> finished;
+    bool finished_shared = false;
     void vertical_blank_dot();
     void begin_frame();
     void advance_dot();

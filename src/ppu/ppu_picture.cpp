@@ -14,12 +14,53 @@ namespace NES {
 
 void PPU::keep_emphasis() {
     emphasis.reset(new uint8_t[PIXELS]());
-    finished_emphasis.reset(new uint8_t[PIXELS]());
+    finished->tints.reset(new uint8_t[PIXELS]());
 }
 
-void PPU::paint(uint8_t* to, uint8_t const* values, uint8_t const* tints) const {
-    for (int p = 0; p < PIXELS; ++p)
-        std::memcpy(to + 3 * p, emphasised_rgb(values[p], tints ? tints[p] : 0), 3);
+// A shared picture is never written: the console takes a new one of its own, which its
+// callers (publishing, a snapshot being loaded) overwrite whole.
+PPU::FinishedPicture& PPU::own_finished() {
+    if (finished_shared) {
+        std::shared_ptr<FinishedPicture> mine(new FinishedPicture);
+        if (finished->tints) mine->tints.reset(new uint8_t[PIXELS]);
+        finished = std::move(mine);
+        finished_shared = false;
+    }
+    return *finished;
+}
+
+void PPU::share_finished_picture(PPU const& from) {
+    std::lock_guard<std::mutex> lock(frame_mutex);
+    finished = from.finished;
+    finished_shared = true;
+    if (rgb) paint(finished_values(), finished_tints(), rgb.get());
+}
+
+namespace {
+
+// Colour c's RGB bytes in the low three bytes of a word: a pixel is one four-byte store,
+// whose fourth byte the next pixel overwrites.
+struct RgbWords {
+    uint32_t word[PALETTE_COLOURS];
+    RgbWords() {
+        for (int c = 0; c < PALETTE_COLOURS; ++c)
+            word[c] = uint32_t(NTSC_TO_RGB[3 * c]) | uint32_t(NTSC_TO_RGB[3 * c + 1]) << 8 |
+                      uint32_t(NTSC_TO_RGB[3 * c + 2]) << 16;
+    }
+};
+
+} // namespace
+
+void PPU::paint(uint8_t const* values, uint8_t const* tints, uint8_t* rgb) {
+    if (tints) {
+        for (int p = 0; p < PIXELS; ++p)
+            std::memcpy(rgb + 3 * p, emphasised_rgb(values[p], tints[p]), 3);
+        return;
+    }
+    static RgbWords const rgb_words;
+    for (int p = 0; p < PIXELS - 1; ++p)
+        std::memcpy(rgb + 3 * p, &rgb_words.word[values[p] & 0x3F], 4);
+    std::memcpy(rgb + 3 * (PIXELS - 1), NTSC_TO_RGB + 3 * (values[PIXELS - 1] & 0x3F), 3);
 }
 
 // A reader may ask from any thread, also while the console steps: the finished form is
@@ -29,37 +70,26 @@ uint8_t* PPU::rgb_picture() {
     std::lock_guard<std::mutex> lock(frame_mutex);
     if (!rgb) {
         rgb.reset(new uint8_t[FRAME_BYTES]);
-        paint(rgb.get(), finished_index, finished_emphasis.get());
+        paint(finished_values(), finished_tints(), rgb.get());
     }
     return rgb.get();
 }
 
 void PPU::repaint_pictures() {
-    if (rgb) paint(rgb.get(), finished_index, finished_emphasis.get());
-    if (work_rgb) paint(work_rgb.get(), color_index, emphasis.get());
-}
-
-void PPU::copy_finished_picture(PPU& from) {
-    std::scoped_lock lock(frame_mutex, from.frame_mutex);
-    std::memcpy(finished_index, from.finished_index, sizeof finished_index);
-    if (finished_emphasis && from.finished_emphasis)
-        std::memcpy(finished_emphasis.get(), from.finished_emphasis.get(), size_t(PIXELS));
-    if (!rgb) return;
-    if (from.rgb)
-        std::memcpy(rgb.get(), from.rgb.get(), size_t(FRAME_BYTES));
-    else
-        paint(rgb.get(), finished_index, finished_emphasis.get());
+    if (rgb) paint(finished_values(), finished_tints(), rgb.get());
+    if (work_rgb) paint(color_index, emphasis.get(), work_rgb.get());
 }
 
 void PPU::publish_frame() {
     if (!draw_pictures) return;
     std::lock_guard<std::mutex> lock(frame_mutex);
-    std::memcpy(finished_index, color_index, sizeof finished_index);
-    if (emphasis) std::memcpy(finished_emphasis.get(), emphasis.get(), size_t(PIXELS));
+    FinishedPicture& picture = own_finished();
+    std::memcpy(picture.values, color_index, sizeof picture.values);
+    if (emphasis) std::memcpy(picture.tints.get(), emphasis.get(), size_t(PIXELS));
     if (!rgb) return;
     if (!work_rgb) {
         work_rgb.reset(new uint8_t[FRAME_BYTES]);
-        paint(work_rgb.get(), color_index, emphasis.get());
+        paint(color_index, emphasis.get(), work_rgb.get());
     }
     std::memcpy(rgb.get(), work_rgb.get(), size_t(FRAME_BYTES));
 }

@@ -11,7 +11,8 @@
 namespace NES {
 
 PPU::PPU(CPU* cpu) : cpu(cpu) {
-    std::memset(finished_index, BLACK, sizeof finished_index);
+    finished.reset(new FinishedPicture);
+    std::memset(finished->values, BLACK, sizeof finished->values);
     cpu->ppu = this;
     if (cpu->rom) loadRom(cpu->rom);
     set_registers();

@@ -145,9 +145,11 @@ void PPU::snapshot_pictures(Snapshot& s, int rows) {
     if (!s.picture) return;
     // A reader on another thread may be making the RGB form under this lock.
     std::lock_guard<std::mutex> lock(frame_mutex);
-    s.bytes(finished_index, sizeof finished_index);
-    if (hardware) s.sparse(finished_emphasis.get(), PIXELS);
-    if (s.loading() && rgb) paint(rgb.get(), finished_index, finished_emphasis.get());
+    // Saving reads the picture, maybe shared; loading writes one of the console's own.
+    FinishedPicture& picture = s.loading() ? own_finished() : *finished;
+    s.bytes(picture.values, sizeof picture.values);
+    if (hardware) s.sparse(picture.tints.get(), PIXELS);
+    if (s.loading() && rgb) paint(picture.values, picture.tints.get(), rgb.get());
 }
 
 } // namespace NES

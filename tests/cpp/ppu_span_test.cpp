@@ -181,7 +181,8 @@ protected:
         SAME_BYTES(next_x);
         SAME_BYTES(sprite_columns);
         SAME_BYTES(color_index);
-        SAME_BYTES(finished_index);
+        ASSERT_EQ(std::memcmp(a.finished_values(), b.finished_values(), size_t(NES::PIXELS)), 0)
+            << "finished picture " << where;
         ASSERT_EQ(std::memcmp(rgb_by_dot, rgb_by_span, size_t(NES::FRAME_BYTES)), 0)
             << "RGB picture " << where;
 #undef SAME

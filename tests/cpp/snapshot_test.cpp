@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "cartridge/shared_images.hpp"
 #include "console/nes_unit.hpp"
+#include "mapper_cartridge.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -204,6 +206,90 @@ TEST(Snapshot, ACallableRestoringTheStartingFrameLetsTheStepReturn) {
     nes->perFrame([] {});
     std::vector<unsigned char> const after = nes->take_snapshot();
     EXPECT_EQ(nes->restore_snapshot(after.data(), after.size()), Verdict::restored);
+}
+
+// A snapshot names the banks the ROM windows hold instead of holding them: a console
+// whose windows hold other banks (here, a fresh one) copies them again on restore, and
+// one restored to the fresh state copies the start's banks back. Each board's writes
+// switch every kind of window it has (MMC3's mode bits exchange windows as well).
+struct BankCase {
+    char const* name;
+    uint32_t mapper;
+    int prg_bytes, chr_bytes;
+    std::vector<std::pair<uint16_t, uint8_t>> writes;
+};
+
+class SnapshotBanks : public testing::TestWithParam<BankCase> {};
+
+TEST_P(SnapshotBanks, ComeBackFromTheRom) {
+    test::TempHome home;
+    BankCase const& c = GetParam();
+    std::vector<unsigned char> const image =
+        mapper_test::tagged_image(c.mapper, c.prg_bytes, c.chr_bytes);
+    auto original = mapper_test::console(home, image);
+    auto fresh = mapper_test::console(home, image);
+    std::vector<unsigned char> const start = fresh->take_snapshot(nullptr, false);
+    for (auto [addr, value] : c.writes)
+        mapper_test::poke(*original, addr, value);
+    std::vector<unsigned char> const switched = original->take_snapshot(nullptr, false);
+    EXPECT_LT(switched.size(), 16384u) << "the banks are named, not copied";
+
+    auto windows = [](NESUnit const& nes) {
+        std::vector<signed char> bytes(nes.cpu->memory + 0x8000, nes.cpu->memory + 0x10000);
+        bytes.insert(bytes.end(), nes.ppu->memory, nes.ppu->memory + 0x2000);
+        return bytes;
+    };
+    ASSERT_EQ(fresh->restore_snapshot(switched.data(), switched.size()), Verdict::restored);
+    EXPECT_EQ(windows(*fresh), windows(*original));
+    EXPECT_EQ(fresh->take_snapshot(nullptr, false), switched);
+    ASSERT_EQ(original->restore_snapshot(start.data(), start.size()), Verdict::restored);
+    auto const untouched = mapper_test::console(home, image);
+    EXPECT_EQ(windows(*original), windows(*untouched));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, SnapshotBanks,
+    testing::Values(BankCase{"uxrom", 2, 128 * 1024, 8192, {{0x8000, 5}}},
+                    BankCase{"cnrom", 3, 32768, 32768, {{0x8000, 2}}},
+                    // Control $1E (PRG mode 3, CHR mode 1), CHR banks 3 and 5, PRG bank 2: five
+                    // serial writes each.
+                    BankCase{"mmc1", 1, 128 * 1024, 32768, {{0x8000, 0}, {0x8000, 1}, {0x8000, 1},
+                                                            {0x8000, 1}, {0x8000, 1}, {0xA000, 1},
+                                                            {0xA000, 1}, {0xA000, 0}, {0xA000, 0},
+                                                            {0xA000, 0}, {0xC000, 1}, {0xC000, 0},
+                                                            {0xC000, 1}, {0xC000, 0}, {0xC000, 0},
+                                                            {0xE000, 0}, {0xE000, 1}, {0xE000, 0},
+                                                            {0xE000, 0}, {0xE000, 0}}},
+                    BankCase{"mmc3",
+                             4,
+                             128 * 1024,
+                             65536,
+                             {{0x8000, 6},
+                              {0x8001, 5},
+                              {0x8000, 0x47},
+                              {0x8001, 9},
+                              {0x8000, 0x82},
+                              {0x8001, 7},
+                              {0x8000, 0x05},
+                              {0x8001, 33}}},
+                    BankCase{"ntdec2722", 40, 65536, 8192, {{0xE000, 3}}}),
+    [](testing::TestParamInfo<BankCase> const& info) { return std::string(info.param.name); });
+
+// Consoles built from one image share its bytes; the last one to go frees them, and a
+// console outlives the others that shared its image.
+TEST(SharedImages, LiveAsLongAsTheirLastConsole) {
+    test::TempHome home;
+    std::vector<unsigned char> const image = mapper_test::tagged_image(0, 32768, 8192);
+    size_t const before = NES::shared_images_held();
+    auto first = mapper_test::console(home, image);
+    auto second = mapper_test::console(home, image);
+    EXPECT_EQ(NES::shared_images_held(), before + 1);
+    EXPECT_EQ(first->rom->prg.data(), second->rom->prg.data());
+    first.reset();
+    second->runFrames(2);
+    EXPECT_EQ(mapper_test::unit_at(second->cpu->memory, 0xFC00), 31);
+    second.reset();
+    EXPECT_EQ(NES::shared_images_held(), before);
 }
 
 } // namespace

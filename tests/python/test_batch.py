@@ -142,6 +142,19 @@ def test_the_arrays_are_the_same_objects_and_outlive_the_batch(demo):
     assert observations.sum() > 0 and ram.shape == (2, 2048)
 
 
+def test_a_console_sharing_the_batch_cartridge_outlives_the_batch(demo):
+    batch = Batch(demo, 2, observation="ram")
+    nes = vandrel.NES(demo)  # the same image: one shared copy of its ROM
+    batch.step(np.zeros(2, np.uint8))
+    snapshot = batch.snapshot(0, picture=False)
+    del batch
+    gc.collect()
+    nes.setSnapshot(snapshot)
+    start = nes.frameCount()
+    nes.runFrames(3)
+    assert nes.frameCount() == start + 3 and nes.cpuMem()[0x8000:].any()
+
+
 @pytest.mark.parametrize("call, error, message", [
     (lambda b: b.step(np.zeros(3, np.uint8)), ValueError, r"shape \(2,\) or \(2, 2\)"),
     (lambda b: b.step(np.zeros((2, 3), np.uint8)), ValueError, "shape"),

@@ -43,7 +43,8 @@ def in_a_new_process(data, folder):
 
 
 @pytest.mark.parametrize("accuracy", ["fast", "hardware"])
-@pytest.mark.parametrize("how", ["copy", "deepcopy", "pickle", "snapshot", "other process"])
+@pytest.mark.parametrize("how", ["copy", "deepcopy", "pickle", "snapshot", "snapshot without picture",
+                                 "other process"])
 def test_a_copy_continues_exactly_as_the_original(how, accuracy, demo, tmp_path):
     nes = vandrel.NES(demo, accuracy=accuracy)
     play(nes, 100)  # mid-tune, with a frame of sound not yet fetched
@@ -53,15 +54,31 @@ def test_a_copy_continues_exactly_as_the_original(how, accuracy, demo, tmp_path)
         twin = copy.deepcopy(nes)
     elif how == "pickle":
         twin = pickle.loads(pickle.dumps(nes))
-    elif how == "snapshot":
+    elif how.startswith("snapshot"):
         twin = vandrel.NES(demo, accuracy=accuracy)
         twin.runFrames(7)
-        twin.setSnapshot(nes.getSnapshot())
+        twin.setSnapshot(nes.getSnapshot(picture=how == "snapshot"))
     if how == "other process":
         theirs = in_a_new_process(pickle.dumps(nes), tmp_path)
     else:
         theirs = play(twin, 90, 100)
     assert play(nes, 90, 100) == theirs
+
+
+@pytest.mark.parametrize("accuracy", ["fast", "hardware"])
+def test_a_snapshot_without_the_picture_shows_the_next_frame_finished(accuracy, demo):
+    nes = vandrel.NES(demo, accuracy=accuracy)
+    nes.runFrames(30)
+    twin = vandrel.NES(demo, accuracy=accuracy)
+    shown = twin.getImg().copy()
+    bare, whole = nes.getSnapshot(picture=False), nes.getSnapshot()
+    assert len(whole) - len(bare) >= 240 * 256  # the picture, a byte a pixel
+    twin.setSnapshot(bare)
+    assert np.array_equal(twin.getImg(), shown)
+    nes.runFrame()
+    twin.runFrame()
+    assert np.array_equal(twin.getImg(), nes.getImg())
+    assert twin.getSnapshot() == nes.getSnapshot()
 
 
 def test_the_save_state_record_alone_does_not_continue_identically(demo):
