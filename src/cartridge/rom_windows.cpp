@@ -17,15 +17,13 @@ void RomWindows::forget() {
     std::fill(unit, unit + MAX_WINDOWS, NOT_ROM);
 }
 
-void RomWindows::keep_matching(unsigned char const* rom, int units) {
-    static constexpr signed char ZEROS[WINDOW] = {};
+void RomWindows::overwrite(unsigned char const* bytes) {
     for (int w = 0; w < count; ++w) {
-        if (unit[w] == NOT_ROM) continue;
-        void const* const expected = unit[w] == BLANK ? static_cast<void const*>(ZEROS)
-                                     : unit[w] < units
-                                         ? static_cast<void const*>(rom + size_t(unit[w]) * WINDOW)
-                                         : nullptr;
-        if (!expected || std::memcmp(base + w * WINDOW, expected, WINDOW) != 0) unit[w] = NOT_ROM;
+        signed char* const window = base + w * WINDOW;
+        unsigned char const* const from = bytes + size_t(w) * WINDOW;
+        if (std::memcmp(window, from, WINDOW) == 0) continue;
+        std::memcpy(window, from, WINDOW);
+        unit[w] = NOT_ROM;
     }
 }
 

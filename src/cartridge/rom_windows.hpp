@@ -31,9 +31,9 @@ struct RomWindows {
     void attach(signed char* first, int windows);
     // Every window holds bytes of its own from now on.
     void forget();
-    // After the image was overwritten: a window keeps its unit (or stays BLANK) only if
-    // it still holds that unit's bytes (`rom`, `units` KiB) or zeros.
-    void keep_matching(unsigned char const* rom, int units);
+    // The windows take `count` KiB of bytes from `bytes`: a window that holds them
+    // already keeps its unit (or stays BLANK), any other becomes NOT_ROM.
+    void overwrite(unsigned char const* bytes);
     // `length` bytes were copied to `dest` from ROM unit `first_unit` on, each unit taken
     // modulo `units`. Windows the copy covers whole hold those units; windows it covers
     // in part hold bytes of their own.

@@ -82,12 +82,14 @@ bool CPU::load_state(unsigned char const* in, size_t size) {
     Y = in[3];
     SP = in[4];
     PC = memory + pc;
-    std::memcpy(memory, in + REGISTERS_SIZE, CPU_MEMORY_SIZE);
-    std::memcpy(ppu->memory, in + REGISTERS_SIZE + CPU_MEMORY_SIZE, PPU_MEMORY_SIZE);
-    // The images' banks came from the record, not from the ROM's copies: a window still
-    // holds its bank only if the record holds that bank's bytes there.
-    rom->prg_windows.keep_matching(rom->prg.data(), rom->prg_size / 1024);
-    rom->chr_windows.keep_matching(rom->chr.data(), rom->chr_size / 1024);
+    // The ROM windows take the record's bytes window by window: one that already holds
+    // them keeps its note of the bank it shows; any other now holds bytes of its own.
+    unsigned char const* const cpu_image = in + REGISTERS_SIZE;
+    unsigned char const* const ppu_image = cpu_image + CPU_MEMORY_SIZE;
+    std::memcpy(memory, cpu_image, 0x8000);
+    rom->prg_windows.overwrite(cpu_image + 0x8000);
+    rom->chr_windows.overwrite(ppu_image);
+    std::memcpy(ppu->memory + 0x2000, ppu_image + 0x2000, PPU_MEMORY_SIZE - 0x2000);
     char record[MAPPER_RECORD_SIZE];
     std::memcpy(record, in + STATE_SIZE - MAPPER_RECORD_SIZE, MAPPER_RECORD_SIZE);
     void* args[3] = {this, ppu, apu};
