@@ -66,10 +66,38 @@ std::vector<unsigned char> const& written_snapshot(PythonConsole& self, bool pic
 
 } // namespace
 
-py::object get_snapshot(PythonConsole& self, py::object into, bool picture) {
+namespace {
+
+// Written straight into a new bytes object as long as the snapshot fits the room the
+// calling thread's last one took (with a page or so to spare), which is then shrunk to
+// its length; a larger one goes through the scratch buffer.
+py::bytes new_snapshot_bytes(PythonConsole& self, bool picture) {
+    constexpr size_t SPARE = 2048;
+    thread_local size_t last_size = 0;
+    if (last_size != 0) {
+        PyObject* bytes = PyBytes_FromStringAndSize(nullptr, Py_ssize_t(last_size + SPARE));
+        if (!bytes) throw py::error_already_set();
+        auto* const to = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes));
+        size_t const size = self.write_snapshot(to, last_size + SPARE, picture);
+        if (size != 0) {
+            last_size = size;
+            if (_PyBytes_Resize(&bytes, Py_ssize_t(size)) != 0) throw py::error_already_set();
+            return py::reinterpret_steal<py::bytes>(bytes);
+        }
+        Py_DECREF(bytes);
+    }
     size_t size = 0;
     std::vector<unsigned char> const& snapshot = written_snapshot(self, picture, size);
-    if (into.is_none()) return py::bytes(reinterpret_cast<char const*>(snapshot.data()), size);
+    last_size = size;
+    return py::bytes(reinterpret_cast<char const*>(snapshot.data()), size);
+}
+
+} // namespace
+
+py::object get_snapshot(PythonConsole& self, py::object into, bool picture) {
+    if (into.is_none()) return new_snapshot_bytes(self, picture);
+    size_t size = 0;
+    std::vector<unsigned char> const& snapshot = written_snapshot(self, picture, size);
     WritableBytes const buffer(into);
     if (buffer.size() < size)
         throw py::value_error("getSnapshot: the buffer holds " + std::to_string(buffer.size()) +
