@@ -48,6 +48,8 @@ public:
     // `dot` (the PPU's dot count) after being low since dot `low_since`.
     virtual bool watches_a12() const { return false; }
     virtual void a12_rose(void** args, uint64_t dot, uint64_t low_since);
+    // The nametable arrangement at power-on, given the header's.
+    virtual int32_t power_on_mirroring(int32_t header) const { return header; }
     // The board's registers at the start of a zeroed 256-byte save-state record.
     virtual void serialize(void** args, char* record);
     // Restores the registers from a record, after the memory images were restored.

@@ -2,8 +2,13 @@
 
 #include <cstdio>
 
+#include "cartridge/mappers/axrom.hpp"
+#include "cartridge/mappers/bnrom_nina.hpp"
+#include "cartridge/mappers/camerica.hpp"
 #include "cartridge/mappers/cnrom.hpp"
+#include "cartridge/mappers/color_dreams.hpp"
 #include "cartridge/mappers/default_mapper.hpp"
+#include "cartridge/mappers/gxrom.hpp"
 #include "cartridge/mappers/mmc1.hpp"
 #include "cartridge/mappers/mmc3.hpp"
 #include "cartridge/mappers/nrom.hpp"
@@ -13,13 +18,20 @@
 
 namespace NES {
 
-std::unique_ptr<Mapper> make_mapper(uint32_t number) {
+std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts) {
     switch (number) {
     case 0: return std::make_unique<NROM>();
     case 1: return std::make_unique<MMC1>();
     case 2: return std::make_unique<UxROM>();
     case 3: return std::make_unique<CNROM>();
     case 4: return std::make_unique<MMC3>();
+    case 7: return std::make_unique<AxROM>();
+    case 11: return std::make_unique<ColorDreams>();
+    case 34:
+        return std::make_unique<BnromNina>(facts.submapper == 1 ||
+                                           (facts.submapper != 2 && facts.chr_size > 0x2000));
+    case 66: return std::make_unique<GxROM>();
+    case 71: return std::make_unique<Camerica>(facts.submapper == 1);
     case 40: return std::make_unique<NTDEC2722>();
     default: progress("UNRECOGNIZED MAPPER!\n"); return std::make_unique<DEFAULT_MAPPER>(number);
     }

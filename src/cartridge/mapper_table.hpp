@@ -7,8 +7,15 @@
 
 namespace NES {
 
+// What the header says of the board beyond its number: the NES 2.0 submapper (0 for iNES
+// 1 images) and the CHR ROM size, by which some numbers tell their boards apart.
+struct BoardFacts {
+    uint8_t submapper = 0;
+    int32_t chr_size = 0;
+};
+
 // A new board in its power-on state for an iNES mapper number; numbers without a board
 // of their own get NES::DEFAULT_MAPPER and the line "UNRECOGNIZED MAPPER!".
-std::unique_ptr<Mapper> make_mapper(uint32_t number);
+std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts = {});
 
 } // namespace NES

@@ -19,6 +19,17 @@ void ROM::map_prg(signed char* cpu_memory, int prg_bank) {
         copy_prg(cpu_memory + 0x8000, 0, 0x4000);
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
         break;
+    case 7:
+    case 11:
+    case 34:
+    case 66:
+        // One 32 KiB bank, the first until the game latches another.
+        copy_prg(cpu_memory + 0x8000, 0, 0x8000);
+        break;
+    case 71:
+        copy_prg(cpu_memory + 0x8000, 0, 0x4000);
+        copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
+        break;
     case 2:
         copy_prg(cpu_memory + 0x8000, prg_bank, 0x4000);
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);

@@ -181,8 +181,10 @@ void ROM::load_arr(long size, unsigned char const* data) {
     battery = header[6] & 0x02;
     progress("%s\n", battery ? "Battery" : "No Battery");
     nes2 = is_nes2(header);
-    mapper = make_mapper((header[6] >> 4) | (header[7] & 0xF0));
-    mirroring = (header[6] & 0x08) ? MIRROR_FOUR_SCREEN : (header[6] & 0x01);
+    board = BoardFacts{uint8_t(nes2 ? header[8] >> 4 : 0), int32_t(declared_chr_size(header))};
+    mapper = make_mapper((header[6] >> 4) | (header[7] & 0xF0), board);
+    mirroring =
+        mapper->power_on_mirroring((header[6] & 0x08) ? MIRROR_FOUR_SCREEN : (header[6] & 0x01));
     if (!nes2) {
         progress("iNES\n");
         progress("%i\n", header[5]);
@@ -211,7 +213,7 @@ std::span<unsigned char const> ROM::image_bytes() const {
 void ROM::reset_mapper() {
     uint32_t number = mapper ? mapper->number : 0;
     mapper.reset();
-    mapper = make_mapper(number);
+    mapper = make_mapper(number, board);
 }
 
 unsigned char const* ROM::get_prg_bank(int index) const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cartridge/mapper.hpp"
+#include "cartridge/mapper_table.hpp"
 #include "cartridge/rom_windows.hpp"
 #include "cartridge/shared_images.hpp"
 
@@ -18,7 +19,10 @@ enum Mirroring : int32_t {
     MIRROR_HORIZONTAL = 0, // $2000=$2400, $2800=$2C00
     MIRROR_VERTICAL = 1,   // $2000=$2800, $2400=$2C00
     MIRROR_FOUR_SCREEN = 2,
-    MIRROR_SINGLE_SCREEN = 3,
+    MIRROR_SINGLE_SCREEN = 3, // every nametable shows the lower 1 KiB of nametable RAM
+    // ... the upper 1 KiB (AxROM, Camerica's BF9097), kept at $2400 as the vertical
+    // arrangement keeps it.
+    MIRROR_SINGLE_SCREEN_UPPER = 4,
 };
 
 class ROM {
@@ -43,6 +47,7 @@ public:
     int32_t prg_size = 0;
     int32_t chr_size = 0;
     std::unique_ptr<Mapper> mapper;
+    BoardFacts board; // what the header says of the board beyond its number
     // What the CPU's $8000-$FFFF and the PPU's pattern tables hold of the ROM; the copies
     // below keep them up to date.
     RomWindows prg_windows;

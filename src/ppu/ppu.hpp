@@ -44,9 +44,11 @@ public:
     uint8_t oam[256] = {}; // 64 sprites: Y, tile, attributes, X
     // Up to 8 sprites chosen for the next line; each Y byte holds OAM Y + 1.
     uint8_t secondary_oam[32] = {};
-    int32_t scanline = 0;  // 0-261
-    int32_t dot = 25;      // 0-340: the next dot to be processed
-    int32_t mirroring = 0; // 0 horizontal, 1 vertical, 2 four-screen, 3 single-screen
+    int32_t scanline = 0; // 0-261
+    int32_t dot = 25;     // 0-340: the next dot to be processed
+    // 0 horizontal, 1 vertical, 2 four-screen, 3 single-screen (lower), 4 single-screen
+    // (upper): see Mirroring in cartridge/rom.hpp.
+    int32_t mirroring = 0;
     Mapper* mapper = nullptr;
     bool vblank = false;       // from scanline 241 dot 1 to scanline 261 dot 1
     int32_t chr_bank = 0;      // first 1 KiB CHR bank that loadRom shows (CNROM sets it)
@@ -350,6 +352,7 @@ inline int16_t PPU::map_memory(int16_t& addr) const {
         case 0: a &= 0xFBFF; break;
         case 1: a &= 0xF7FF; break;
         case 3: a = 0x2000 | (a & 0x03FF); break;
+        case 4: a = 0x2400 | (a & 0x03FF); break;
         default: break;
         }
     } else if (a >= 0x3000 && a < 0x3F00) {

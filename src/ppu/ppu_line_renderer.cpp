@@ -93,6 +93,7 @@ struct NametableFold {
         case 0: and_mask = 0xFBFF; break;
         case 1: and_mask = 0xF7FF; break;
         case 3: and_mask = 0x03FF, or_mask = 0x2000; break;
+        case 4: and_mask = 0x03FF, or_mask = 0x2400; break;
         default: break;
         }
     }

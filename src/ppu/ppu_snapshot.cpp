@@ -69,7 +69,7 @@ void PPU::snapshot(Snapshot& s) {
     s.field(secondary_oam);
     int32_t const line = s.bounded(scanline, 0, 261);
     int32_t const next_dot = s.bounded(dot, 0, 340);
-    s.bounded(mirroring, 0, 3);
+    s.bounded(mirroring, 0, 4);
     s.require(s.field(vblank) == in_vertical_blank(line, next_dot));
     s.field(chr_bank);
     s.field(suppress_vbl);

@@ -88,12 +88,12 @@ TEST(Rom, BlankImageIsSixteenKilobytesOfMapperZeroWithChrRam) {
 }
 
 TEST(Rom, UnknownMapperIsAnnouncedAndKeepsItsNumber) {
-    std::vector<unsigned char> im = image(1, 1, 0x70, 0x00);
+    std::vector<unsigned char> im = image(1, 1, 0xF0, 0x00);
     testing::internal::CaptureStdout();
     NES::ROM rom(long(im.size()), im.data());
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "No Battery\nUNRECOGNIZED MAPPER!\niNES\n1\n");
-    EXPECT_EQ(rom.mapper->number, 7u);
+    EXPECT_EQ(rom.mapper->number, 15u);
 }
 
 TEST(Rom, MissingMagicLeavesAnEmptyCartridge) {
@@ -210,6 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
         PrgLayout{0x40, 0, 8, 0x8000, -1, 16384}, PrgLayout{0x40, 0, 8, 0xC000, 7, 16384},
         PrgLayout{0x80, 0x20, 4, 0x6000, 6, 8192}, PrgLayout{0x80, 0x20, 4, 0x8000, 4, 8192},
         PrgLayout{0x80, 0x20, 4, 0xA000, 5, 8192}, PrgLayout{0x80, 0x20, 4, 0xC000, -1, 8192},
-        PrgLayout{0x80, 0x20, 4, 0xE000, 7, 8192}, PrgLayout{0x70, 0, 2, 0x8000, -1, 16384}));
+        PrgLayout{0x80, 0x20, 4, 0xE000, 7, 8192}, PrgLayout{0xF0, 0, 2, 0x8000, -1, 16384},
+        PrgLayout{0x70, 0, 8, 0xC000, 1, 16384}, PrgLayout{0x70, 0x40, 8, 0x8000, 0, 16384},
+        PrgLayout{0x70, 0x40, 8, 0xC000, 7, 16384}));
 
 } // namespace

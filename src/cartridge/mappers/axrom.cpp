@@ -1,0 +1,16 @@
+#include "cartridge/mappers/axrom.hpp"
+
+#include "cartridge/rom.hpp"
+
+namespace NES {
+
+int32_t AxROM::power_on_mirroring(int32_t) const {
+    return MIRROR_SINGLE_SCREEN;
+}
+
+void AxROM::apply(CPU& cpu, PPU& ppu, bool copy_banks) {
+    if (copy_banks) copy_prg(cpu, 0x8000, (latch & 0x07) * 32, 0x8000);
+    set_mirroring(ppu, (latch & 0x10) ? MIRROR_SINGLE_SCREEN_UPPER : MIRROR_SINGLE_SCREEN);
+}
+
+} // namespace NES

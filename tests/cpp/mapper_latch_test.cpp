@@ -1,0 +1,138 @@
+// The discrete-logic boards: AxROM, Color Dreams, BNROM and NINA-001, GxROM and
+// Camerica, on tagged cartridges whose every 1 KiB unit carries its own number. Each
+// case writes the board's registers and reads which units the CPU and the PPU then see,
+// and the mirroring; a save-state record and a snapshot bring the same back on a fresh
+// console.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cartridge/rom.hpp"
+#include "mapper_cartridge.hpp"
+
+namespace {
+
+using mapper_test::unit_at;
+
+struct BoardCase {
+    char const* name;
+    uint32_t mapper;
+    int prg_bytes, chr_bytes;
+    uint8_t submapper;
+    std::vector<std::pair<uint16_t, uint8_t>> writes;
+    std::vector<std::pair<uint16_t, int>> prg_units; // CPU address, unit seen there
+    std::vector<std::pair<uint16_t, int>> chr_units; // PPU address, unit seen there
+    int32_t mirroring = -1;                          // -1: as the header says
+};
+
+class LatchBoards : public testing::TestWithParam<BoardCase> {};
+
+TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
+    test::TempHome home;
+    BoardCase const& c = GetParam();
+    std::vector<unsigned char> image =
+        mapper_test::tagged_image(c.mapper, c.prg_bytes, c.chr_bytes);
+    image[8] = uint8_t(image[8] | c.submapper << 4);
+    auto nes = mapper_test::console(home, image);
+    for (auto [addr, value] : c.writes)
+        mapper_test::poke(*nes, addr, value);
+    auto expect_banks = [&](NESUnit& n, char const* how) {
+        for (auto [addr, unit] : c.prg_units)
+            EXPECT_EQ(unit_at(n.cpu->memory, addr), unit) << how << " CPU $" << std::hex << addr;
+        for (auto [addr, unit] : c.chr_units)
+            EXPECT_EQ(unit_at(n.ppu->memory, addr), unit) << how << " PPU $" << std::hex << addr;
+        if (c.mirroring >= 0) {
+            EXPECT_EQ(n.ppu->mirroring, c.mirroring) << how;
+        }
+    };
+    expect_banks(*nes, "written");
+
+    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
+    nes->cpu->save_state(record.data());
+    auto loaded = mapper_test::console(home, image);
+    ASSERT_TRUE(loaded->cpu->load_state(record.data(), record.size()));
+    expect_banks(*loaded, "state record");
+
+    std::vector<unsigned char> const snapshot = nes->take_snapshot(nullptr, false);
+    auto restored = mapper_test::console(home, image);
+    ASSERT_EQ(restored->restore_snapshot(snapshot.data(), snapshot.size()),
+              NESUnit::SnapshotVerdict::restored);
+    expect_banks(*restored, "snapshot");
+}
+
+constexpr int32_t LOWER = NES::MIRROR_SINGLE_SCREEN, UPPER = NES::MIRROR_SINGLE_SCREEN_UPPER;
+
+// With bus conflicts the latch takes the written value AND the ROM byte at the address;
+// a tagged unit's first byte is its number, so a write to unit u's start latches v & u.
+INSTANTIATE_TEST_SUITE_P(
+    Boards, LatchBoards,
+    testing::Values(
+        BoardCase{"axrom_power_on", 7, 256 * 1024, 0, 0, {}, {{0x8000, 0}}, {}, LOWER},
+        BoardCase{"axrom",
+                  7,
+                  256 * 1024,
+                  0,
+                  0,
+                  {{0x8000, 0x15}},
+                  {{0x8000, 5 * 32}, {0xFC00, 5 * 32 + 31}},
+                  {},
+                  UPPER},
+        BoardCase{"color_dreams",
+                  11,
+                  128 * 1024,
+                  64 * 1024,
+                  0,
+                  {{0x8000 + 19 * 1024, 0xF3}},
+                  {{0x8000, 3 * 32}},
+                  {{0x0000, 1 * 8}, {0x1C00, 1 * 8 + 7}}},
+        BoardCase{"color_dreams_conflict",
+                  11,
+                  128 * 1024,
+                  64 * 1024,
+                  0,
+                  {{0x8000 + 2 * 1024, 0xFF}},
+                  {{0x8000, 2 * 32}},
+                  {{0x0000, 0}}},
+        BoardCase{"gxrom",
+                  66,
+                  128 * 1024,
+                  32 * 1024,
+                  0,
+                  {{0x8000 + 17 * 1024, 0x33}},
+                  {{0x8000, 32}},
+                  {{0x0000, 8}}},
+        BoardCase{
+            "bnrom", 34, 128 * 1024, 8192, 0, {{0x8000 + 3 * 1024, 0x07}}, {{0x8000, 3 * 32}}, {}},
+        BoardCase{"nina_001",
+                  34,
+                  64 * 1024,
+                  64 * 1024,
+                  0,
+                  {{0x7FFD, 1}, {0x7FFE, 5}, {0x7FFF, 9}},
+                  {{0x8000, 32}},
+                  {{0x0000, 20}, {0x1000, 36}}},
+        BoardCase{"nina_by_submapper", 34, 64 * 1024, 8192, 1, {{0x7FFD, 1}}, {{0x8000, 32}}, {}},
+        BoardCase{"camerica",
+                  71,
+                  256 * 1024,
+                  0,
+                  0,
+                  {{0xC000, 0x0B}, {0x8000, 0x10}},
+                  {{0x8000, 11 * 16}, {0xC000, 15 * 16}},
+                  {},
+                  NES::MIRROR_HORIZONTAL},
+        BoardCase{"camerica_bf9097",
+                  71,
+                  128 * 1024,
+                  0,
+                  0,
+                  {{0x9000, 0x10}},
+                  {{0xC000, 7 * 16}},
+                  {},
+                  UPPER},
+        BoardCase{"camerica_submapper_1", 71, 128 * 1024, 0, 1, {{0x8000, 0x00}}, {}, {}, LOWER}),
+    [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
+
+} // namespace
