@@ -11,6 +11,7 @@
 #include "cartridge/mappers/gxrom.hpp"
 #include "cartridge/mappers/mmc1.hpp"
 #include "cartridge/mappers/mmc3.hpp"
+#include "cartridge/mappers/namco108.hpp"
 #include "cartridge/mappers/nrom.hpp"
 #include "cartridge/mappers/ntdec2722.hpp"
 #include "cartridge/mappers/uxrom.hpp"
@@ -32,6 +33,7 @@ std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts) {
                                            (facts.submapper != 2 && facts.chr_size > 0x2000));
     case 66: return std::make_unique<GxROM>();
     case 71: return std::make_unique<Camerica>(facts.submapper == 1);
+    case 206: return std::make_unique<Namco108>();
     case 40: return std::make_unique<NTDEC2722>();
     default: progress("UNRECOGNIZED MAPPER!\n"); return std::make_unique<DEFAULT_MAPPER>(number);
     }

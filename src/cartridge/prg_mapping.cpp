@@ -35,6 +35,7 @@ void ROM::map_prg(signed char* cpu_memory, int prg_bank) {
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
         break;
     case 4:
+    case 206:
         // $8000-$BFFF stays empty until the game selects its banks.
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
         break;

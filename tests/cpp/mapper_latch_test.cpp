@@ -1,5 +1,5 @@
-// The discrete-logic boards: AxROM, Color Dreams, BNROM and NINA-001, GxROM and
-// Camerica, on tagged cartridges whose every 1 KiB unit carries its own number. Each
+// The simpler boards: AxROM, Color Dreams, BNROM and NINA-001, GxROM, Camerica and
+// Namco 108, on tagged cartridges whose every 1 KiB unit carries its own number. Each
 // case writes the board's registers and reads which units the CPU and the PPU then see,
 // and the mirroring; a save-state record and a snapshot bring the same back on a fresh
 // console.
@@ -132,7 +132,26 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0xC000, 7 * 16}},
                   {},
                   UPPER},
-        BoardCase{"camerica_submapper_1", 71, 128 * 1024, 0, 1, {{0x8000, 0x00}}, {}, {}, LOWER}),
+        BoardCase{"camerica_submapper_1", 71, 128 * 1024, 0, 1, {{0x8000, 0x00}}, {}, {}, LOWER},
+        // R6 = 5 and R7 = 9 (the second at a mirror, $9FFE/$9FFF); R0 = 7 (low bit
+        // dropped), R5 = 33; $C000 and $E000 keep the last two 8 KiB.
+        BoardCase{"namco108",
+                  206,
+                  128 * 1024,
+                  64 * 1024,
+                  0,
+                  {{0x8000, 6},
+                   {0x8001, 5},
+                   {0x9FFE, 7},
+                   {0x9FFF, 9},
+                   {0x8000, 0},
+                   {0x8001, 7},
+                   {0x8000, 5},
+                   {0x8001, 33},
+                   {0xA000, 0xFF}},
+                  {{0x8000, 40}, {0xA000, 72}, {0xC000, 112}, {0xE000, 120}},
+                  {{0x0000, 6}, {0x0400, 7}, {0x1C00, 33}},
+                  NES::MIRROR_HORIZONTAL}),
     [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
 
 } // namespace
