@@ -182,13 +182,11 @@ public:
     // to date from then on, at the same address for the PPU's lifetime: every vertical
     // blank overwrites it whole.
     uint8_t* rgb_picture();
-    // The RGB form of a picture given as palette values and emphasis bits (null: none),
-    // PIXELS each, into FRAME_BYTES at `rgb`.
-    static void paint(uint8_t const* values, uint8_t const* tints, uint8_t* rgb);
+    // The RGB form of the first `pixels` pixels of a picture given as palette values and
+    // emphasis bits (null: none), into 3 x `pixels` bytes at `rgb`.
+    static void paint(uint8_t const* values, uint8_t const* tints, uint8_t* rgb,
+                      int pixels = PIXELS);
     void share_finished_picture(PPU const& from);
-    // After the pictures' palette values were replaced (a restored snapshot): their RGB
-    // forms, if made, are made again. Called with frame_mutex held.
-    void repaint_pictures();
 
     void loadRom(ROM* rom);
     // The reset line: PPUCTRL, PPUMASK, the scroll latches and the read buffer cleared.

@@ -51,16 +51,17 @@ struct RgbWords {
 
 } // namespace
 
-void PPU::paint(uint8_t const* values, uint8_t const* tints, uint8_t* rgb) {
+void PPU::paint(uint8_t const* values, uint8_t const* tints, uint8_t* rgb, int pixels) {
+    if (pixels <= 0) return;
     if (tints) {
-        for (int p = 0; p < PIXELS; ++p)
+        for (int p = 0; p < pixels; ++p)
             std::memcpy(rgb + 3 * p, emphasised_rgb(values[p], tints[p]), 3);
         return;
     }
     static RgbWords const rgb_words;
-    for (int p = 0; p < PIXELS - 1; ++p)
+    for (int p = 0; p < pixels - 1; ++p)
         std::memcpy(rgb + 3 * p, &rgb_words.word[values[p] & 0x3F], 4);
-    std::memcpy(rgb + 3 * (PIXELS - 1), NTSC_TO_RGB + 3 * (values[PIXELS - 1] & 0x3F), 3);
+    std::memcpy(rgb + 3 * (pixels - 1), NTSC_TO_RGB + 3 * (values[pixels - 1] & 0x3F), 3);
 }
 
 // A reader may ask from any thread, also while the console steps: the finished form is
@@ -73,11 +74,6 @@ uint8_t* PPU::rgb_picture() {
         paint(finished_values(), finished_tints(), rgb.get());
     }
     return rgb.get();
-}
-
-void PPU::repaint_pictures() {
-    if (rgb) paint(finished_values(), finished_tints(), rgb.get());
-    if (work_rgb) paint(color_index, emphasis.get(), work_rgb.get());
 }
 
 void PPU::publish_frame() {

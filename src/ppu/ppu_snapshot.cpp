@@ -12,12 +12,10 @@
 // more than a byte.
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 
 #include "cartridge/rom.hpp"
 #include "persistence/snapshot.hpp"
-#include "ppu/palette.hpp"
 #include "ppu/ppu.hpp"
 
 namespace NES {
@@ -138,10 +136,7 @@ void PPU::snapshot_pictures(Snapshot& s, int rows) {
     s.bytes(color_index, drawn);
     // Emphasis is mostly off: its planes go in by non-zero pages (a row is a page).
     if (hardware) s.sparse(emphasis.get(), drawn);
-    if (s.loading() && work_rgb)
-        for (size_t p = 0; p < drawn; ++p)
-            std::memcpy(work_rgb.get() + 3 * p,
-                        emphasised_rgb(color_index[p], emphasis ? emphasis[p] : 0), 3);
+    if (s.loading() && work_rgb) paint(color_index, emphasis.get(), work_rgb.get(), int(drawn));
     if (!s.picture) return;
     // A reader on another thread may be making the RGB form under this lock.
     std::lock_guard<std::mutex> lock(frame_mutex);
