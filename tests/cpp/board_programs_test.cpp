@@ -1,0 +1,60 @@
+// The cartridge boards as 6502 programs see them (tests/asm/board_*.s): each program
+// switches every bank size and mode its board has, checks what the CPU and the PPU then
+// show, and reports through CPU RAM:
+//   $02FF  $A5 once the program has finished
+//   $02FE  0 when every check passed, else the number of the first check that failed
+//   $02FC  (16 bits, little-endian) a figure the program measured, for boards whose
+//          IRQ timing the test checks to the cycle in the hardware mode
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "test_support.hpp"
+
+namespace {
+
+constexpr uint16_t ALL_DONE = 0x02FF;
+constexpr uint16_t FIRST_FAILURE = 0x02FE;
+constexpr uint16_t MEASURED = 0x02FC;
+constexpr int NO_FIGURE = -1;
+
+struct BoardProgram {
+    char const* name; // tests/asm/<name>.s
+    NES::Accuracy accuracy;
+    int measured = NO_FIGURE; // the figure at $02FC this mode must show
+};
+
+std::string program_name(testing::TestParamInfo<BoardProgram> const& info) {
+    return std::string(info.param.name) +
+           (info.param.accuracy == NES::Accuracy::hardware ? "_hardware" : "_fast");
+}
+
+class BoardPrograms : public testing::TestWithParam<BoardProgram> {};
+
+TEST_P(BoardPrograms, PassEveryCheck) {
+    BoardProgram const& program = GetParam();
+    test::TempHome home;
+    std::string const path = std::string(VANDREL_ASM_ROMS) + "/" + program.name + ".nes";
+    if (!std::filesystem::exists(path))
+        GTEST_SKIP() << "ca65/ld65 not installed: the 6502 test programs were not built";
+    NESUnit nes(path.c_str(), 1789773, program.accuracy);
+    auto byte_at = [&](uint16_t addr) { return uint8_t(nes.cpu->memory[addr]); };
+    while (byte_at(ALL_DONE) != 0xA5 && nes.frame_count() < 120)
+        nes.runFrame();
+    ASSERT_EQ(byte_at(ALL_DONE), 0xA5) << "the program did not finish";
+    EXPECT_EQ(byte_at(FIRST_FAILURE), 0) << "first failing check";
+    if (program.measured != NO_FIGURE)
+        EXPECT_EQ(byte_at(MEASURED) | byte_at(MEASURED + 1) << 8, program.measured);
+}
+
+using NES::Accuracy;
+
+INSTANTIATE_TEST_SUITE_P(Boards, BoardPrograms,
+                         testing::Values(
+                             // one entry per program and mode
+                             BoardProgram{"board_axrom", Accuracy::fast},
+                             BoardProgram{"board_axrom", Accuracy::hardware}),
+                         program_name);
+
+} // namespace
