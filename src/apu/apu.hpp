@@ -26,7 +26,6 @@
 namespace NES {
 
 class CPU;
-class Snapshot;
 
 // Envelope unit of pulse 1, pulse 2 and noise. Its register byte ($4000, $4004, $400C):
 // bit 5 loop (and length halt), bit 4 constant volume, bits 0-3 volume or period.
@@ -191,7 +190,7 @@ public:
     // sequence back to its start, the DMC's output level down to its lowest bit.
     void press_reset();
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
-    void snapshot(Snapshot& s);
+    template <class Pass> void snapshot(Pass& s);
     void cycle();
     // Steps until the APU has caught up with `cpu_cycles` CPU cycles (one step per two);
     // exactly what as many cycle() calls would do.
@@ -311,7 +310,7 @@ private:
     // this one), UINT64_MAX when none is coming; it may err early, never late.
     uint64_t steps_to_dmc_request() const;
     void write_status_exactly(uint8_t value, int64_t cycle);
-    void snapshot_exact_timing(Snapshot& s, uint64_t steps);
+    template <class Pass> void snapshot_exact_timing(Pass& s, uint64_t steps);
     void take_sample();
     void publish();
 

@@ -65,7 +65,7 @@ bool sequencer_consistent(int64_t offset, int32_t period, int32_t value) {
 
 } // namespace
 
-void APU::snapshot(Snapshot& s) {
+template <class Pass> void APU::snapshot(Pass& s) {
     uint64_t const steps = s.field(cycles);
     s.clocks.apu_steps = steps;
     // A $4017 write sets it to the step before the current one.
@@ -133,7 +133,7 @@ void APU::snapshot(Snapshot& s) {
 // Hardware mode's frame counter: its sequence began at or before the last event
 // processed and no longer ago than its longest period, and a pending $4017 write lands
 // within a few cycles.
-void APU::snapshot_exact_timing(Snapshot& s, uint64_t steps) {
+template <class Pass> void APU::snapshot_exact_timing(Pass& s, uint64_t steps) {
     int64_t const clock = s.field(exact_clock);
     s.require(clock >= 0 && (clock + 1) / 2 <= int64_t(steps) + 1);
     int64_t const origin = s.field(frame_origin);
@@ -151,5 +151,11 @@ void APU::snapshot_exact_timing(Snapshot& s, uint64_t steps) {
     for (uint8_t const count : s.elements(length_before_half))
         s.require(count <= LONGEST_LENGTH);
 }
+
+// The passes the console runs: its own, fixed when compiled, and the general one.
+template void APU::snapshot(Snapshot&);
+template void APU::snapshot(SavingPass&);
+template void APU::snapshot(CheckingPass&);
+template void APU::snapshot(LoadingPass&);
 
 } // namespace NES

@@ -66,7 +66,7 @@ void RomWindows::exchanged(signed char const* a, signed char const* b, int lengt
         copied(p, 0, length, 0);
 }
 
-void RomWindows::snapshot(Snapshot& s, unsigned char const* rom, int units) {
+template <class Pass> void RomWindows::snapshot(Pass& s, unsigned char const* rom, int units) {
     for (int w = 0; w < count; ++w) {
         int32_t held = unit[w];
         int32_t const saved = s.bounded(held, BLANK, int32_t(units) - 1);
@@ -80,5 +80,11 @@ void RomWindows::snapshot(Snapshot& s, unsigned char const* rom, int units) {
         unit[w] = saved;
     }
 }
+
+// The passes the console runs: its own, fixed when compiled, and the general one.
+template void RomWindows::snapshot(Snapshot&, unsigned char const*, int);
+template void RomWindows::snapshot(SavingPass&, unsigned char const*, int);
+template void RomWindows::snapshot(CheckingPass&, unsigned char const*, int);
+template void RomWindows::snapshot(LoadingPass&, unsigned char const*, int);
 
 } // namespace NES

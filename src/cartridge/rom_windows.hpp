@@ -15,8 +15,6 @@
 
 namespace NES {
 
-class Snapshot;
-
 struct RomWindows {
     static constexpr int32_t NOT_ROM = -1;
     static constexpr int32_t BLANK = -2;
@@ -45,7 +43,7 @@ struct RomWindows {
     // windows. On load, a window is copied from `rom` (`units` KiB), or cleared, only
     // when it holds another unit than the one saved, so a restore that changes no bank
     // copies nothing.
-    void snapshot(Snapshot& s, unsigned char const* rom, int units);
+    template <class Pass> void snapshot(Pass& s, unsigned char const* rom, int units);
 
 private:
     int window_of(signed char const* p) const;

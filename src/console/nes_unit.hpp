@@ -222,7 +222,7 @@ public:
     bool save_battery();
 
 private:
-    void visit_chips(NES::Snapshot& s);
+    template <class Pass> void visit_chips(Pass& s);
     // The magic, the format version, the parts and the cartridge identity.
     void write_header(unsigned char* out, bool picture) const;
     std::string built_from;

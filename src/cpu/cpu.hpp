@@ -25,7 +25,6 @@ namespace NES {
 class PPU;
 class APU;
 class ROM;
-class Snapshot;
 enum class Mode : uint8_t;     // opcode_grid.hpp
 enum class Mnemonic : uint8_t; // opcode_grid.hpp
 
@@ -145,7 +144,7 @@ public:
     bool save_state(FILE* f);
     bool load_state(FILE* f);
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
-    void snapshot(Snapshot& s);
+    template <class Pass> void snapshot(Pass& s);
 
     // Hardware mode (cycle_bus.cpp, cycle_step.cpp): every cycle is one bus access at its
     // own cycle. The PPU is brought to the exact dot of every access it could answer, and

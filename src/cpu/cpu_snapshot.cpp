@@ -20,7 +20,7 @@ constexpr int64_t DMC_HALT_LEAD_MAX = 8;
 
 } // namespace
 
-void CPU::snapshot(Snapshot& s) {
+template <class Pass> void CPU::snapshot(Pass& s) {
     // The run thread divides by the clock speed: a console is never built with less than 1 Hz.
     s.clocks.clock_speed = s.bounded(clock_speed, 1, INT32_MAX);
     s.field(A);
@@ -65,5 +65,11 @@ void CPU::snapshot(Snapshot& s) {
         s.field(apu_irq);
     }
 }
+
+// The passes the console runs: its own, fixed when compiled, and the general one.
+template void CPU::snapshot(Snapshot&);
+template void CPU::snapshot(SavingPass&);
+template void CPU::snapshot(CheckingPass&);
+template void CPU::snapshot(LoadingPass&);
 
 } // namespace NES

@@ -158,7 +158,7 @@ void append(std::vector<unsigned char>& out, void const* data, size_t size) {
 
 } // namespace
 
-void NESUnit::visit_chips(NES::Snapshot& s) {
+template <class Pass> void NESUnit::visit_chips(Pass& s) {
     if (mode == NES::Accuracy::hardware) s.clocks.ppu_lead = NES::CPU::PPU_LEAD_DOTS;
     cpu->snapshot(s);
     ppu->snapshot(s);
@@ -202,7 +202,7 @@ size_t NESUnit::write_snapshot(unsigned char* out, size_t capacity, bool picture
     if (capacity < HEADER_SIZE + CHECK_SIZE) return 0;
     CallerClaim const claim(*this, "snapshot", Reentry::share);
     write_header(out, picture);
-    NES::Snapshot s(out + HEADER_SIZE, capacity - HEADER_SIZE - CHECK_SIZE);
+    NES::SavingPass s(out + HEADER_SIZE, capacity - HEADER_SIZE - CHECK_SIZE);
     s.picture = picture;
     visit_chips(s);
     if (!s.usable()) return 0;
@@ -237,8 +237,7 @@ void NESUnit::seal_snapshot(std::vector<unsigned char>& snapshot) {
 
 void NESUnit::load_trusted_snapshot(unsigned char const* data, size_t size) {
     CallerClaim const claim(*this, "restoreSnapshot", Reentry::share);
-    NES::Snapshot loading(NES::Snapshot::Mode::load, data + HEADER_SIZE,
-                          size - HEADER_SIZE - CHECK_SIZE);
+    NES::LoadingPass loading(data + HEADER_SIZE, size - HEADER_SIZE - CHECK_SIZE);
     loading.picture = read_u32(data + PARTS_AT) & WITH_PICTURE;
     visit_chips(loading);
 }
@@ -259,11 +258,11 @@ NESUnit::SnapshotVerdict NESUnit::restore_snapshot(unsigned char const* data, si
     if ((parts & ~WITH_PICTURE) != 0) return SnapshotVerdict::damaged;
     unsigned char const* fields = data + HEADER_SIZE;
     size_t const fields_size = size - HEADER_SIZE - CHECK_SIZE;
-    NES::Snapshot checking(NES::Snapshot::Mode::check, fields, fields_size);
+    NES::CheckingPass checking(fields, fields_size);
     checking.picture = parts & WITH_PICTURE;
     visit_chips(checking);
     if (!checking.usable()) return SnapshotVerdict::damaged;
-    NES::Snapshot loading(NES::Snapshot::Mode::load, fields, fields_size);
+    NES::LoadingPass loading(fields, fields_size);
     loading.picture = checking.picture;
     visit_chips(loading);
     return SnapshotVerdict::restored;

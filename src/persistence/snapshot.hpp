@@ -4,8 +4,9 @@
 // from the one that saved it). Console copies, pickles and the batch stepper's resets
 // restore snapshots, and a restored console continues exactly as the original would.
 //
-// Every chip lists its fields once, in one function that serves all three directions:
-// writing them out, checking a snapshot before anything changes, and loading it. The
+// Every chip lists its fields once, in one function template that serves all three
+// directions: writing them out, checking a snapshot before anything changes, and loading
+// it (through Snapshot, or through a SnapshotPass whose direction is fixed). The
 // layout is the fields in that order, raw, in the host's byte order. A snapshot holds
 // only what the console needs to go on: memory that is mostly zero goes in by 256-byte
 // pages (`sparse`), what the cartridge's ROM holds is named by bank instead of copied,
@@ -76,48 +77,19 @@ public:
     // A scalar field; returns its value as saved or as read. A bool is one byte, and any
     // byte but 0 or 1 is refused: it would be no bool at all, and would save back
     // differently.
-    template <typename T> T field(T& value) {
-        static_assert(std::is_arithmetic_v<T>);
-        T plain = value;
-        if (mode == Mode::save) {
-            put(&plain, sizeof plain);
-        } else if constexpr (std::is_same_v<T, bool>) {
-            uint8_t byte = 0;
-            take(&byte, 1);
-            if (byte > 1) failed = true;
-            plain = byte == 1;
-        } else {
-            take(&plain, sizeof plain);
-        }
-        if (mode == Mode::load) value = plain;
-        return plain;
-    }
-
-    template <typename T> T field(std::atomic<T>& value) {
-        T plain = value.load();
-        plain = field(plain);
-        if (mode == Mode::load) value.store(plain);
-        return plain;
-    }
+    template <typename T> T field(T& value) { return field_in(mode, value); }
+    template <typename T> T field(std::atomic<T>& value) { return atomic_in(mode, value); }
 
     // An array of raw bytes or numbers, any value of which is a state (memory, pictures,
     // sample buffers); arrays of bools are read flag by flag.
-    template <typename T, size_t N> void field(T (&values)[N]) {
-        static_assert(std::is_arithmetic_v<T>);
-        if constexpr (std::is_same_v<T, bool>) {
-            for (bool& value : values)
-                field(value);
-        } else {
-            raw(values, sizeof values);
-        }
-    }
+    template <typename T, size_t N> void field(T (&values)[N]) { array_in(mode, values); }
     template <typename T, size_t N> void field(std::array<T, N>& values) {
         static_assert(std::is_trivially_copyable_v<T> && !std::is_same_v<T, bool>);
-        raw(values.data(), sizeof values);
+        raw_in(mode, values.data(), sizeof values);
     }
 
     // `size` bytes at `data`, any value of which is a state.
-    void bytes(void* data, size_t size) { raw(data, size); }
+    void bytes(void* data, size_t size) { raw_in(mode, data, size); }
 
     // `size` bytes at `data` (a multiple of PAGE), any value of which is a state, most of
     // them usually zero: per group of up to 64 pages, a bit per page (in as many bytes as
@@ -129,31 +101,87 @@ public:
     // A small array whose elements the chip checks against other fields: returns them as
     // saved or as read.
     template <typename T, size_t N> std::array<T, N> elements(T (&values)[N]) {
-        std::array<T, N> plain;
-        for (size_t i = 0; i < N; ++i)
-            plain[i] = field(values[i]);
-        return plain;
+        return elements_in(mode, values);
     }
 
     // A field that indexes a table, shifts a value or counts: a snapshot holding it
     // outside [low, high] is refused.
     template <typename T> T bounded(T& value, T low, T high) {
-        T const plain = field(value);
-        require(plain >= low && plain <= high);
-        return plain;
+        return bounded_in(mode, value, low, high);
     }
 
     // A condition the fields read so far must meet together; a snapshot that fails it
     // is refused. Saving checks nothing: a live console meets every condition.
-    void require(bool holds) {
-        if (!holds && mode != Mode::save) failed = true;
-    }
+    void require(bool holds) { require_in(mode, holds); }
 
     // True when every field was read from inside the snapshot, every condition held, and
     // the snapshot held nothing more.
     bool usable() const { return !failed && (mode == Mode::save || position == in_size); }
     // The bytes written (or counted) so far.
     size_t written() const { return position; }
+
+protected:
+    // The bodies of the fields, for a direction given as an argument: the passes whose
+    // direction is fixed when compiled (SnapshotPass) pass it as a constant, and the
+    // always-inlined bodies then fold to the one direction's few instructions.
+    template <typename T> [[gnu::always_inline]] T field_in(Mode m, T& value) {
+        static_assert(std::is_arithmetic_v<T>);
+        T plain = value;
+        if (m == Mode::save) {
+            put(&plain, sizeof plain);
+        } else if constexpr (std::is_same_v<T, bool>) {
+            uint8_t byte = 0;
+            take(&byte, 1);
+            if (byte > 1) failed = true;
+            plain = byte == 1;
+        } else {
+            take(&plain, sizeof plain);
+        }
+        if (m == Mode::load) value = plain;
+        return plain;
+    }
+
+    template <typename T> [[gnu::always_inline]] T atomic_in(Mode m, std::atomic<T>& value) {
+        T plain = value.load();
+        plain = field_in(m, plain);
+        if (m == Mode::load) value.store(plain);
+        return plain;
+    }
+
+    template <typename T, size_t N> [[gnu::always_inline]] void array_in(Mode m, T (&values)[N]) {
+        static_assert(std::is_arithmetic_v<T>);
+        if constexpr (std::is_same_v<T, bool>) {
+            for (bool& value : values)
+                field_in(m, value);
+        } else {
+            raw_in(m, values, sizeof values);
+        }
+    }
+
+    template <typename T, size_t N>
+    [[gnu::always_inline]] std::array<T, N> elements_in(Mode m, T (&values)[N]) {
+        std::array<T, N> plain;
+        for (size_t i = 0; i < N; ++i)
+            plain[i] = field_in(m, values[i]);
+        return plain;
+    }
+
+    template <typename T> [[gnu::always_inline]] T bounded_in(Mode m, T& value, T low, T high) {
+        T const plain = field_in(m, value);
+        require_in(m, plain >= low && plain <= high);
+        return plain;
+    }
+
+    [[gnu::always_inline]] void require_in(Mode m, bool holds) {
+        if (!holds && m != Mode::save) failed = true;
+    }
+
+    [[gnu::always_inline]] void raw_in(Mode m, void* values, size_t size) {
+        if (m == Mode::save)
+            put(values, size);
+        else
+            take(m == Mode::load ? values : nullptr, size);
+    }
 
 private:
     // Bit i set when page i of the `pages` (at most 64) at `data` holds a non-zero byte.
@@ -180,13 +208,6 @@ private:
         out->insert(out->end(), bytes, bytes + size);
     }
 
-    void raw(void* values, size_t size) {
-        if (mode == Mode::save)
-            put(values, size);
-        else
-            take(mode == Mode::load ? values : nullptr, size);
-    }
-
     // Copies the next `size` bytes to `to`, or only passes over them when it is null.
     [[gnu::always_inline]] void take(void* to, size_t size) {
         if (failed || in_size - position < size) {
@@ -206,5 +227,44 @@ private:
     size_t position = 0;
     bool failed = false;
 };
+
+// A snapshot pass whose direction is fixed when compiled: the console's own saves,
+// checks and loads, which run thousands of times a second for programs that search.
+// The chips' field lists are templates over the pass, so each direction compiles to
+// straight-line code without a test of the direction per field; the fields, their
+// order and their checks are the same as through Snapshot, which serves the rarer forms
+// (counting, writing into a vector with a layout) and the boards' registers.
+template <Snapshot::Mode M> class SnapshotPass final : public Snapshot {
+public:
+    // Saving: into the `capacity` bytes at `to`.
+    SnapshotPass(unsigned char* to, size_t capacity)
+        requires(M == Mode::save)
+        : Snapshot(to, capacity) {}
+    // Checking or loading the `size` bytes at `data`.
+    SnapshotPass(unsigned char const* data, size_t size)
+        requires(M != Mode::save)
+        : Snapshot(M, data, size) {}
+
+    bool loading() const { return M == Mode::load; }
+    template <typename T> T field(T& value) { return field_in(M, value); }
+    template <typename T> T field(std::atomic<T>& value) { return atomic_in(M, value); }
+    template <typename T, size_t N> void field(T (&values)[N]) { array_in(M, values); }
+    template <typename T, size_t N> void field(std::array<T, N>& values) {
+        static_assert(std::is_trivially_copyable_v<T> && !std::is_same_v<T, bool>);
+        raw_in(M, values.data(), sizeof values);
+    }
+    void bytes(void* data, size_t size) { raw_in(M, data, size); }
+    template <typename T, size_t N> std::array<T, N> elements(T (&values)[N]) {
+        return elements_in(M, values);
+    }
+    template <typename T> T bounded(T& value, T low, T high) {
+        return bounded_in(M, value, low, high);
+    }
+    void require(bool holds) { require_in(M, holds); }
+};
+
+using SavingPass = SnapshotPass<Snapshot::Mode::save>;
+using CheckingPass = SnapshotPass<Snapshot::Mode::check>;
+using LoadingPass = SnapshotPass<Snapshot::Mode::load>;
 
 } // namespace NES

@@ -24,7 +24,6 @@ constexpr int FRAME_BYTES = PIXELS * 3; // RGB, row-major
 class CPU;
 class ROM;
 class Mapper;
-class Snapshot;
 
 class PPU : public RecycledStorage<PPU> {
 public:
@@ -197,8 +196,8 @@ public:
     uint8_t read_register_exactly(uint16_t addr, uint8_t bus);
     void write_register_exactly(uint16_t addr, signed char& value);
     // Every field of the state in a console snapshot (persistence/snapshot.hpp).
-    void snapshot(Snapshot& s);
-    void snapshot_pictures(Snapshot& s, int rows);
+    template <class Pass> void snapshot(Pass& s);
+    template <class Pass> void snapshot_pictures(Pass& s, int rows);
     uint8_t read(int16_t addr);
     void write(int16_t addr, signed char value);
     int16_t map_memory(int16_t& addr) const;

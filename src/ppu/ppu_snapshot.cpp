@@ -57,7 +57,7 @@ int rows_drawn(int32_t line, int32_t dot) {
 
 } // namespace
 
-void PPU::snapshot(Snapshot& s) {
+template <class Pass> void PPU::snapshot(Pass& s) {
     s.clocks.ppu_dots = s.field(dot_count);
     s.field(frame_count);
     rom->chr_windows.snapshot(s, rom->chr.data(), rom->chr_size / 1024);
@@ -131,7 +131,7 @@ void PPU::snapshot(Snapshot& s) {
     }
 }
 
-void PPU::snapshot_pictures(Snapshot& s, int rows) {
+template <class Pass> void PPU::snapshot_pictures(Pass& s, int rows) {
     size_t const drawn = size_t(rows) * SCREEN_WIDTH;
     s.bytes(color_index, drawn);
     // Emphasis is mostly off: its planes go in by non-zero pages (a row is a page).
@@ -146,5 +146,11 @@ void PPU::snapshot_pictures(Snapshot& s, int rows) {
     if (hardware) s.sparse(picture.tints.get(), PIXELS);
     if (s.loading() && rgb) paint(picture.values, picture.tints.get(), rgb.get());
 }
+
+// The passes the console runs: its own, fixed when compiled, and the general one.
+template void PPU::snapshot(Snapshot&);
+template void PPU::snapshot(SavingPass&);
+template void PPU::snapshot(CheckingPass&);
+template void PPU::snapshot(LoadingPass&);
 
 } // namespace NES

@@ -57,6 +57,10 @@ TEST_P(SnapshotPrograms, ARestoredConsoleContinuesExactlyAsTheOriginal) {
     for (int i = 0; i < 5000; ++i) // stop mid-frame, mid-scanline
         original.single_cycle();
     std::vector<unsigned char> const snapshot = original.take_snapshot();
+    // The console's own pass, compiled for saving alone, writes the same bytes.
+    std::vector<unsigned char> written(snapshot.size());
+    ASSERT_EQ(original.write_snapshot(written.data(), written.size(), true), snapshot.size());
+    EXPECT_EQ(written, snapshot);
 
     std::vector<unsigned char> const image = original.rom->image();
     NESUnit twin(path, image.data(), image.size(), 1789773);
