@@ -192,22 +192,37 @@ PythonConsole::Holder console_from_state(py::tuple const& state) {
                          controllers, "NES pickle");
 }
 
+namespace {
+
 // What a pickle would rebuild, built at once: no tuple, no bytes objects, the cartridge
-// image taken from the shared copy, the snapshot from the scratch buffer. The controllers
-// are deep copies, as they would be through the pickle protocol.
-PythonConsole::Holder copy_console(PythonConsole& self, py::dict memo) {
+// image taken from the shared copy, the snapshot from the scratch buffer.
+PythonConsole::Holder copy_with_controllers(PythonConsole& self, py::tuple const& controllers) {
     bool const blank = self.blank_cartridge();
     std::span<unsigned char const> const image = self.rom->image_bytes();
     size_t size = 0;
     std::vector<unsigned char> const& snapshot = written_snapshot(self, true, size);
+    return build_console(blank, self.cartridge_name(), blank ? nullptr : image.data(),
+                         blank ? 0 : image.size(), int(self.cpu->clock_speed), self.getSaveDir(),
+                         snapshot.data(), size, self.colour_table, controllers, "NES copy");
+}
+
+} // namespace
+
+// The controllers are deep copies, as they would be through the pickle protocol.
+PythonConsole::Holder copy_console(PythonConsole& self, py::dict memo) {
     py::object const deepcopy = py::module_::import("copy").attr("deepcopy");
     py::object controllers[2];
     for (int port = 0; port < 2; ++port)
         controllers[port] = self.plugged[port] ? deepcopy(self.plugged[port], memo) : py::none();
-    return build_console(blank, self.cartridge_name(), blank ? nullptr : image.data(),
-                         blank ? 0 : image.size(), int(self.cpu->clock_speed), self.getSaveDir(),
-                         snapshot.data(), size, self.colour_table,
-                         py::make_tuple(controllers[0], controllers[1]), "NES copy");
+    return copy_with_controllers(self, py::make_tuple(controllers[0], controllers[1]));
+}
+
+// The controllers are shared, as copy.copy through the pickle protocol shares them.
+PythonConsole::Holder shallow_copy_console(PythonConsole& self) {
+    py::object controllers[2];
+    for (int port = 0; port < 2; ++port)
+        controllers[port] = self.plugged[port] ? self.plugged[port] : py::none();
+    return copy_with_controllers(self, py::make_tuple(controllers[0], controllers[1]));
 }
 
 } // namespace vandrel

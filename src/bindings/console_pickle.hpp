@@ -24,5 +24,7 @@ pybind11::tuple console_state(PythonConsole& self);
 PythonConsole::Holder console_from_state(pybind11::tuple const& state);
 // copy.deepcopy: the console a pickle round trip would give, built directly.
 PythonConsole::Holder copy_console(PythonConsole& self, pybind11::dict memo);
+// copy.copy: the same, built directly, with the controllers shared.
+PythonConsole::Holder shallow_copy_console(PythonConsole& self);
 
 } // namespace vandrel

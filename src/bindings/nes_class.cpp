@@ -258,6 +258,7 @@ void register_nes(py::module_& m) {
         .def("setSnapshot", &set_snapshot, docs::NES_SETSNAPSHOT, py::arg("data"))
         // Copies and pickles: a console of the same cartridge restored from a snapshot.
         .def(py::pickle(&console_state, &console_from_state))
+        .def("__copy__", &shallow_copy_console)
         .def("__deepcopy__", &copy_console, py::arg("memo"));
     refuse_second_init(nes, typeid(PythonConsole), "__init__");
     refuse_second_init(nes, typeid(PythonConsole), "__setstate__");
