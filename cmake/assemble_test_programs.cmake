@@ -13,6 +13,8 @@ function(assemble_test_programs out_dir result_var)
   set(roms)
   if(CA65 AND LD65)
     file(GLOB programs CONFIGURE_DEPENDS ${asm_dir}/*.s)
+    # Code that several programs share (.include) lies in .inc files.
+    file(GLOB shared_code CONFIGURE_DEPENDS ${asm_dir}/*.inc)
     foreach(source ${programs})
       get_filename_component(program ${source} NAME_WE)
       set(config ${asm_dir}/nrom.cfg)
@@ -24,7 +26,7 @@ function(assemble_test_programs out_dir result_var)
         COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
         COMMAND ${CA65} -I ${asm_dir} ${source} -o ${out_dir}/${program}.o
         COMMAND ${LD65} -C ${config} ${out_dir}/${program}.o -o ${out_dir}/${program}.nes
-        DEPENDS ${source} ${config}
+        DEPENDS ${source} ${config} ${shared_code}
         COMMENT "Assembling ${program}.s")
       list(APPEND roms ${out_dir}/${program}.nes)
     endforeach()

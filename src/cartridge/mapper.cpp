@@ -20,6 +20,7 @@ void Mapper::map_write(void**, signed char*, signed char*) {}
 void Mapper::map_read(void**, signed char*) {}
 void Mapper::clock(void**) {}
 void Mapper::a12_rose(void**, uint64_t, uint64_t) {}
+void Mapper::pattern_read(void**, uint16_t) {}
 uint64_t Mapper::quiet_dots(PPU const&) const {
     return UINT64_MAX;
 }

@@ -48,6 +48,13 @@ public:
     // `dot` (the PPU's dot count) after being low since dot `low_since`.
     virtual bool watches_a12() const { return false; }
     virtual void a12_rose(void** args, uint64_t dot, uint64_t low_since);
+    // For a board whose CHR banks follow what the PPU reads from the pattern tables (the
+    // latches of MMC2 and MMC4): the PPU, which asks once as the cartridge is attached,
+    // then tells it of each such read in the order the console makes them. `address`
+    // ($0000-$1FFF) is the second plane of a fetched tile row (the first plane lies 8
+    // bytes below and is no trigger on any board) or a $2007 read.
+    virtual bool watches_patterns() const { return false; }
+    virtual void pattern_read(void** args, uint16_t address);
     // The nametable arrangement at power-on, given the header's.
     virtual int32_t power_on_mirroring(int32_t header) const { return header; }
     // The board's registers at the start of a zeroed 256-byte save-state record.

@@ -10,7 +10,9 @@
 #include "cartridge/mappers/default_mapper.hpp"
 #include "cartridge/mappers/gxrom.hpp"
 #include "cartridge/mappers/mmc1.hpp"
+#include "cartridge/mappers/mmc2.hpp"
 #include "cartridge/mappers/mmc3.hpp"
+#include "cartridge/mappers/mmc4.hpp"
 #include "cartridge/mappers/namco108.hpp"
 #include "cartridge/mappers/nrom.hpp"
 #include "cartridge/mappers/ntdec2722.hpp"
@@ -27,6 +29,8 @@ std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts) {
     case 3: return std::make_unique<CNROM>();
     case 4: return std::make_unique<MMC3>();
     case 7: return std::make_unique<AxROM>();
+    case 9: return std::make_unique<MMC2>();
+    case 10: return std::make_unique<MMC4>();
     case 11: return std::make_unique<ColorDreams>();
     case 34:
         return std::make_unique<BnromNina>(facts.submapper == 1 ||

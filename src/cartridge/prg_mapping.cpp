@@ -26,6 +26,12 @@ void ROM::map_prg(signed char* cpu_memory, int prg_bank) {
         // One 32 KiB bank, the first until the game latches another.
         copy_prg(cpu_memory + 0x8000, 0, 0x8000);
         break;
+    case 9:
+        // The first 8 KiB bank, then the last three.
+        copy_prg(cpu_memory + 0x8000, 0, 0x2000);
+        copy_prg(cpu_memory + 0xA000, prg_size / 1024 - 24, 0x6000);
+        break;
+    case 10:
     case 71:
         copy_prg(cpu_memory + 0x8000, 0, 0x4000);
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);

@@ -129,6 +129,13 @@ public:
     // The board watches address line A12 (MMC3 in hardware mode): the PPU tells it of
     // every change of the line, at its dot (ppu_address_line.cpp).
     bool traces_a12 = false;
+    // The board follows the pattern reads (MMC2, MMC4): the renderer tells it of them in
+    // the console's order (ppu_pattern_latches.cpp), and draws each line's sprites from
+    // the planes it fetched for them at dot 257 of the line before, since a latch may
+    // switch banks between there and the drawing.
+    bool pattern_latches = false;
+    uint8_t sprite_pattern_lo[8] = {};
+    uint8_t sprite_pattern_hi[8] = {};
     // The console fetches each background tile 16 dots before it draws it, this renderer
     // as it draws it. Before a CPU write that could change a fetch (PPUCTRL, PPUADDR,
     // PPUDATA, a board's bank switch) lands in the middle of a rendered line, the tiles
@@ -271,8 +278,9 @@ private:
 
     // The renderer, dot by dot.
     void visible_dot();
-    // The background tile at v = `from`, for the renderer's fetch on dot count `at`.
-    void fetch_tile(uint16_t from, uint64_t at);
+    // The background tile at v = `from`, for the renderer's fetch on dot count `at`; false
+    // when the fetch pipeline had fetched it already.
+    bool fetch_tile(uint16_t from, uint64_t at);
     void count_sprite_columns();
     void clear_evaluation();
     void evaluation_step();
@@ -281,7 +289,8 @@ private:
     void reload_horizontal();
     void load_line_sprites();
     void draw_pixel();
-    int sprite_row_address(uint8_t const* sprite, uint8_t ctrl) const;
+    int sprite_row_address(uint8_t const* sprite, uint8_t ctrl, int line) const;
+    void sprite_row_planes(int slot, uint8_t ctrl, uint8_t& lo, uint8_t& hi) const;
     void publish_frame();
     // The RGB forms of the frame being drawn (the stepping thread's) and of the finished
     // one (guarded by frame_mutex). While the first exists, a pixel's RGB bytes are
@@ -303,6 +312,13 @@ private:
     bool a12_at(int line, int dot) const;
     void report_a12(bool high, uint64_t at_dot);
 
+    // The pattern reads a board with latches hears of (ppu_pattern_latches.cpp).
+    void tell_pattern_read(uint16_t address);
+    uint16_t background_row_address(uint16_t from);
+    void fetch_line_end_tiles();
+    void fetch_sprite_patterns();
+    void fetch_pre_render_tiles();
+
     // The renderer over spans of dots, for run_until (ppu_line_renderer.cpp).
     void run_dots(uint64_t target);
     bool spans_keep_board_clocks() const;
@@ -313,7 +329,8 @@ private:
     bool draw_span_sprites(int n, uint8_t* pixels) const;
     void advance_sprite_counters(int n);
     void evaluate_span(int first, int last);
-    template <bool FETCH_PIPELINE> void draw_span_background(int n, uint8_t* pixels);
+    template <bool FETCH_PIPELINE, bool PATTERN_LATCHES>
+    void draw_span_background(int n, uint8_t* pixels);
     void draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites);
     void combine_pixels(int from, int to, uint8_t const* background, uint8_t const* sprites);
     void find_sprite0_hit(int n, uint8_t const* background, uint8_t const* sprites);

@@ -101,6 +101,7 @@ uint8_t PPU::drive_latch_from_data() {
     } else {
         result = drive_latch(0xFF, read_buffer);
         read_buffer = read(int16_t(a));
+        if (pattern_latches && a < 0x2000) tell_pattern_read(a);
     }
     step_data_address();
     if (!rendering_line()) put_v_on_address_bus();

@@ -70,6 +70,8 @@ void PPU::freeze_fetches() {
         tile.pattern_lo = uint8_t(memory[tile.pattern_addr]);
         tile.pattern_hi = uint8_t(memory[tile.pattern_addr + 8]);
         tile.attribute = read(int16_t(tile.at_addr));
+        // The console fetched it before the write: a board with latches hears of it now.
+        if (pattern_latches) tell_pattern_read(uint16_t(tile.pattern_addr | 8));
     };
     int const until = dot + PIPELINE_DOTS; // tile starts before this dot are fetched
     if (scanline < 240) {

@@ -2,7 +2,9 @@
 // of cycle() calls and leaves exactly the state those calls would leave.
 //
 // Within one run_until call nothing outside the PPU changes: PPUCTRL and PPUMASK, video
-// memory, OAM, mirroring and the board stay as they were at the call. So
+// memory, OAM, mirroring and the board stay as they were at the call, but for the CHR
+// banks of a board whose latches follow the PPU's own reads (ppu_pattern_latches.cpp),
+// which switch only at tile starts and the end of a line. So
 // - dots that do nothing but count (the blank lines, the ends of visible lines) are
 //   skipped in one step;
 // - a run of visible dots 1-255 of one line is drawn with the line's sprites laid out
@@ -235,10 +237,14 @@ void PPU::draw_span(int n) {
     int const evaluation = first_evaluation_dot();
     if (rendering && last >= evaluation) evaluate_span(std::max(dot, evaluation), last);
     uint8_t background_pixels[SCREEN_WIDTH + 8]; // room for a run's full eight bytes
-    if (hardware)
-        draw_span_background<true>(n, background_pixels);
+    // A board with latches takes the pipeline's instance in both modes: the fast mode
+    // never has a prefetched tile, so that instance's tests find none there.
+    if (pattern_latches)
+        draw_span_background<true, true>(n, background_pixels);
+    else if (hardware)
+        draw_span_background<true, false>(n, background_pixels);
     else
-        draw_span_background<false>(n, background_pixels);
+        draw_span_background<false, false>(n, background_pixels);
     draw_span_pixels(n, background_pixels, any_sprite ? sprite_pixels : nullptr);
     advance_dots(uint64_t(n));
 }
@@ -256,9 +262,8 @@ bool PPU::draw_span_sprites(int n, uint8_t* pixels) const {
         if (run.empty()) continue;
         uint8_t const* s = line_sprites + i * 4;
         uint8_t const attr = s[2];
-        int const address = sprite_row_address(s, ctrl);
-        uint8_t const lo = uint8_t(memory[address]);
-        uint8_t const hi = uint8_t(memory[address | 8]);
+        uint8_t lo, hi;
+        sprite_row_planes(i, ctrl, lo, hi);
         uint8_t const tag = uint8_t(i << SPRITE_SLOT_SHIFT | (attr & 3) << SPRITE_PALETTE_SHIFT |
                                     ((attr & ATTR_BEHIND_BG) ? SPRITE_BEHIND : 0));
         // The column counts down from its value at the span start, one step earlier if
@@ -334,7 +339,15 @@ void PPU::evaluate_span(int first, int last) {
 // FETCH_PIPELINE is hardware mode's: a tile its fetch pipeline fetched before a CPU write
 // (ppu_fetch_pipeline.cpp) is taken as fetched then. The fast mode never has one, so its
 // instance leaves the test out of the per-tile fetch.
-template <bool FETCH_PIPELINE> void PPU::draw_span_background(int n, uint8_t* pixels) {
+//
+// PATTERN_LATCHES is for a board that follows the pattern reads: it hears of each tile
+// as the tile starts (visible_dot's order, ppu_pattern_latches.cpp), also when the tile
+// was fetched ahead before, unless the fetch pipeline fetched it, which told the board
+// then. A flip only copies banks into video memory, which the next fetch reads; the
+// tiles fetched before it keep their planes. No flip comes between a tile's fetch ahead
+// and its start, so the second fetch may still be skipped.
+template <bool FETCH_PIPELINE, bool PATTERN_LATCHES>
+void PPU::draw_span_background(int n, uint8_t* pixels) {
     int const first = dot;
     NametableFold const fold(mirroring);
     signed char const* const video = memory;
@@ -349,6 +362,7 @@ template <bool FETCH_PIPELINE> void PPU::draw_span_background(int n, uint8_t* pi
     int d = first;
     int32_t fetched_from = -1; // the address of the span's last fetch
     bool fetched_any = false;
+    // False when the tile came from the fetch pipeline.
     auto fetch = [&](uint16_t from, int start) {
         if (FETCH_PIPELINE && prefetched_count &&
             take_prefetched(dot_count + uint64_t(start - first))) {
@@ -362,9 +376,9 @@ template <bool FETCH_PIPELINE> void PPU::draw_span_background(int n, uint8_t* pi
             tile.palette = uint8_t(attribute_palette(uint8_t(frozen_attribute), nt_addr));
             fetched_from = from;
             fetched_any = false; // the fields hold this tile already
-            return;
+            return false;
         }
-        if (from == fetched_from) return;
+        if (from == fetched_from) return true;
         fetched_from = from;
         fetched_any = true;
         if (FETCH_PIPELINE) frozen_attribute = -1;
@@ -376,10 +390,11 @@ template <bool FETCH_PIPELINE> void PPU::draw_span_background(int n, uint8_t* pi
         tile.pattern_lo = uint8_t(video[tile.pattern_addr]);
         tile.pattern_hi = uint8_t(video[tile.pattern_addr + 8]);
         tile.palette = uint8_t(attribute_palette(uint8_t(video[fold(tile.at_addr)]), tile.nt_addr));
+        return true;
     };
     while (d < first + n) {
         if (rendering && ((d - 1) & 7) == 0) {
-            fetch(v, d);
+            if (fetch(v, d) && PATTERN_LATCHES) tell_pattern_read(tile.pattern_addr | 8);
             fine = x & 7;
         }
         int run = std::min(first + n - d, 8 - fine);

@@ -39,6 +39,7 @@ void PPU::loadRom(ROM* cartridge) {
     rom = cartridge;
     mirroring = cartridge->mirroring;
     mapper = cartridge->mapper.get();
+    pattern_latches = mapper && mapper->watches_patterns();
     cartridge->chr_windows.attach(memory, 8);
     if (cartridge->chr_size < 1) {
         cartridge->chr_windows.forget(); // the PPU writes CHR RAM itself
@@ -111,6 +112,7 @@ uint8_t PPU::read_register(uint16_t addr) {
         if (a <= 0x3EFF) {
             result = read_buffer;
             read_buffer = read(a);
+            if (pattern_latches && a < 0x2000) tell_pattern_read(uint16_t(a));
         } else {
             result = read(a); // the palette answers at once
         }

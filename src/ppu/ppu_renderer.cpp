@@ -26,7 +26,10 @@ void PPU::cycle() {
     if (post_render) {
         vertical_blank_dot();
     } else if (dot == 0 || dot >= 257) {
-        if (dot == 257 && rendering) load_line_sprites();
+        if (dot == 257 && rendering) {
+            load_line_sprites();
+            if (pattern_latches) fetch_sprite_patterns();
+        }
         if (dot == 340 && scanline == 239) post_render = true;
     } else {
         visible_dot();
@@ -57,12 +60,16 @@ uint64_t PPU::next_event_dot() const {
 void PPU::visible_dot() {
     count_sprite_columns();
     if (((dot - 1) & 7) == 0 && rendering) {
-        fetch_tile(v, dot_count);
+        // A board with latches hears of a tile as it starts, not as it is fetched ahead.
+        if (fetch_tile(v, dot_count) && pattern_latches) tell_pattern_read(pattern_addr | 8);
         fine_pos = x & 7;
     }
     if (dot == 1 && (*ppumask & MASK_SPRITES)) clear_evaluation();
     if (dot >= first_evaluation_dot() && rendering) evaluation_step();
-    if (dot == 256 && rendering) v_vert();
+    if (dot == 256 && rendering) {
+        if (pattern_latches) fetch_line_end_tiles();
+        v_vert();
+    }
     draw_pixel();
     if (++fine_pos == 8) {
         // The fine X scroll carried into the next tile: fetch it ahead, leaving `v`.
@@ -72,8 +79,8 @@ void PPU::visible_dot() {
     if (rendering && (dot & 7) == 0 && dot < 256) v_horiz();
 }
 
-void PPU::fetch_tile(uint16_t from, uint64_t at) {
-    if (prefetched_count && take_prefetched(at)) return;
+bool PPU::fetch_tile(uint16_t from, uint64_t at) {
+    if (prefetched_count && take_prefetched(at)) return false;
     frozen_attribute = -1;
     nt_addr = uint16_t(0x2000 | (from & 0x0FFF));
     at_addr = uint16_t(0x23C0 | (from & 0x0C00) | ((from >> 4) & 0x38) | ((from >> 2) & 0x07));
@@ -82,6 +89,7 @@ void PPU::fetch_tile(uint16_t from, uint64_t at) {
         uint16_t(tile_index << 4 | ((*ppuctrl & CTRL_BG_TABLE) ? 0x1000 : 0) | ((v >> 12) & 7));
     pattern_lo = uint8_t(memory[pattern_addr]);
     pattern_hi = uint8_t(memory[pattern_addr + 8]);
+    return true;
 }
 
 // A sprite with X = n is drawn at pixel columns n to n + 7, starting at pattern bit 7.
@@ -179,10 +187,10 @@ void PPU::load_line_sprites() {
         sprite_columns[i] = 7;
 }
 
-// The pattern address of the current line's row of a sprite (Y + 1, tile, attributes,
-// X). 8x16 sprites take their table from tile bit 0 and stack two tiles; a vertical flip
-// counts the rows from the bottom.
-int PPU::sprite_row_address(uint8_t const* sprite, uint8_t ctrl) const {
+// The pattern address of a sprite's (Y + 1, tile, attributes, X) row on `line`. 8x16
+// sprites take their table from tile bit 0 and stack two tiles; a vertical flip counts
+// the rows from the bottom.
+int PPU::sprite_row_address(uint8_t const* sprite, uint8_t ctrl, int line) const {
     bool const tall = ctrl & CTRL_TALL_SPRITES;
     uint8_t tile = sprite[1];
     int table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
@@ -190,10 +198,23 @@ int PPU::sprite_row_address(uint8_t const* sprite, uint8_t ctrl) const {
         table = tile & 1;
         tile &= 0xFE;
     }
-    uint8_t row = uint8_t(scanline - sprite[0]);
-    if (sprite[2] & ATTR_FLIP_Y) row = uint8_t((tall ? 15 : 7) - (scanline - sprite[0]));
+    uint8_t row = uint8_t(line - sprite[0]);
+    if (sprite[2] & ATTR_FLIP_Y) row = uint8_t((tall ? 15 : 7) - (line - sprite[0]));
     tile = uint8_t(tile + (row >> 3));
     return tile << 4 | table << 12 | (row & 7);
+}
+
+// The two pattern planes of a slot's row on the current line. Without latches the banks
+// can change only by a CPU write, and the planes are read as the slot is drawn.
+void PPU::sprite_row_planes(int slot, uint8_t ctrl, uint8_t& lo, uint8_t& hi) const {
+    if (pattern_latches) {
+        lo = sprite_pattern_lo[slot];
+        hi = sprite_pattern_hi[slot];
+        return;
+    }
+    int const address = sprite_row_address(line_sprites + slot * 4, ctrl, scanline);
+    lo = uint8_t(memory[address]);
+    hi = uint8_t(memory[address | 8]);
 }
 
 void PPU::draw_pixel() {
@@ -213,10 +234,10 @@ void PPU::draw_pixel() {
         if (!(active_mask & (1 << i))) continue;
         uint8_t const* s = line_sprites + i * 4;
         uint8_t const attr = s[2];
-        int const address = sprite_row_address(s, ctrl);
+        uint8_t lo, hi;
+        sprite_row_planes(i, ctrl, lo, hi);
         int const bit = (attr & ATTR_FLIP_X) ? 7 - sprite_columns[i] : sprite_columns[i];
-        int const value = ((uint8_t(memory[address | 8]) >> bit) & 1) << 1 |
-                          ((uint8_t(memory[address]) >> bit) & 1);
+        int const value = ((hi >> bit) & 1) << 1 | ((lo >> bit) & 1);
         if (value) {
             sprite = value;
             sprite_slot = i;
@@ -255,6 +276,7 @@ void PPU::vertical_blank_dot() {
         *ppustatus = static_cast<signed char>(*ppustatus & 0x1F);
         vblank = false;
     } else if (scanline == 261 && dot == 257 && rendering) {
+        if (pattern_latches) fetch_pre_render_tiles();
         reload_horizontal();
     } else if (scanline == 261 && dot >= 280 && dot <= 304 && rendering) {
         v = uint16_t((v & 0x841F) | (t & 0x7BE0)); // fine Y, coarse Y, vertical nametable

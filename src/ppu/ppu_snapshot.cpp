@@ -108,6 +108,10 @@ template <class Pass> void PPU::snapshot(Pass& s) {
     }
     s.field(sprite0_next);
     s.field(sprite0_line);
+    if (pattern_latches) {
+        s.field(sprite_pattern_lo);
+        s.field(sprite_pattern_hi);
+    }
     snapshot_pictures(s, rows_drawn(line, next_dot));
     if (hardware) {
         s.field(io_latch);

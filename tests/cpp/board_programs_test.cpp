@@ -55,7 +55,11 @@ INSTANTIATE_TEST_SUITE_P(Boards, BoardPrograms,
                          testing::Values(
                              // one entry per program and mode
                              BoardProgram{"board_axrom", Accuracy::fast},
-                             BoardProgram{"board_axrom", Accuracy::hardware}),
+                             BoardProgram{"board_axrom", Accuracy::hardware},
+                             BoardProgram{"board_mmc2", Accuracy::fast},
+                             BoardProgram{"board_mmc2", Accuracy::hardware},
+                             BoardProgram{"board_mmc4", Accuracy::fast},
+                             BoardProgram{"board_mmc4", Accuracy::hardware}),
                          program_name);
 
 } // namespace

@@ -63,4 +63,12 @@ inline void poke(NESUnit& nes, uint16_t addr, uint8_t value) {
     nes.cpu->write(nes.cpu->memory + addr, static_cast<signed char>(value));
 }
 
+// A CPU read of PPU address `addr` through PPUADDR and PPUDATA (the read buffer takes
+// the byte, which is what a board watching the pattern reads hears of).
+inline void ppu_read(NESUnit& nes, uint16_t addr) {
+    poke(nes, 0x2006, uint8_t(addr >> 8));
+    poke(nes, 0x2006, uint8_t(addr));
+    nes.cpu->read(nes.cpu->memory + 0x2007, false);
+}
+
 } // namespace mapper_test

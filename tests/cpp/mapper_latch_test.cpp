@@ -25,6 +25,9 @@ struct BoardCase {
     std::vector<std::pair<uint16_t, int>> prg_units; // CPU address, unit seen there
     std::vector<std::pair<uint16_t, int>> chr_units; // PPU address, unit seen there
     int32_t mirroring = -1;                          // -1: as the header says
+    // PPU addresses read through PPUDATA on each console once its registers are in place
+    // (written, or restored), before the banks are looked at.
+    std::vector<uint16_t> ppu_reads = {};
 };
 
 class LatchBoards : public testing::TestWithParam<BoardCase> {};
@@ -38,7 +41,12 @@ TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
     auto nes = mapper_test::console(home, image);
     for (auto [addr, value] : c.writes)
         mapper_test::poke(*nes, addr, value);
+    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
+    nes->cpu->save_state(record.data());
+    std::vector<unsigned char> const snapshot = nes->take_snapshot(nullptr, false);
     auto expect_banks = [&](NESUnit& n, char const* how) {
+        for (uint16_t addr : c.ppu_reads)
+            mapper_test::ppu_read(n, addr);
         for (auto [addr, unit] : c.prg_units)
             EXPECT_EQ(unit_at(n.cpu->memory, addr), unit) << how << " CPU $" << std::hex << addr;
         for (auto [addr, unit] : c.chr_units)
@@ -49,13 +57,10 @@ TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
     };
     expect_banks(*nes, "written");
 
-    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
-    nes->cpu->save_state(record.data());
     auto loaded = mapper_test::console(home, image);
     ASSERT_TRUE(loaded->cpu->load_state(record.data(), record.size()));
     expect_banks(*loaded, "state record");
 
-    std::vector<unsigned char> const snapshot = nes->take_snapshot(nullptr, false);
     auto restored = mapper_test::console(home, image);
     ASSERT_EQ(restored->restore_snapshot(snapshot.data(), snapshot.size()),
               NESUnit::SnapshotVerdict::restored);
@@ -151,7 +156,38 @@ INSTANTIATE_TEST_SUITE_P(
                    {0xA000, 0xFF}},
                   {{0x8000, 40}, {0xA000, 72}, {0xC000, 112}, {0xE000, 120}},
                   {{0x0000, 6}, {0x0400, 7}, {0x1C00, 33}},
-                  NES::MIRROR_HORIZONTAL}),
+                  NES::MIRROR_HORIZONTAL},
+        // MMC2 and MMC4: PRG bank 5 (bits 4-7 dropped), CHR banks 3/9 at $0000 and 21/30
+        // at $1000 for latches $FD/$FE, which start at $FE; PPU reads then set latch 0 to
+        // $FD ($0FD8) and latch 1 to $FD ($1FDF), and only MMC4 takes $0FE9 (the second
+        // row of marker $FE) for latch 0.
+        BoardCase{
+            "mmc2",
+            9,
+            128 * 1024,
+            128 * 1024,
+            0,
+            {{0xA000, 0xF5}, {0xB000, 3}, {0xC000, 0xE9}, {0xD000, 21}, {0xE000, 30}, {0xF000, 0}},
+            {{0x8000, 40}, {0x9C00, 47}, {0xA000, 104}, {0xFC00, 127}},
+            {{0x0000, 12}, {0x0C00, 15}, {0x1000, 84}, {0x1C00, 87}},
+            NES::MIRROR_VERTICAL,
+            {0x0FD8, 0x1FDF, 0x0FE9}},
+        BoardCase{"mmc4",
+                  10,
+                  256 * 1024,
+                  128 * 1024,
+                  0,
+                  {{0xA000, 0xF5},
+                   {0xB000, 3},
+                   {0xC000, 0xE9},
+                   {0xD000, 21},
+                   {0xE000, 30},
+                   {0xF000, 0},
+                   {0xF000, 3}},
+                  {{0x8000, 80}, {0xBC00, 95}, {0xC000, 240}, {0xFC00, 255}},
+                  {{0x0000, 36}, {0x0C00, 39}, {0x1000, 84}, {0x1C00, 87}},
+                  NES::MIRROR_HORIZONTAL,
+                  {0x0FD8, 0x1FDF, 0x0FE9}}),
     [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -276,7 +276,17 @@ INSTANTIATE_TEST_SUITE_P(
                               {0x8001, 7},
                               {0x8000, 0x05},
                               {0x8001, 33}}},
-                    BankCase{"ntdec2722", 40, 65536, 8192, {{0xE000, 3}}}),
+                    BankCase{"ntdec2722", 40, 65536, 8192, {{0xE000, 3}}},
+                    BankCase{"mmc2",
+                             9,
+                             128 * 1024,
+                             128 * 1024,
+                             {{0xA000, 5}, {0xB000, 3}, {0xC000, 9}, {0xD000, 21}, {0xE000, 30}}},
+                    BankCase{"mmc4",
+                             10,
+                             256 * 1024,
+                             128 * 1024,
+                             {{0xA000, 5}, {0xB000, 3}, {0xC000, 9}, {0xD000, 21}, {0xE000, 30}}}),
     [](testing::TestParamInfo<BankCase> const& info) { return std::string(info.param.name); });
 
 // Consoles built from one image share its bytes; the last one to go frees them, and a
