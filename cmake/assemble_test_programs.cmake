@@ -1,6 +1,6 @@
 # The project's 6502 test programs (tests/asm/*.s), assembled with ca65 and ld65 when
 # they are installed. A program links with its own memory map when it has one, else as
-# 16 KiB NROM.
+# 16 KiB NROM. Every program is rebuilt when a shared include (tests/asm/*.inc) changes.
 #
 #   assemble_test_programs(OUT_DIR RESULT_VAR)
 #
@@ -13,6 +13,7 @@ function(assemble_test_programs out_dir result_var)
   set(roms)
   if(CA65 AND LD65)
     file(GLOB programs CONFIGURE_DEPENDS ${asm_dir}/*.s)
+    file(GLOB includes CONFIGURE_DEPENDS ${asm_dir}/*.inc)
     foreach(source ${programs})
       get_filename_component(program ${source} NAME_WE)
       set(config ${asm_dir}/nrom.cfg)
@@ -24,7 +25,7 @@ function(assemble_test_programs out_dir result_var)
         COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
         COMMAND ${CA65} -I ${asm_dir} ${source} -o ${out_dir}/${program}.o
         COMMAND ${LD65} -C ${config} ${out_dir}/${program}.o -o ${out_dir}/${program}.nes
-        DEPENDS ${source} ${config}
+        DEPENDS ${source} ${config} ${includes}
         COMMENT "Assembling ${program}.s")
       list(APPEND roms ${out_dir}/${program}.nes)
     endforeach()
