@@ -23,27 +23,24 @@ reset:
         ldx #$FF
         txs
         jsr init
-        lda #$A0                        ; the header's horizontal until the register is written
-        jsr write_nametables
+        lda #$A0                        ; the header's horizontal until the register is written:
+        jsr write_nametables            ; the lower page at $2000/$2400, the upper at $2800/$2C00
         expect_nametables 1, $A1, $A1, $A3, $A3
-        lda #$00
+        lda #$10                        ; the upper page as written
         sta $8000
+        jsr read_nametables
+        expect_nametables 2, $A3, $A3, $A3, $A3
+        lda #$EF                        ; bit 4 only: the lower page
+        sta $8000
+        jsr read_nametables
+        expect_nametables 3, $A1, $A1, $A1, $A1
         lda #$B0
         jsr write_nametables
-        expect_nametables 2, $B3, $B3, $B3, $B3
-        lda #$EF                        ; bit 4 only
-        sta $8000
-        jsr read_nametables
-        expect_nametables 3, $B3, $B3, $B3, $B3
+        expect_nametables 4, $B3, $B3, $B3, $B3
         lda #$10
         sta $9FFF
-        lda #$C0
-        jsr write_nametables
-        expect_nametables 4, $C3, $C3, $C3, $C3
-        lda #$00
-        sta $8000
         jsr read_nametables
-        expect_nametables 5, $B3, $B3, $B3, $B3
+        expect_nametables 5, $A3, $A3, $A3, $A3
 
         lda #$06
         sta $FFF0

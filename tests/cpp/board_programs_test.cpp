@@ -54,6 +54,8 @@ using NES::Accuracy;
 INSTANTIATE_TEST_SUITE_P(Boards, BoardPrograms,
                          testing::Values(
                              // one entry per program and mode, by board
+                             BoardProgram{"board_action53", Accuracy::fast},
+                             BoardProgram{"board_action53", Accuracy::hardware},
                              BoardProgram{"board_axrom", Accuracy::fast},
                              BoardProgram{"board_axrom", Accuracy::hardware},
                              BoardProgram{"board_bnrom", Accuracy::fast},
@@ -69,7 +71,11 @@ INSTANTIATE_TEST_SUITE_P(Boards, BoardPrograms,
                              BoardProgram{"board_namco108", Accuracy::fast},
                              BoardProgram{"board_namco108", Accuracy::hardware},
                              BoardProgram{"board_nina", Accuracy::fast},
-                             BoardProgram{"board_nina", Accuracy::hardware}),
+                             BoardProgram{"board_nina", Accuracy::hardware},
+                             BoardProgram{"board_unrom512", Accuracy::fast},
+                             BoardProgram{"board_unrom512", Accuracy::hardware},
+                             BoardProgram{"board_unrom512_flash", Accuracy::fast},
+                             BoardProgram{"board_unrom512_flash", Accuracy::hardware}),
                          program_name);
 
 } // namespace
