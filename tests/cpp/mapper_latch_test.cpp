@@ -1,8 +1,8 @@
-// The simpler boards: AxROM, Color Dreams, BNROM and NINA-001, GxROM, Camerica and
-// Namco 108, on tagged cartridges whose every 1 KiB unit carries its own number. Each
-// case writes the board's registers and reads which units the CPU and the PPU then see,
-// and the mirroring; a save-state record and a snapshot bring the same back on a fresh
-// console.
+// The simpler boards: AxROM, Color Dreams, BNROM and NINA-001, GxROM, Camerica, Namco
+// 108, UNROM 512 and Action 53, on tagged cartridges whose every 1 KiB unit carries its
+// own number. Each case writes the board's registers and reads which units the CPU and
+// the PPU then see, and the mirroring; a save-state record and a snapshot bring the same
+// back on a fresh console, the nametables' bytes included.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,6 +25,7 @@ struct BoardCase {
     std::vector<std::pair<uint16_t, int>> prg_units; // CPU address, unit seen there
     std::vector<std::pair<uint16_t, int>> chr_units; // PPU address, unit seen there
     int32_t mirroring = -1;                          // -1: as the header says
+    uint8_t flags6 = 0;                              // the header's mirroring and battery bits
 };
 
 class LatchBoards : public testing::TestWithParam<BoardCase> {};
@@ -33,11 +34,19 @@ TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
     test::TempHome home;
     BoardCase const& c = GetParam();
     std::vector<unsigned char> image =
-        mapper_test::tagged_image(c.mapper, c.prg_bytes, c.chr_bytes);
+        mapper_test::tagged_image(c.mapper, c.prg_bytes, c.chr_bytes, c.flags6);
     image[8] = uint8_t(image[8] | c.submapper << 4);
     auto nes = mapper_test::console(home, image);
     for (auto [addr, value] : c.writes)
         mapper_test::poke(*nes, addr, value);
+    for (uint8_t table = 0; table < 4; ++table) { // a byte in each nametable
+        mapper_test::poke(*nes, 0x2006, uint8_t(0x20 + 4 * table));
+        mapper_test::poke(*nes, 0x2006, 0x00);
+        mapper_test::poke(*nes, 0x2007, uint8_t(0xA0 + table));
+    }
+    auto nametables = [](NESUnit const& n) {
+        return std::vector<signed char>(n.ppu->memory + 0x2000, n.ppu->memory + 0x3000);
+    };
     auto expect_banks = [&](NESUnit& n, char const* how) {
         for (auto [addr, unit] : c.prg_units)
             EXPECT_EQ(unit_at(n.cpu->memory, addr), unit) << how << " CPU $" << std::hex << addr;
@@ -46,6 +55,7 @@ TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
         if (c.mirroring >= 0) {
             EXPECT_EQ(n.ppu->mirroring, c.mirroring) << how;
         }
+        EXPECT_EQ(nametables(n), nametables(*nes)) << how;
     };
     expect_banks(*nes, "written");
 
@@ -151,7 +161,37 @@ INSTANTIATE_TEST_SUITE_P(
                    {0xA000, 0xFF}},
                   {{0x8000, 40}, {0xA000, 72}, {0xC000, 112}, {0xE000, 120}},
                   {{0x0000, 6}, {0x0400, 7}, {0x1C00, 33}},
-                  NES::MIRROR_HORIZONTAL}),
+                  NES::MIRROR_HORIZONTAL},
+        // $B5 AND the ROM byte $FF (unit 511): M, CHR bank 1, PRG bank 21; one-screen
+        // wiring (flags 6 bits 3 and 0).
+        BoardCase{"unrom512",
+                  30,
+                  512 * 1024,
+                  0,
+                  0,
+                  {{0xFC00, 0xB5}},
+                  {{0x8000, 21 * 16}, {0xC000, 31 * 16}},
+                  {},
+                  UPPER,
+                  0x09},
+        // Mode $31 (32 KiB banks, a 256 KiB span, the upper screen), outer bank 5, inner
+        // bank $1A and CHR bank $12 (D4 keeping the upper screen): 32 KiB bank 2.
+        BoardCase{"action53",
+                  28,
+                  512 * 1024,
+                  0,
+                  0,
+                  {{0x5000, 0x80},
+                   {0x8000, 0x31},
+                   {0x5000, 0x81},
+                   {0x8000, 5},
+                   {0x5000, 0x01},
+                   {0x8000, 0x1A},
+                   {0x5000, 0x00},
+                   {0x8000, 0x12}},
+                  {{0x8000, 64}, {0xC000, 80}},
+                  {},
+                  UPPER}),
     [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
 
 } // namespace
