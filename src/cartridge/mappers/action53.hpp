@@ -1,5 +1,5 @@
-// Action 53, mapper 28: the multicart board that runs NROM, CNROM-less CHR RAM, UNROM,
-// AOROM, BNROM and MMC1 (SNROM/SUROM-style) ports from one ROM of up to 8 MiB.
+// Action 53, mapper 28: the multicart board whose registers let games written for NROM,
+// UNROM, AOROM, BNROM or MMC1 share one ROM of up to 8 MiB, each in its outer bank.
 //
 // A write to $5000-$5FFF selects a register (`S... ...R`: $00, $01, $80 or $81; S is the
 // supervisor bit); a write to $8000-$FFFF stores the value in it. No bus conflicts.

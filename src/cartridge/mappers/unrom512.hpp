@@ -8,7 +8,7 @@
 //     (the ROM stays enabled: the register takes the value AND the ROM byte);
 //   - battery bit set: the self-flashing board, register at $C000-$FFFF only and no bus
 //     conflicts. Its writes to $8000-$BFFF program the flash chip, which is not emulated:
-//     they change nothing (a game's saved data lives only as long as the console);
+//     they change nothing, so a game that saves into its own ROM keeps nothing;
 //   - flags 6 bits 3 and 0 both set: one-screen mirroring whose page is M; bit 3 alone:
 //     four nametables on the board; bit 3 clear: the header's fixed H or V.
 // The register powers up as 0: bank 0 at $8000, CHR bank 0, the lower screen.
