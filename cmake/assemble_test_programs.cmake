@@ -1,6 +1,6 @@
 # The project's 6502 test programs (tests/asm/*.s), assembled with ca65 and ld65 when
 # they are installed. A program links with its own memory map when it has one, else as
-# 16 KiB NROM.
+# 16 KiB NROM. Every program is rebuilt when a shared include (tests/asm/*.inc) changes.
 #
 #   assemble_test_programs(OUT_DIR RESULT_VAR)
 #

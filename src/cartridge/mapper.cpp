@@ -13,6 +13,11 @@ namespace {
 
 constexpr int NAMETABLE_SIZE = 0x400;
 
+// Where the PPU's memory image keeps the second page of nametable RAM.
+signed char* second_page(PPU& ppu, int32_t mirroring) {
+    return ppu.memory + (mirroring == MIRROR_HORIZONTAL ? 0x2800 : 0x2400);
+}
+
 } // namespace
 
 // Boards without registers behind a hook simply ignore it.
@@ -42,12 +47,15 @@ void Mapper::copy_chr(PPU& ppu, uint16_t ppu_addr, int bank, int length) {
 
 void Mapper::set_mirroring(PPU& ppu, int32_t mirroring) {
     if (mirroring == ppu.mirroring) return;
-    signed char* const second_vertical = ppu.memory + 0x2400;
-    signed char* const second_horizontal = ppu.memory + 0x2800;
-    if (ppu.mirroring == MIRROR_HORIZONTAL && mirroring == MIRROR_VERTICAL)
-        std::memcpy(second_vertical, second_horizontal, NAMETABLE_SIZE);
-    else if (ppu.mirroring == MIRROR_VERTICAL && mirroring == MIRROR_HORIZONTAL)
-        std::memcpy(second_horizontal, second_vertical, NAMETABLE_SIZE);
+    if (mirroring != MIRROR_FOUR_SCREEN && ppu.mirroring != MIRROR_FOUR_SCREEN) {
+        signed char* const from = second_page(ppu, ppu.mirroring);
+        signed char* const to = second_page(ppu, mirroring);
+        if (from != to) std::memcpy(to, from, NAMETABLE_SIZE);
+    }
+    ppu.mirroring = mirroring;
+}
+
+void Mapper::restore_mirroring(PPU& ppu, int32_t mirroring) {
     ppu.mirroring = mirroring;
 }
 

@@ -79,12 +79,16 @@ protected:
     static void copy_prg(CPU& cpu, uint16_t cpu_addr, int bank, int length);
     static void copy_chr(PPU& ppu, uint16_t ppu_addr, int bank, int length);
 
-    // Sets the PPU's nametable arrangement. The PPU stores the first nametable at
-    // $2000 and the second at $2400 (vertical) or $2800 (horizontal), so a switch
-    // between the two moves the second nametable to where the new arrangement keeps
-    // it, as the two pages of nametable RAM keep their contents on the console.
-    // Switches from or to four-screen or single-screen move nothing.
+    // Sets the PPU's nametable arrangement. The PPU stores the first page of nametable
+    // RAM at $2000 and the second at $2800 in the horizontal arrangement, at $2400 in the
+    // others (vertical, the upper screen that shows it alone, and the lower screen, which
+    // leaves it there), so a switch between horizontal and another arrangement moves the
+    // second page to where the new one keeps it, as the two pages keep their contents on
+    // the console. Switches from or to four-screen move nothing.
     static void set_mirroring(PPU& ppu, int32_t mirroring);
+    // After a save-state record restored the nametables as the arrangement `mirroring`
+    // keeps them: sets it without moving anything.
+    static void restore_mirroring(PPU& ppu, int32_t mirroring);
 
     static void put_le32(char* at, int32_t value);
     static int32_t get_le32(char const* at);

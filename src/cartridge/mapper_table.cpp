@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cartridge/mappers/action53.hpp"
 #include "cartridge/mappers/axrom.hpp"
 #include "cartridge/mappers/bnrom_nina.hpp"
 #include "cartridge/mappers/camerica.hpp"
@@ -16,6 +17,7 @@
 #include "cartridge/mappers/namco108.hpp"
 #include "cartridge/mappers/nrom.hpp"
 #include "cartridge/mappers/ntdec2722.hpp"
+#include "cartridge/mappers/unrom512.hpp"
 #include "cartridge/mappers/uxrom.hpp"
 #include "console/progress.hpp"
 
@@ -32,6 +34,8 @@ std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts) {
     case 9: return std::make_unique<MMC2>();
     case 10: return std::make_unique<MMC4>();
     case 11: return std::make_unique<ColorDreams>();
+    case 28: return std::make_unique<Action53>(facts);
+    case 30: return std::make_unique<Unrom512>(facts);
     case 34:
         return std::make_unique<BnromNina>(facts.submapper == 1 ||
                                            (facts.submapper != 2 && facts.chr_size > 0x2000));

@@ -32,9 +32,17 @@ void ROM::map_prg(signed char* cpu_memory, int prg_bank) {
         copy_prg(cpu_memory + 0xA000, prg_size / 1024 - 24, 0x6000);
         break;
     case 10:
+    case 30:
     case 71:
         copy_prg(cpu_memory + 0x8000, 0, 0x4000);
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
+        break;
+    case 28:
+        // Action 53's power-on registers (action53.hpp): outer bank $FF in mode 3 with a
+        // 32 KiB span, 16 KiB banks $1FE and $1FF of the board's arithmetic, each taken
+        // modulo the ROM as every copy is: the last 32 KiB of a ROM of 2^n bytes.
+        copy_prg(cpu_memory + 0x8000, 0x1FE * 16, 0x4000);
+        copy_prg(cpu_memory + 0xC000, 0x1FF * 16, 0x4000);
         break;
     case 2:
         copy_prg(cpu_memory + 0x8000, prg_bank, 0x4000);

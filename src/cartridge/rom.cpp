@@ -181,7 +181,8 @@ void ROM::load_arr(long size, unsigned char const* data) {
     battery = header[6] & 0x02;
     progress("%s\n", battery ? "Battery" : "No Battery");
     nes2 = is_nes2(header);
-    board = BoardFacts{uint8_t(nes2 ? header[8] >> 4 : 0), int32_t(declared_chr_size(header))};
+    board = BoardFacts{uint8_t(nes2 ? header[8] >> 4 : 0), int32_t(declared_chr_size(header)),
+                       header[6]};
     mapper = make_mapper((header[6] >> 4) | (header[7] & 0xF0), board);
     mirroring =
         mapper->power_on_mirroring((header[6] & 0x08) ? MIRROR_FOUR_SCREEN : (header[6] & 0x01));

@@ -113,14 +113,19 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
         memory[addr] = d;
         return;
     }
-    if (addr < 0x6000) return;
+    void* args[3] = {this, ppu, apu};
+    if (addr < 0x6000) {
+        // Nothing holds a byte at $4018-$5FFF; a board may have registers in its part
+        // ($4020 on, as Action 53's at $5000).
+        if (addr >= 0x4020) rom->mapper->map_write(args, memory + addr, &d);
+        return;
+    }
     // A board's register may switch the banks the PPU draws and the DMC reads.
     if (addr >= 0x8000) {
         apu->catch_up_exactly(c);
         sync_ppu();
         ppu->freeze_fetches();
     }
-    void* args[3] = {this, ppu, apu};
     rom->mapper->map_write(args, memory + addr, &d);
     if (addr < 0x8000) memory[addr] = d;
     ppu_deadline = ppu->next_event_dot();

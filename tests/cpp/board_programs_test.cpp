@@ -53,13 +53,33 @@ using NES::Accuracy;
 
 INSTANTIATE_TEST_SUITE_P(Boards, BoardPrograms,
                          testing::Values(
-                             // one entry per program and mode
+                             // one entry per program and mode, by board
+                             BoardProgram{"board_action53", Accuracy::fast},
+                             BoardProgram{"board_action53", Accuracy::hardware},
                              BoardProgram{"board_axrom", Accuracy::fast},
                              BoardProgram{"board_axrom", Accuracy::hardware},
+                             BoardProgram{"board_bnrom", Accuracy::fast},
+                             BoardProgram{"board_bnrom", Accuracy::hardware},
+                             BoardProgram{"board_camerica", Accuracy::fast},
+                             BoardProgram{"board_camerica", Accuracy::hardware},
+                             BoardProgram{"board_camerica_bf9097", Accuracy::fast},
+                             BoardProgram{"board_camerica_bf9097", Accuracy::hardware},
+                             BoardProgram{"board_color_dreams", Accuracy::fast},
+                             BoardProgram{"board_color_dreams", Accuracy::hardware},
+                             BoardProgram{"board_gxrom", Accuracy::fast},
+                             BoardProgram{"board_gxrom", Accuracy::hardware},
                              BoardProgram{"board_mmc2", Accuracy::fast},
                              BoardProgram{"board_mmc2", Accuracy::hardware},
                              BoardProgram{"board_mmc4", Accuracy::fast},
-                             BoardProgram{"board_mmc4", Accuracy::hardware}),
+                             BoardProgram{"board_mmc4", Accuracy::hardware},
+                             BoardProgram{"board_namco108", Accuracy::fast},
+                             BoardProgram{"board_namco108", Accuracy::hardware},
+                             BoardProgram{"board_nina", Accuracy::fast},
+                             BoardProgram{"board_nina", Accuracy::hardware},
+                             BoardProgram{"board_unrom512", Accuracy::fast},
+                             BoardProgram{"board_unrom512", Accuracy::hardware},
+                             BoardProgram{"board_unrom512_flash", Accuracy::fast},
+                             BoardProgram{"board_unrom512_flash", Accuracy::hardware}),
                          program_name);
 
 } // namespace

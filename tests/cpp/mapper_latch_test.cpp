@@ -25,6 +25,7 @@ struct BoardCase {
     std::vector<std::pair<uint16_t, int>> prg_units; // CPU address, unit seen there
     std::vector<std::pair<uint16_t, int>> chr_units; // PPU address, unit seen there
     int32_t mirroring = -1;                          // -1: as the header says
+    uint8_t flags6 = 0;                              // the header's mirroring and battery bits
     // PPU addresses read through PPUDATA on each console once its registers are in place
     // (written, or restored), before the banks are looked at.
     std::vector<uint16_t> ppu_reads = {};
@@ -36,11 +37,19 @@ TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
     test::TempHome home;
     BoardCase const& c = GetParam();
     std::vector<unsigned char> image =
-        mapper_test::tagged_image(c.mapper, c.prg_bytes, c.chr_bytes);
+        mapper_test::tagged_image(c.mapper, c.prg_bytes, c.chr_bytes, c.flags6);
     image[8] = uint8_t(image[8] | c.submapper << 4);
     auto nes = mapper_test::console(home, image);
     for (auto [addr, value] : c.writes)
         mapper_test::poke(*nes, addr, value);
+    for (uint8_t table = 0; table < 4; ++table) { // a byte in each nametable
+        mapper_test::poke(*nes, 0x2006, uint8_t(0x20 + 4 * table));
+        mapper_test::poke(*nes, 0x2006, 0x00);
+        mapper_test::poke(*nes, 0x2007, uint8_t(0xA0 + table));
+    }
+    auto nametables = [](NESUnit const& n) {
+        return std::vector<signed char>(n.ppu->memory + 0x2000, n.ppu->memory + 0x3000);
+    };
     std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
     nes->cpu->save_state(record.data());
     std::vector<unsigned char> const snapshot = nes->take_snapshot(nullptr, false);
@@ -54,6 +63,7 @@ TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
         if (c.mirroring >= 0) {
             EXPECT_EQ(n.ppu->mirroring, c.mirroring) << how;
         }
+        EXPECT_EQ(nametables(n), nametables(*nes)) << how;
     };
     expect_banks(*nes, "written");
 
@@ -171,6 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
             {{0x8000, 40}, {0x9C00, 47}, {0xA000, 104}, {0xFC00, 127}},
             {{0x0000, 12}, {0x0C00, 15}, {0x1000, 84}, {0x1C00, 87}},
             NES::MIRROR_VERTICAL,
+            0,
             {0x0FD8, 0x1FDF, 0x0FE9}},
         BoardCase{"mmc4",
                   10,
@@ -187,7 +198,38 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0x8000, 80}, {0xBC00, 95}, {0xC000, 240}, {0xFC00, 255}},
                   {{0x0000, 36}, {0x0C00, 39}, {0x1000, 84}, {0x1C00, 87}},
                   NES::MIRROR_HORIZONTAL,
-                  {0x0FD8, 0x1FDF, 0x0FE9}}),
+                  0,
+                  {0x0FD8, 0x1FDF, 0x0FE9}},
+        // $B5 AND the ROM byte $FF (unit 511): M, CHR bank 1, PRG bank 21; one-screen
+        // wiring (flags 6 bits 3 and 0).
+        BoardCase{"unrom512",
+                  30,
+                  512 * 1024,
+                  0,
+                  0,
+                  {{0xFC00, 0xB5}},
+                  {{0x8000, 21 * 16}, {0xC000, 31 * 16}},
+                  {},
+                  UPPER,
+                  0x09},
+        // Mode $31 (32 KiB banks, a 256 KiB span, the upper screen), outer bank 5, inner
+        // bank $1A and CHR bank $12 (D4 keeping the upper screen): 32 KiB bank 2.
+        BoardCase{"action53",
+                  28,
+                  512 * 1024,
+                  0,
+                  0,
+                  {{0x5000, 0x80},
+                   {0x8000, 0x31},
+                   {0x5000, 0x81},
+                   {0x8000, 5},
+                   {0x5000, 0x01},
+                   {0x8000, 0x1A},
+                   {0x5000, 0x00},
+                   {0x8000, 0x12}},
+                  {{0x8000, 64}, {0xC000, 80}},
+                  {},
+                  UPPER}),
     [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
 
 } // namespace

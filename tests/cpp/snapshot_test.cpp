@@ -3,6 +3,7 @@
 // nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -215,12 +216,15 @@ TEST(Snapshot, ACallableRestoringTheStartingFrameLetsTheStepReturn) {
 // A snapshot names the banks the ROM windows hold instead of holding them: a console
 // whose windows hold other banks (here, a fresh one) copies them again on restore, and
 // one restored to the fresh state copies the start's banks back. Each board's writes
-// switch every kind of window it has (MMC3's mode bits exchange windows as well).
+// switch every kind of window it has (MMC3's mode bits exchange windows as well). A
+// board that keeps banks of its own out of the images (CHR RAM not shown) brings them
+// back too: the `back` writes show them again.
 struct BankCase {
     char const* name;
     uint32_t mapper;
     int prg_bytes, chr_bytes;
     std::vector<std::pair<uint16_t, uint8_t>> writes;
+    std::vector<std::pair<uint16_t, uint8_t>> back = {};
 };
 
 class SnapshotBanks : public testing::TestWithParam<BankCase> {};
@@ -239,13 +243,19 @@ TEST_P(SnapshotBanks, ComeBackFromTheRom) {
     EXPECT_LT(switched.size(), 16384u) << "the banks are named, not copied";
 
     auto windows = [](NESUnit const& nes) {
-        std::vector<signed char> bytes(nes.cpu->memory + 0x8000, nes.cpu->memory + 0x10000);
-        bytes.insert(bytes.end(), nes.ppu->memory, nes.ppu->memory + 0x2000);
+        std::vector<signed char> bytes(0x8000 + 0x2000);
+        std::copy_n(nes.cpu->memory + 0x8000, 0x8000, bytes.begin());
+        std::copy_n(nes.ppu->memory, 0x2000, bytes.begin() + 0x8000);
         return bytes;
     };
     ASSERT_EQ(fresh->restore_snapshot(switched.data(), switched.size()), Verdict::restored);
     EXPECT_EQ(windows(*fresh), windows(*original));
     EXPECT_EQ(fresh->take_snapshot(nullptr, false), switched);
+    for (auto [addr, value] : c.back) {
+        mapper_test::poke(*fresh, addr, value);
+        mapper_test::poke(*original, addr, value);
+    }
+    EXPECT_EQ(windows(*fresh), windows(*original));
     ASSERT_EQ(original->restore_snapshot(start.data(), start.size()), Verdict::restored);
     auto const untouched = mapper_test::console(home, image);
     EXPECT_EQ(windows(*original), windows(*untouched));
@@ -286,7 +296,27 @@ INSTANTIATE_TEST_SUITE_P(
                              10,
                              256 * 1024,
                              128 * 1024,
-                             {{0xA000, 5}, {0xB000, 3}, {0xC000, 9}, {0xD000, 21}, {0xE000, 30}}}),
+                             {{0xA000, 5}, {0xB000, 3}, {0xC000, 9}, {0xD000, 21}, {0xE000, 30}}},
+                    // A byte in CHR RAM bank 0, then CHR bank 3 and PRG bank 5 ($65 AND the
+                    // ROM byte $7F): bank 0 waits in the board.
+                    BankCase{"unrom512",
+                             30,
+                             128 * 1024,
+                             0,
+                             {{0x2006, 0x00}, {0x2006, 0x10}, {0x2007, 0x42}, {0xFC00, 0x65}},
+                             {{0xFC00, 0x05}}},
+                    BankCase{"action53",
+                             28,
+                             128 * 1024,
+                             0,
+                             {{0x2006, 0x00},
+                              {0x2006, 0x10},
+                              {0x2007, 0x42},
+                              {0x5000, 0x00},
+                              {0x8000, 0x03},
+                              {0x5000, 0x81},
+                              {0x8000, 0x02}},
+                             {{0x5000, 0x00}, {0x8000, 0x00}}}),
     [](testing::TestParamInfo<BankCase> const& info) { return std::string(info.param.name); });
 
 // Consoles built from one image share its bytes; the last one to go frees them, and a

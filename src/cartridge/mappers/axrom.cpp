@@ -9,8 +9,13 @@ int32_t AxROM::power_on_mirroring(int32_t) const {
 }
 
 void AxROM::apply(CPU& cpu, PPU& ppu, bool copy_banks) {
-    if (copy_banks) copy_prg(cpu, 0x8000, (latch & 0x07) * 32, 0x8000);
-    set_mirroring(ppu, (latch & 0x10) ? MIRROR_SINGLE_SCREEN_UPPER : MIRROR_SINGLE_SCREEN);
+    int32_t const screen = (latch & 0x10) ? MIRROR_SINGLE_SCREEN_UPPER : MIRROR_SINGLE_SCREEN;
+    if (!copy_banks) {
+        restore_mirroring(ppu, screen);
+        return;
+    }
+    copy_prg(cpu, 0x8000, (latch & 0x07) * 32, 0x8000);
+    set_mirroring(ppu, screen);
 }
 
 } // namespace NES

@@ -3,6 +3,7 @@
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
 #include "persistence/snapshot.hpp"
+#include "ppu/ppu.hpp"
 
 namespace NES {
 
@@ -15,12 +16,12 @@ void Camerica::map_write(void** args, signed char* addr, signed char* value) {
     } else if (address >= 0x8000 && address < 0xA000) {
         screen = uint8_t(*value);
         if (address >= 0x9000) mirroring_register = true;
-        if (mirroring_register) select_screen(ppu_of(args));
+        if (mirroring_register) set_mirroring(ppu_of(args), selected_screen());
     }
 }
 
-void Camerica::select_screen(PPU& ppu) const {
-    set_mirroring(ppu, (screen & 0x10) ? MIRROR_SINGLE_SCREEN_UPPER : MIRROR_SINGLE_SCREEN);
+int32_t Camerica::selected_screen() const {
+    return (screen & 0x10) ? MIRROR_SINGLE_SCREEN_UPPER : MIRROR_SINGLE_SCREEN;
 }
 
 void Camerica::snapshot(Snapshot& s) {
@@ -40,7 +41,8 @@ void Camerica::deserialize(void** args, char* record) {
     bank = uint8_t(record[0]) & 0x0F;
     screen = uint8_t(record[1]);
     mirroring_register = record[2] != 0;
-    if (mirroring_register) select_screen(ppu_of(args));
+    PPU& ppu = ppu_of(args);
+    restore_mirroring(ppu, mirroring_register ? selected_screen() : ppu.rom->mirroring);
 }
 
 } // namespace NES

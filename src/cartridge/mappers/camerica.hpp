@@ -31,7 +31,7 @@ public:
     void deserialize(void** args, char* record) override;
 
 private:
-    void select_screen(PPU& ppu) const;
+    int32_t selected_screen() const;
 };
 
 } // namespace NES
