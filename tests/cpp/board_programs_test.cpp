@@ -44,8 +44,9 @@ TEST_P(BoardPrograms, PassEveryCheck) {
         nes.runFrame();
     ASSERT_EQ(byte_at(ALL_DONE), 0xA5) << "the program did not finish";
     EXPECT_EQ(byte_at(FIRST_FAILURE), 0) << "first failing check";
-    if (program.measured != NO_FIGURE)
+    if (program.measured != NO_FIGURE) {
         EXPECT_EQ(byte_at(MEASURED) | byte_at(MEASURED + 1) << 8, program.measured);
+    }
 }
 
 using NES::Accuracy;
