@@ -41,12 +41,13 @@ void Mapper::copy_chr(PPU& ppu, uint16_t ppu_addr, int bank, int length) {
 
 void Mapper::set_mirroring(PPU& ppu, int32_t mirroring) {
     if (mirroring == ppu.mirroring) return;
-    signed char* const second_vertical = ppu.memory + 0x2400;
+    signed char* const second_elsewhere = ppu.memory + 0x2400;
     signed char* const second_horizontal = ppu.memory + 0x2800;
-    if (ppu.mirroring == MIRROR_HORIZONTAL && mirroring == MIRROR_VERTICAL)
-        std::memcpy(second_vertical, second_horizontal, NAMETABLE_SIZE);
-    else if (ppu.mirroring == MIRROR_VERTICAL && mirroring == MIRROR_HORIZONTAL)
-        std::memcpy(second_horizontal, second_vertical, NAMETABLE_SIZE);
+    bool const four_screen = ppu.mirroring == MIRROR_FOUR_SCREEN || mirroring == MIRROR_FOUR_SCREEN;
+    if (!four_screen && ppu.mirroring == MIRROR_HORIZONTAL)
+        std::memcpy(second_elsewhere, second_horizontal, NAMETABLE_SIZE);
+    else if (!four_screen && mirroring == MIRROR_HORIZONTAL)
+        std::memcpy(second_horizontal, second_elsewhere, NAMETABLE_SIZE);
     ppu.mirroring = mirroring;
 }
 

@@ -72,11 +72,12 @@ protected:
     static void copy_prg(CPU& cpu, uint16_t cpu_addr, int bank, int length);
     static void copy_chr(PPU& ppu, uint16_t ppu_addr, int bank, int length);
 
-    // Sets the PPU's nametable arrangement. The PPU stores the first nametable at
-    // $2000 and the second at $2400 (vertical) or $2800 (horizontal), so a switch
-    // between the two moves the second nametable to where the new arrangement keeps
-    // it, as the two pages of nametable RAM keep their contents on the console.
-    // Switches from or to four-screen or single-screen move nothing.
+    // Sets the PPU's nametable arrangement. The PPU stores the first page of nametable
+    // RAM at $2000 and the second at $2800 in the horizontal arrangement, at $2400 in
+    // the others (vertical, and one-screen, which shows the lower page at $2000 or the
+    // upper at $2400), so a switch into or out of horizontal moves the second page to
+    // where the new arrangement keeps it, as the two pages keep their contents on the
+    // console. Switches from or to four-screen move nothing.
     static void set_mirroring(PPU& ppu, int32_t mirroring);
 
     static void put_le32(char* at, int32_t value);
