@@ -55,7 +55,17 @@ INSTANTIATE_TEST_SUITE_P(Boards, BoardPrograms,
                          testing::Values(
                              // one entry per program and mode
                              BoardProgram{"board_axrom", Accuracy::fast},
-                             BoardProgram{"board_axrom", Accuracy::hardware}),
+                             BoardProgram{"board_axrom", Accuracy::hardware},
+                             BoardProgram{"board_fme7", Accuracy::fast},
+                             // The write starting the counter from N ends its cycle with
+                             // the counter at N; each cycle after takes one, so the one
+                             // that finds 0 wraps it N + 1 cycles after the write, and the
+                             // CPU sees /IRQ at that cycle's end. The INX run starts the
+                             // cycle after the write, so the wrap lands N cycles into it:
+                             // on an INX's first cycle it is taken after that INX, on its
+                             // second after the next one. X = ceil(N / 2) + 1 INXs, and
+                             // the two runs give 11 + 12 = N + 3 for N = 20.
+                             BoardProgram{"board_fme7", Accuracy::hardware, 23}),
                          program_name);
 
 } // namespace
