@@ -179,10 +179,6 @@ INSTANTIATE_TEST_SUITE_P(
                   UPPER}),
     [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
 
-} // namespace
-
-namespace {
-
 // While the FME-7 shows ROM at $6000, its RAM waits aside: a save-state record, a snapshot
 // and the battery file all hold the RAM, and it comes back when the RAM is shown again.
 // The IRQ counter's value and mode come back from the record too.

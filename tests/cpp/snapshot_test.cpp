@@ -249,35 +249,33 @@ TEST_P(SnapshotBanks, ComeBackFromTheRom) {
 
 INSTANTIATE_TEST_SUITE_P(
     Boards, SnapshotBanks,
-    testing::Values(
-        BankCase{"uxrom", 2, 128 * 1024, 8192, {{0x8000, 5}}},
-        BankCase{"cnrom", 3, 32768, 32768, {{0x8000, 2}}},
-        // Control $1E (PRG mode 3, CHR mode 1), CHR banks 3 and 5, PRG bank 2: five
-        // serial writes each.
-        BankCase{
-            "mmc1", 1, 128 * 1024, 32768, {{0x8000, 0}, {0x8000, 1}, {0x8000, 1}, {0x8000, 1},
-                                           {0x8000, 1}, {0xA000, 1}, {0xA000, 1}, {0xA000, 0},
-                                           {0xA000, 0}, {0xA000, 0}, {0xC000, 1}, {0xC000, 0},
-                                           {0xC000, 1}, {0xC000, 0}, {0xC000, 0}, {0xE000, 0},
-                                           {0xE000, 1}, {0xE000, 0}, {0xE000, 0}, {0xE000, 0}}},
-        BankCase{"mmc3",
-                 4,
-                 128 * 1024,
-                 65536,
-                 {{0x8000, 6},
-                  {0x8001, 5},
-                  {0x8000, 0x47},
-                  {0x8001, 9},
-                  {0x8000, 0x82},
-                  {0x8001, 7},
-                  {0x8000, 0x05},
-                  {0x8001, 33}}},
-        BankCase{"ntdec2722", 40, 65536, 8192, {{0xE000, 3}}},
-        BankCase{"sunsoft_fme7",
-                 69,
-                 128 * 1024,
-                 65536,
-                 {{0x8000, 9}, {0xA000, 5}, {0x8000, 11}, {0xA000, 9}, {0x8000, 3}, {0xA000, 33}}}),
+    testing::Values(BankCase{"uxrom", 2, 128 * 1024, 8192, {{0x8000, 5}}},
+                    BankCase{"cnrom", 3, 32768, 32768, {{0x8000, 2}}},
+                    // Control $1E (PRG mode 3, CHR mode 1), CHR banks 3 and 5, PRG bank 2: five
+                    // serial writes each.
+                    BankCase{"mmc1", 1, 128 * 1024, 32768, {{0x8000, 0}, {0x8000, 1}, {0x8000, 1},
+                                                            {0x8000, 1}, {0x8000, 1}, {0xA000, 1},
+                                                            {0xA000, 1}, {0xA000, 0}, {0xA000, 0},
+                                                            {0xA000, 0}, {0xC000, 1}, {0xC000, 0},
+                                                            {0xC000, 1}, {0xC000, 0}, {0xC000, 0},
+                                                            {0xE000, 0}, {0xE000, 1}, {0xE000, 0},
+                                                            {0xE000, 0}, {0xE000, 0}}},
+                    BankCase{"mmc3",
+                             4,
+                             128 * 1024,
+                             65536,
+                             {{0x8000, 6},
+                              {0x8001, 5},
+                              {0x8000, 0x47},
+                              {0x8001, 9},
+                              {0x8000, 0x82},
+                              {0x8001, 7},
+                              {0x8000, 0x05},
+                              {0x8001, 33}}},
+                    BankCase{"ntdec2722", 40, 65536, 8192, {{0xE000, 3}}},
+                    // PRG bank 5 at $8000 (command 9), CHR bank 6 at $0C00 (command 3).
+                    BankCase{"fme7", 69, 65536, 8192, {{0x8000, 9}, {0xA000, 5}}},
+                    BankCase{"fme7_chr", 69, 65536, 8192, {{0x8000, 3}, {0xA000, 6}}}),
     [](testing::TestParamInfo<BankCase> const& info) { return std::string(info.param.name); });
 
 // Consoles built from one image share its bytes; the last one to go frees them, and a
