@@ -32,6 +32,11 @@ public:
     // every dot only for such boards: for the others the call would do nothing, 89342
     // times a frame.
     bool const clocked;
+    // Nothing drives the data bus at $6000-$7FFF (a board with its RAM there switched
+    // off): hardware mode's reads there see the open bus. The fast mode, which keeps no
+    // open bus, reads the memory image, where such a board leaves what the open bus
+    // would most often hold.
+    bool prg_ram_off = false;
 
     // A CPU write, after mirror folding and before the byte is stored; the board may
     // replace *value, and whatever it leaves there is what the CPU stores.
@@ -64,6 +69,10 @@ public:
     // The board's registers in a console snapshot (persistence/snapshot.hpp); boards
     // without registers have nothing to add.
     virtual void snapshot(Snapshot& s);
+    // The 8 KiB of cartridge RAM while the board holds it away from the CPU's $6000-$7FFF
+    // (which then shows ROM or nothing), else null: battery files and save-state records
+    // take the RAM from here, whatever the CPU sees.
+    virtual signed char const* parked_prg_ram() const { return nullptr; }
 
 protected:
     static CPU& cpu_of(void** args) { return *static_cast<CPU*>(args[0]); }

@@ -17,6 +17,7 @@
 #include "cartridge/mappers/namco108.hpp"
 #include "cartridge/mappers/nrom.hpp"
 #include "cartridge/mappers/ntdec2722.hpp"
+#include "cartridge/mappers/sunsoft_fme7.hpp"
 #include "cartridge/mappers/unrom512.hpp"
 #include "cartridge/mappers/uxrom.hpp"
 #include "console/progress.hpp"
@@ -40,6 +41,7 @@ std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts) {
         return std::make_unique<BnromNina>(facts.submapper == 1 ||
                                            (facts.submapper != 2 && facts.chr_size > 0x2000));
     case 66: return std::make_unique<GxROM>();
+    case 69: return std::make_unique<SunsoftFME7>();
     case 71: return std::make_unique<Camerica>(facts.submapper == 1);
     case 206: return std::make_unique<Namco108>();
     case 40: return std::make_unique<NTDEC2722>();

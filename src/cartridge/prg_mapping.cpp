@@ -53,6 +53,10 @@ void ROM::map_prg(signed char* cpu_memory, int prg_bank) {
         // $8000-$BFFF stays empty until the game selects its banks.
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
         break;
+    case 69:
+        // The last 8 KiB stays at $E000; the game selects the others.
+        copy_prg(cpu_memory + 0xE000, prg_size / 1024 - 8, 0x2000);
+        break;
     case 40:
         copy_prg(cpu_memory + 0x6000, 48, 0x2000);
         copy_prg(cpu_memory + 0x8000, 32, 0x2000);

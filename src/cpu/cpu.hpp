@@ -59,7 +59,7 @@ public:
     // may read it at any time (relaxed: they see a value at most a step old).
     std::atomic<int64_t> cycles{0};
     bool nmi_sample = false;  // the PPU's nmi_occurred, sampled at the previous instruction
-    bool irq_pending = false; // set by the DMC and the IRQ mappers, cleared on IRQ entry
+    bool irq_pending = false; // set by the DMC and IRQ boards; cleared on entry or release
     bool nmi_line = false;    // PPUCTRL bit 7 AND the sample, one instruction ago
     bool strobe = false;      // bit 0 of the last $4016 write
     bool debug = false;       // instruction trace and register dumps on standard output

@@ -77,8 +77,9 @@ uint8_t CPU::read_io(uint16_t addr) {
     }
     default: break;
     }
-    // Cartridge RAM answers at $6000-$7FFF; nothing answers at $4000-$5FFF.
-    if (addr >= 0x6000) open_bus = uint8_t(memory[addr]);
+    // Cartridge RAM answers at $6000-$7FFF unless the board switched it off; nothing
+    // answers at $4000-$5FFF.
+    if (addr >= 0x6000 && !rom->mapper->prg_ram_off) open_bus = uint8_t(memory[addr]);
     return open_bus;
 }
 

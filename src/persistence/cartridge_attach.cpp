@@ -43,7 +43,8 @@ void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
 }
 
 bool CPU::save_ram(FILE* f) const {
-    return std::fwrite(memory + PRG_RAM, 1, PRG_RAM_SIZE, f) == PRG_RAM_SIZE;
+    signed char const* const parked = rom->mapper ? rom->mapper->parked_prg_ram() : nullptr;
+    return std::fwrite(parked ? parked : memory + PRG_RAM, 1, PRG_RAM_SIZE, f) == PRG_RAM_SIZE;
 }
 
 // A short file fills only the start of PRG RAM.

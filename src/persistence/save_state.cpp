@@ -8,7 +8,8 @@
 //   3           1      Y
 //   4           1      SP
 //   5           8      PC as a signed 64-bit CPU address
-//   13          65536  CPU memory image $0000-$FFFF
+//   13          65536  CPU memory image $0000-$FFFF, with the cartridge RAM at
+//                      $6000-$7FFF even while the board shows ROM there
 //   65549       16384  PPU memory $0000-$3FFF
 //   81933       256    mapper record, zero where the board writes nothing
 //
@@ -33,6 +34,7 @@ constexpr size_t REGISTERS_SIZE = 13;
 constexpr size_t CPU_MEMORY_SIZE = 0x10000;
 constexpr size_t PPU_MEMORY_SIZE = 0x4000;
 constexpr size_t MAPPER_RECORD_SIZE = 256;
+constexpr size_t PRG_RAM = 0x6000, PRG_RAM_SIZE = 0x2000;
 static_assert(CPU::STATE_SIZE ==
               REGISTERS_SIZE + CPU_MEMORY_SIZE + PPU_MEMORY_SIZE + MAPPER_RECORD_SIZE);
 
@@ -59,6 +61,8 @@ void CPU::save_state(unsigned char* out) {
     out[4] = SP;
     put_le64(out + 5, get_addr(PC));
     std::memcpy(out + REGISTERS_SIZE, memory, CPU_MEMORY_SIZE);
+    if (signed char const* const parked = rom->mapper->parked_prg_ram())
+        std::memcpy(out + REGISTERS_SIZE + PRG_RAM, parked, PRG_RAM_SIZE);
     std::memcpy(out + REGISTERS_SIZE + CPU_MEMORY_SIZE, ppu->memory, PPU_MEMORY_SIZE);
     void* args[3] = {this, ppu, apu};
     rom->mapper->serialize(args, reinterpret_cast<char*>(out + STATE_SIZE - MAPPER_RECORD_SIZE));

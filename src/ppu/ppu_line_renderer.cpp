@@ -34,6 +34,7 @@ constexpr int32_t LAST_VISIBLE_LINE = 239;
 constexpr int32_t LAST_SPAN_DOT = 255;
 constexpr uint32_t MAPPER_MMC3 = 4;
 constexpr uint32_t MAPPER_NTDEC2722 = 40;
+constexpr uint32_t MAPPER_FME7 = 69;
 constexpr int32_t MMC3_COUNTING_DOT = 256;
 
 // Line-buffer byte of one sprite pixel: what draw_pixel's slot loop finds at that dot.
@@ -143,10 +144,12 @@ void PPU::run_dots(uint64_t target) {
 
 // Spans call the board's clock only where it can act. Verified boards: MMC3 acts only
 // when the dot counter reads 256 and reads nothing of the PPU but the dot, vblank and
-// PPUMASK; NTDEC 2722's timer counts every dot and reads nothing of the PPU. Any other
-// counting board gets its clock after every dot through cycle().
+// PPUMASK; NTDEC 2722's timer counts every dot and reads nothing of the PPU; the FME-7
+// reads nothing but the dot count, and acts once it has reached the dot of its IRQ. Any
+// other counting board gets its clock after every dot through cycle().
 bool PPU::spans_keep_board_clocks() const {
-    return !mapper->clocked || mapper->number == MAPPER_MMC3 || mapper->number == MAPPER_NTDEC2722;
+    return !mapper->clocked || mapper->number == MAPPER_MMC3 ||
+           mapper->number == MAPPER_NTDEC2722 || mapper->number == MAPPER_FME7;
 }
 
 // How many dots from here on do nothing but advance the counters (0 if this one acts).
@@ -201,11 +204,17 @@ void PPU::advance_dots(uint64_t n) {
             n -= step;
             if (dot == MMC3_COUNTING_DOT) mapper->clock(mapper_args);
         }
-    } else {
+    } else if (mapper->number == MAPPER_NTDEC2722) {
         // NTDEC 2722: a timer that does not look at the PPU, one tick per dot.
         move_counters(n);
         for (uint64_t i = 0; i < n; ++i)
             mapper->clock(mapper_args);
+    } else {
+        // FME-7: its clock acts once the dot count has reached its IRQ's dot, and counts
+        // CPU cycles up to the dot count it finds. Nothing sees its IRQ line before the
+        // run ends, so one call after the run leaves what a call per dot would.
+        move_counters(n);
+        mapper->clock(mapper_args);
     }
 }
 

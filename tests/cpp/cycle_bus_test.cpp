@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "apu/apu.hpp"
+#include "cartridge/rom.hpp"
 #include "ppu/ppu.hpp"
 #include "test_support.hpp"
 
@@ -97,6 +98,19 @@ TEST_F(CycleBus, IndexedReadAcrossAPageReadsTheUnfixedAddressFirst) {
             run({0xA2, 0x00, 0xBD, 0x02, 0x20, 0x85, 0x10}, 3); // LDX #$00; LDA $2002,X
         EXPECT_EQ(bool(cpu->memory[0x10] & 0x80), !crossing);
         EXPECT_EQ(cpu->cycles, 1000 + 2 + (crossing ? 5 : 4) + 3);
+    }
+}
+
+// Cartridge RAM that its board switched off drives nothing: a read there sees the open
+// bus, which LDA $5FF0,X with X = $10 left holding $5F (the operand's high byte, which
+// the dummy read of $5F00, where nothing answers, kept).
+TEST_F(CycleBus, SwitchedOffCartridgeRamReadsTheOpenBus) {
+    for (bool off : {false, true}) {
+        SetUp();
+        cpu->memory[0x6000] = 0x42;
+        nes->rom->mapper->prg_ram_off = off;
+        run({0xA2, 0x10, 0xBD, 0xF0, 0x5F}, 2); // LDX #$10; LDA $5FF0,X
+        EXPECT_EQ(cpu->A, off ? 0x5F : 0x42);
     }
 }
 

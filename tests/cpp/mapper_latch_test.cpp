@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "cartridge/mappers/sunsoft_fme7.hpp"
 #include "cartridge/rom.hpp"
 #include "mapper_cartridge.hpp"
 
@@ -229,7 +230,80 @@ INSTANTIATE_TEST_SUITE_P(
                    {0x8000, 0x12}},
                   {{0x8000, 64}, {0xC000, 80}},
                   {},
+                  UPPER},
+        // Commands (at $8000) and parameters (at $A000): PRG 5, 17 and 30 at $8000-$C000,
+        // ROM bank 3 at $6000, CHR $C5 at $0000 and $3A at $1C00, one-screen upper.
+        BoardCase{"sunsoft_fme7",
+                  69,
+                  256 * 1024,
+                  256 * 1024,
+                  0,
+                  {{0x8000, 9},
+                   {0xA000, 5},
+                   {0x8000, 10},
+                   {0xA000, 17},
+                   {0x8000, 11},
+                   {0xA000, 30},
+                   {0x8000, 8},
+                   {0xA000, 3},
+                   {0x8000, 0},
+                   {0xA000, 0xC5},
+                   {0x8000, 7},
+                   {0xA000, 0x3A},
+                   {0x8000, 12},
+                   {0xA000, 3}},
+                  {{0x6000, 24}, {0x8000, 40}, {0xA000, 136}, {0xC000, 240}, {0xE000, 248}},
+                  {{0x0000, 0xC5}, {0x1C00, 0x3A}},
                   UPPER}),
     [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
+
+// While the FME-7 shows ROM at $6000, its RAM waits aside: a save-state record, a snapshot
+// and the battery file all hold the RAM, and it comes back when the RAM is shown again.
+// The IRQ counter's value and mode come back from the record too.
+TEST(SunsoftFme7, KeepsItsRamWhileRomIsShown) {
+    test::TempHome home;
+    constexpr uint8_t BATTERY = 0x02;
+    std::vector<unsigned char> const image =
+        mapper_test::tagged_image(69, 128 * 1024, 8192, BATTERY);
+    auto nes = mapper_test::console(home, image);
+    auto command = [](NESUnit& n, uint8_t number, uint8_t value) {
+        mapper_test::poke(n, 0x8000, number);
+        mapper_test::poke(n, 0xA000, value);
+    };
+    mapper_test::poke(*nes, 0x6000, 0x5A);
+    mapper_test::poke(*nes, 0x7FFF, 0xA5);
+    command(*nes, 14, 0x34);
+    command(*nes, 15, 0x12);
+    command(*nes, 13, 0x01);
+    command(*nes, 8, 3);
+    mapper_test::poke(*nes, 0x6000, 0xFF); // ROM keeps its byte
+    ASSERT_EQ(unit_at(nes->cpu->memory, 0x6000), 24);
+
+    auto ram_comes_back = [&](NESUnit& n, char const* how) {
+        EXPECT_EQ(unit_at(n.cpu->memory, 0x6000), 24) << how;
+        command(n, 8, 0xC0);
+        EXPECT_EQ(uint8_t(n.cpu->memory[0x6000]), 0x5A) << how;
+        EXPECT_EQ(uint8_t(n.cpu->memory[0x7FFF]), 0xA5) << how;
+    };
+    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
+    nes->cpu->save_state(record.data());
+    auto loaded = mapper_test::console(home, image);
+    ASSERT_TRUE(loaded->cpu->load_state(record.data(), record.size()));
+    auto const& board = static_cast<NES::SunsoftFME7 const&>(*loaded->rom->mapper);
+    EXPECT_EQ(board.counter, 0x1234);
+    EXPECT_TRUE(board.irq_enabled && !board.counting);
+    ram_comes_back(*loaded, "state record");
+
+    std::vector<unsigned char> const snapshot = nes->take_snapshot(nullptr, false);
+    auto restored = mapper_test::console(home, image);
+    ASSERT_EQ(restored->restore_snapshot(snapshot.data(), snapshot.size()),
+              NESUnit::SnapshotVerdict::restored);
+    ram_comes_back(*restored, "snapshot");
+
+    nes->write_battery_ram();
+    auto reloaded = mapper_test::console(home, image);
+    EXPECT_EQ(uint8_t(reloaded->cpu->memory[0x6000]), 0x5A) << "battery file";
+    EXPECT_EQ(uint8_t(reloaded->cpu->memory[0x7FFF]), 0xA5) << "battery file";
+}
 
 } // namespace

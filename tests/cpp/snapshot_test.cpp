@@ -76,7 +76,7 @@ TEST_P(SnapshotPrograms, ARestoredConsoleContinuesExactlyAsTheOriginal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, SnapshotPrograms,
-                         testing::Values("cpu_checks", "ppu_demo", "mapper_mmc3"));
+                         testing::Values("cpu_checks", "ppu_demo", "mapper_mmc3", "board_fme7"));
 
 TEST(Snapshot, AnUnusableSnapshotChangesNothing) {
     test::TempHome home;
@@ -316,7 +316,10 @@ INSTANTIATE_TEST_SUITE_P(
                               {0x8000, 0x03},
                               {0x5000, 0x81},
                               {0x8000, 0x02}},
-                             {{0x5000, 0x00}, {0x8000, 0x00}}}),
+                             {{0x5000, 0x00}, {0x8000, 0x00}}},
+                    // PRG bank 5 at $8000 (command 9), CHR bank 6 at $0C00 (command 3).
+                    BankCase{"fme7", 69, 65536, 8192, {{0x8000, 9}, {0xA000, 5}}},
+                    BankCase{"fme7_chr", 69, 65536, 8192, {{0x8000, 3}, {0xA000, 6}}}),
     [](testing::TestParamInfo<BankCase> const& info) { return std::string(info.param.name); });
 
 // Consoles built from one image share its bytes; the last one to go frees them, and a
