@@ -371,7 +371,7 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
     int d = first;
     int32_t fetched_from = -1; // the address of the span's last fetch
     bool fetched_any = false;
-    // False when the tile came from the fetch pipeline.
+    bool from_pipeline = false; // the last fetch took the fetch pipeline's tile
     auto fetch = [&](uint16_t from, int start) {
         if (FETCH_PIPELINE && prefetched_count &&
             take_prefetched(dot_count + uint64_t(start - first))) {
@@ -385,9 +385,10 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
             tile.palette = uint8_t(attribute_palette(uint8_t(frozen_attribute), nt_addr));
             fetched_from = from;
             fetched_any = false; // the fields hold this tile already
-            return false;
+            if constexpr (PATTERN_LATCHES) from_pipeline = true;
+            return;
         }
-        if (from == fetched_from) return true;
+        if (from == fetched_from) return;
         fetched_from = from;
         fetched_any = true;
         if (FETCH_PIPELINE) frozen_attribute = -1;
@@ -399,11 +400,16 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         tile.pattern_lo = uint8_t(video[tile.pattern_addr]);
         tile.pattern_hi = uint8_t(video[tile.pattern_addr + 8]);
         tile.palette = uint8_t(attribute_palette(uint8_t(video[fold(tile.at_addr)]), tile.nt_addr));
-        return true;
     };
     while (d < first + n) {
         if (rendering && ((d - 1) & 7) == 0) {
-            if (fetch(v, d) && PATTERN_LATCHES) tell_pattern_read(tile.pattern_addr | 8);
+            if constexpr (PATTERN_LATCHES) {
+                from_pipeline = false;
+                fetch(v, d);
+                if (!from_pipeline) tell_pattern_read(uint16_t(tile.pattern_addr | 8));
+            } else {
+                fetch(v, d);
+            }
             fine = x & 7;
         }
         int run = std::min(first + n - d, 8 - fine);
