@@ -48,9 +48,10 @@ inline std::vector<unsigned char> tagged_image(uint32_t mapper, int prg_bytes, i
 }
 
 inline std::unique_ptr<NESUnit> console(test::TempHome const& home,
-                                        std::vector<unsigned char> const& image) {
+                                        std::vector<unsigned char> const& image,
+                                        NES::Accuracy accuracy = NES::Accuracy::fast) {
     std::string const path = test::write_temp_file(home.path(), "mapper.nes", image);
-    return std::make_unique<NESUnit>(path.c_str(), 1789773);
+    return std::make_unique<NESUnit>(path.c_str(), 1789773, accuracy);
 }
 
 // The unit number stored at an address of a memory image.

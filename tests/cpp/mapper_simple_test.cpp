@@ -197,6 +197,7 @@ struct ControlCase {
     uint8_t value;
     int32_t after;
     uint16_t moved_from, moved_to; // 0: no nametable moves
+    NES::Accuracy accuracy = NES::Accuracy::fast;
 };
 
 class Mmc1Control : public ::testing::TestWithParam<ControlCase> {};
@@ -204,7 +205,7 @@ class Mmc1Control : public ::testing::TestWithParam<ControlCase> {};
 TEST_P(Mmc1Control, SetsMirroringAndMovesTheSecondNametable) {
     ControlCase const k = GetParam();
     test::TempHome home;
-    auto nes = console(home, tagged_image(1, 64 * KIB, 8 * KIB));
+    auto nes = console(home, tagged_image(1, 64 * KIB, 8 * KIB), k.accuracy);
     nes->ppu->mirroring = k.before;
     std::memset(nes->ppu->memory + 0x2400, 0x24, 0x400);
     std::memset(nes->ppu->memory + 0x2800, 0x28, 0x400);
@@ -229,6 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The single screen keeps the second page where vertical finds it again.
         ControlCase{NES::MIRROR_HORIZONTAL, 0x00, NES::MIRROR_SINGLE_SCREEN, 0x2800, 0x2400},
         ControlCase{NES::MIRROR_VERTICAL, 0x11, NES::MIRROR_SINGLE_SCREEN, 0, 0},
+        ControlCase{NES::MIRROR_VERTICAL, 0x11, NES::MIRROR_SINGLE_SCREEN_UPPER, 0, 0,
+                    NES::Accuracy::hardware},
         ControlCase{NES::MIRROR_SINGLE_SCREEN, 0x0E, NES::MIRROR_VERTICAL, 0, 0},
         ControlCase{NES::MIRROR_FOUR_SCREEN, 0x0F, NES::MIRROR_HORIZONTAL, 0, 0}));
 

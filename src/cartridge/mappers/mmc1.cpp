@@ -15,10 +15,13 @@ int last_16k_bank(CPU const& cpu) {
     return cpu.rom->prg_size / 1024 - 16;
 }
 
-int32_t mirroring_of_control(unsigned char value) {
+// Value 1 shows the upper page of nametable RAM on the board, which the hardware mode
+// follows; the fast mode's model shows the lower page for 0 and 1 alike.
+int32_t mirroring_of_control(unsigned char value, bool hardware) {
     switch (value & 3) {
     case 2: return MIRROR_VERTICAL;
     case 3: return MIRROR_HORIZONTAL;
+    case 1: return hardware ? MIRROR_SINGLE_SCREEN_UPPER : MIRROR_SINGLE_SCREEN;
     default: return MIRROR_SINGLE_SCREEN;
     }
 }
@@ -59,7 +62,7 @@ void MMC1::write_register(CPU& cpu, PPU& ppu, int32_t address) {
 }
 
 void MMC1::control(CPU* cpu, PPU* ppu, unsigned char value) {
-    set_mirroring(*ppu, mirroring_of_control(value));
+    set_mirroring(*ppu, mirroring_of_control(value, ppu->hardware));
     chr_mode = value & 0x10;
     set_prg_mode(*cpu, (value >> 2) & 3);
 }

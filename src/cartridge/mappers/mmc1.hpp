@@ -3,8 +3,9 @@
 //
 // The CPU writes one bit at a time (bit 0 of the value) to $8000-$FFFF; the fifth write
 // completes a 5-bit value, and the address of that fifth write picks the register:
-//   $8000-$9FFF control    bits 0-1 mirroring (0, 1 single-screen; 2 vertical;
-//                          3 horizontal), bits 2-3 PRG mode, bit 4 CHR mode
+//   $8000-$9FFF control    bits 0-1 mirroring (0 lower, 1 upper single-screen, the
+//                          fast mode's lower; 2 vertical; 3 horizontal), bits 2-3 PRG mode, bit 4
+//                          CHR mode
 //   $A000-$BFFF CHR bank 0 (PPU $0000: 8 KiB in CHR mode 0, even banks; 4 KiB in mode 1)
 //   $C000-$DFFF CHR bank 1 (PPU $1000, 4 KiB; CHR mode 1 only)
 //   $E000-$FFFF PRG bank   in 16 KiB units; bit 4 is part of the number here
