@@ -63,7 +63,8 @@ void Action53::write_register(uint8_t value) {
         pick_screen(value);
         break;
     case MODE_REGISTER: mode = value & MODE_BITS; break;
-    default: outer = value; break;
+    case OUTER_REGISTER: outer = value; break;
+    default: break; // the select keeps only bits 7 and 0
     }
 }
 
