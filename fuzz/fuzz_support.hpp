@@ -43,8 +43,8 @@ std::vector<unsigned char> demo_cartridge();
 std::vector<unsigned char> with_mapper(std::vector<unsigned char> image, uint32_t mapper);
 
 // The iNES mapper numbers that have a board of their own; any other gets the default.
-inline constexpr uint32_t KNOWN_MAPPERS[] = {0,  1,  2,  3,  4,  7,  9,  10, 11,
-                                             28, 30, 34, 40, 66, 69, 71, 206};
+inline constexpr uint32_t KNOWN_MAPPERS[] = {0,  1,  2,  3,  4,  5,  7,  9,  10,
+                                             11, 28, 30, 34, 40, 66, 69, 71, 206};
 
 } // namespace fuzz
 

@@ -90,7 +90,7 @@ class Cartridge:
 
 
 # The boards the emulator emulates; others load with nothing mapped.
-EMULATED_MAPPERS = {0, 1, 2, 3, 4, 7, 9, 10, 11, 28, 30, 34, 40, 66, 69, 71, 206}
+EMULATED_MAPPERS = {0, 1, 2, 3, 4, 5, 7, 9, 10, 11, 28, 30, 34, 40, 66, 69, 71, 206}
 
 
 def mapper_number(path):

@@ -26,6 +26,12 @@ void Mapper::map_read(void**, signed char*) {}
 void Mapper::clock(void**) {}
 void Mapper::a12_rose(void**, uint64_t, uint64_t) {}
 void Mapper::pattern_read(void**, uint16_t) {}
+void Mapper::read_register(void**, uint16_t, uint8_t&) {}
+void Mapper::fetch_background(PPU const&, int, uint16_t, BackgroundTile&) const {}
+void Mapper::fetch_sprite_row(PPU const& ppu, uint16_t address, uint8_t& lo, uint8_t& hi) const {
+    lo = uint8_t(ppu.memory[address]);
+    hi = uint8_t(ppu.memory[address | 8]);
+}
 uint64_t Mapper::quiet_dots(PPU const&) const {
     return UINT64_MAX;
 }

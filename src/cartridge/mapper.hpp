@@ -9,12 +9,24 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace NES {
 
 class CPU;
 class PPU;
 class Snapshot;
+
+// One background tile as the PPU fetched it, for a board that may change the fetch
+// (Mapper::fetch_background).
+struct BackgroundTile {
+    uint16_t nt_addr; // the nametable byte's address, $2000-$2FFF
+    uint8_t tile_index;
+    uint8_t fine_y; // the pattern row, 0-7
+    uint8_t pattern_lo;
+    uint8_t pattern_hi;
+    int16_t attribute; // the attribute byte to draw with; -1: the one at the tile's address
+};
 
 // Every operation receives the mapper argument block: args[0] is the NES::CPU,
 // args[1] the NES::PPU and args[2] the NES::APU.
@@ -60,6 +72,20 @@ public:
     // bytes below and is no trigger on any board) or a $2007 read.
     virtual bool watches_patterns() const { return false; }
     virtual void pattern_read(void** args, uint16_t address);
+    // A CPU read at $4020-$5FFF, once the PPU has caught up with it. `value` holds what
+    // the bus reads there without the board (the open bus in hardware mode, the memory
+    // image's byte in the fast mode); a board with registers there replaces it.
+    virtual void read_register(void** args, uint16_t address, uint8_t& value);
+    // For a board that takes part in the PPU's fetches (MMC5), asked once as the cartridge
+    // is attached. The PPU then maps each nametable onto the page the board names
+    // (PPU::nametable_page, with the MIRROR_BOARD_PAGES arrangement), shows the board
+    // each background tile it fetched, which the board may change, and takes the sprite
+    // rows' pattern planes from the board. A board with this hook also counts dots
+    // (`clocked`), which keeps the PPU on its per-dot renderer.
+    virtual bool joins_fetches() const { return false; }
+    virtual void fetch_background(PPU const& ppu, int line, uint16_t from,
+                                  BackgroundTile& tile) const;
+    virtual void fetch_sprite_row(PPU const& ppu, uint16_t address, uint8_t& lo, uint8_t& hi) const;
     // The nametable arrangement at power-on, given the header's.
     virtual int32_t power_on_mirroring(int32_t header) const { return header; }
     // The board's registers at the start of a zeroed 256-byte save-state record.
@@ -73,6 +99,10 @@ public:
     // (which then shows ROM or nothing), else null: battery files and save-state records
     // take the RAM from here, whatever the CPU sees.
     virtual signed char const* parked_prg_ram() const { return nullptr; }
+    // A board that keeps more cartridge RAM than the CPU's window shows (MMC5's 64 KiB):
+    // all of it, in the board's page order, which its battery file holds whole. Empty for
+    // the others, whose battery file is the 8 KiB at $6000.
+    virtual std::span<signed char> board_prg_ram() { return {}; }
 
 protected:
     static CPU& cpu_of(void** args) { return *static_cast<CPU*>(args[0]); }

@@ -14,6 +14,7 @@
 #include "cartridge/mappers/mmc2.hpp"
 #include "cartridge/mappers/mmc3.hpp"
 #include "cartridge/mappers/mmc4.hpp"
+#include "cartridge/mappers/mmc5.hpp"
 #include "cartridge/mappers/namco108.hpp"
 #include "cartridge/mappers/nrom.hpp"
 #include "cartridge/mappers/ntdec2722.hpp"
@@ -31,6 +32,7 @@ std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts) {
     case 2: return std::make_unique<UxROM>();
     case 3: return std::make_unique<CNROM>();
     case 4: return std::make_unique<MMC3>();
+    case 5: return std::make_unique<MMC5>();
     case 7: return std::make_unique<AxROM>();
     case 9: return std::make_unique<MMC2>();
     case 10: return std::make_unique<MMC4>();

@@ -1,6 +1,7 @@
 // Where each board's PRG ROM sits in the CPU address space right after the cartridge
 // is attached. UxROM repeats its row on every bank switch.
 #include <algorithm>
+#include <cstring>
 
 #include "cartridge/rom.hpp"
 
@@ -52,6 +53,13 @@ void ROM::map_prg(signed char* cpu_memory, int prg_bank) {
     case 206:
         // $8000-$BFFF stays empty until the game selects its banks.
         copy_prg(cpu_memory + 0xC000, last_16k, 0x4000);
+        break;
+    case 5:
+        // MMC5's power-on banks: the last 8 KiB in every window of $8000-$FFFF, and RAM
+        // page 0 of the board's RAM (with what the battery file put there) at $6000.
+        for (int window = 0x8000; window < 0x10000; window += 0x2000)
+            copy_prg(cpu_memory + window, prg_size / 1024 - 8, 0x2000);
+        std::memcpy(cpu_memory + 0x6000, mapper->board_prg_ram().data(), 0x2000);
         break;
     case 69:
         // The last 8 KiB stays at $E000; the game selects the others.

@@ -23,6 +23,8 @@ enum Mirroring : int32_t {
     // ... the upper 1 KiB (AxROM, Camerica's BF9097), kept at $2400 as the vertical
     // arrangement keeps it.
     MIRROR_SINGLE_SCREEN_UPPER = 4,
+    // Each nametable shows the page its board names (PPU::nametable_page): MMC5.
+    MIRROR_BOARD_PAGES = 5,
 };
 
 class ROM {

@@ -36,6 +36,8 @@ struct RomWindows {
     // modulo `units`. Windows the copy covers whole hold those units; windows it covers
     // in part hold bytes of their own.
     void copied(signed char const* dest, int first_unit, int length, int units);
+    // The `length` bytes at `dest` were given bytes of the board's own (RAM).
+    void overwritten(signed char const* dest, int length) { copied(dest, 0, length, 0); }
     // The `length` bytes at `a` and at `b` were exchanged.
     void exchanged(signed char const* a, signed char const* b, int length);
 

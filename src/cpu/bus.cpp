@@ -33,10 +33,12 @@ namespace {
 constexpr uint8_t SEEN_BY_PPU = 1, SEEN_BY_APU = 2;
 
 // The PPU registers, and the sound registers but the controller ports:
-// $4016 and $4017 read only the controllers.
+// $4016 and $4017 read only the controllers. A board's registers at $4020-$5FFF may
+// follow the PPU (MMC5's scanline counter) or carry sound.
 uint8_t devices_reading(int64_t a) {
     if (a >= 0x2000 && a < 0x4000) return SEEN_BY_PPU;
     if (a >= 0x4000 && a < 0x4020 && a != 0x4016 && a != 0x4017) return SEEN_BY_APU;
+    if (a >= 0x4020 && a < 0x6000) return SEEN_BY_PPU | SEEN_BY_APU;
     return 0;
 }
 
@@ -82,10 +84,10 @@ uint8_t CPU::read(signed char* p, bool notify_mapper) {
     case 0x4017: result = read_controller(1); break;
     default: result = uint8_t(*p); break;
     }
-    if (notify_mapper) {
-        void* args[3] = {this, ppu, apu};
-        rom->mapper->map_read(args, p);
-    }
+    void* args[3] = {this, ppu, apu};
+    if (get_addr(p) >= 0x4020 && get_addr(p) < 0x6000)
+        rom->mapper->read_register(args, uint16_t(get_addr(p)), result);
+    if (notify_mapper) rom->mapper->map_read(args, p);
     return result;
 }
 

@@ -77,9 +77,15 @@ uint8_t CPU::read_io(uint16_t addr) {
     }
     default: break;
     }
-    // Cartridge RAM answers at $6000-$7FFF unless the board switched it off; nothing
-    // answers at $4000-$5FFF.
-    if (addr >= 0x6000 && !rom->mapper->prg_ram_off) open_bus = uint8_t(memory[addr]);
+    // Cartridge RAM answers at $6000-$7FFF unless the board switched it off; at
+    // $4020-$5FFF a board's registers may, which may follow the PPU.
+    if (addr >= 0x6000) {
+        if (!rom->mapper->prg_ram_off) open_bus = uint8_t(memory[addr]);
+    } else if (addr >= 0x4020) {
+        sync_ppu();
+        void* args[3] = {this, ppu, apu};
+        rom->mapper->read_register(args, addr, open_bus);
+    }
     return open_bus;
 }
 
@@ -92,6 +98,11 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
         if (reg == 0x2000 || reg == 0x2006 || reg == 0x2007) ppu->freeze_fetches();
         ppu->write_register_exactly(reg, d);
         if (reg != 0x2002) memory[reg] = d;
+        // A board may watch PPUCTRL and PPUMASK (MMC5), decoding their own addresses only.
+        if (addr == 0x2000 || addr == 0x2001) {
+            void* args[3] = {this, ppu, apu};
+            rom->mapper->map_write(args, memory + addr, &d);
+        }
         // The CPU samples the NMI line a dot after the write (the end of this cycle).
         if (reg == 0x2000) {
             uint64_t const sampled = nmi_sample_dot(c + 1);
@@ -115,20 +126,18 @@ void CPU::write_io(uint16_t addr, uint8_t value) {
         return;
     }
     void* args[3] = {this, ppu, apu};
-    if (addr < 0x6000) {
-        // Nothing holds a byte at $4018-$5FFF; a board may have registers in its part
-        // ($4020 on, as Action 53's at $5000).
-        if (addr >= 0x4020) rom->mapper->map_write(args, memory + addr, &d);
-        return;
-    }
-    // A board's register may switch the banks the PPU draws and the DMC reads.
-    if (addr >= 0x8000) {
+    // Nothing holds a byte at $4018-$401F; a board may have registers from $4020 on (as
+    // Action 53's at $5000). A board's register may switch the banks the PPU draws and the
+    // DMC reads.
+    if (addr < 0x4020) return;
+    bool const board_register = addr < 0x6000 || addr >= 0x8000;
+    if (board_register) {
         apu->catch_up_exactly(c);
         sync_ppu();
         ppu->freeze_fetches();
     }
     rom->mapper->map_write(args, memory + addr, &d);
-    if (addr < 0x8000) memory[addr] = d;
+    if (addr >= 0x6000 && addr < 0x8000) memory[addr] = d;
     ppu_deadline = ppu->next_event_dot();
 }
 

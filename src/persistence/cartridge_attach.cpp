@@ -42,13 +42,25 @@ void CPU::loadRom(ROM* cartridge, bool load_ram, std::string const& ram_path) {
     rom->map_prg(memory, prg_bank);
 }
 
+// The board's own RAM when it keeps more than the window shows, else the 8 KiB at $6000
+// (or where the board holds them while it shows ROM there).
 bool CPU::save_ram(FILE* f) const {
-    signed char const* const parked = rom->mapper ? rom->mapper->parked_prg_ram() : nullptr;
+    if (!rom->mapper) return std::fwrite(memory + PRG_RAM, 1, PRG_RAM_SIZE, f) == PRG_RAM_SIZE;
+    std::span<signed char const> const board = rom->mapper->board_prg_ram();
+    if (!board.empty()) return std::fwrite(board.data(), 1, board.size(), f) == board.size();
+    signed char const* const parked = rom->mapper->parked_prg_ram();
     return std::fwrite(parked ? parked : memory + PRG_RAM, 1, PRG_RAM_SIZE, f) == PRG_RAM_SIZE;
 }
 
-// A short file fills only the start of PRG RAM.
+// A short file fills only the start of PRG RAM. A board that keeps its own RAM shows it
+// at $6000 as its PRG mapping places the power-on banks (prg_mapping.cpp).
 void CPU::load_ram(FILE* f) {
+    std::span<signed char> const board =
+        rom->mapper ? rom->mapper->board_prg_ram() : std::span<signed char>{};
+    if (!board.empty()) {
+        std::fread(board.data(), 1, board.size(), f);
+        return;
+    }
     std::fread(memory + PRG_RAM, 1, PRG_RAM_SIZE, f);
 }
 

@@ -46,7 +46,7 @@ public:
     int32_t scanline = 0; // 0-261
     int32_t dot = 25;     // 0-340: the next dot to be processed
     // 0 horizontal, 1 vertical, 2 four-screen, 3 single-screen (lower), 4 single-screen
-    // (upper): see Mirroring in cartridge/rom.hpp.
+    // (upper), 5 the board's pages: see Mirroring in cartridge/rom.hpp.
     int32_t mirroring = 0;
     Mapper* mapper = nullptr;
     bool vblank = false;       // from scanline 241 dot 1 to scanline 261 dot 1
@@ -136,6 +136,20 @@ public:
     bool pattern_latches = false;
     uint8_t sprite_pattern_lo[8] = {};
     uint8_t sprite_pattern_hi[8] = {};
+    // The board takes part in the fetches (Mapper::joins_fetches: MMC5). With the
+    // MIRROR_BOARD_PAGES arrangement, nametable n ($2000 + n * $400, and $3000 + n * $400)
+    // shows page nametable_page[n] of the memory image: page p is the 1 KiB at $2000 +
+    // p * $400, so pages 0-3 are $2000-$2FFF and page 4 the unused $3000-$33FF. The PPU
+    // never stores into a page whose bit is set in `locked_pages`. The board changes
+    // background fetches as it likes, and gives the sprite rows' planes at dot 257, which
+    // are kept as for latch boards. `line_start_x` is v's horizontal part as dot 257 of
+    // the line before loaded it: where a line's first tile lies.
+    bool board_fetches = false;
+    static constexpr int BOARD_PAGES = 5;
+    uint8_t nametable_page[4] = {0, 0, 0, 0};
+    uint8_t locked_pages = 0;
+    uint16_t line_start_x = 0;
+    bool keeps_sprite_planes() const { return pattern_latches || board_fetches; }
     // The console fetches each background tile 16 dots before it draws it, this renderer
     // as it draws it. Before a CPU write that could change a fetch (PPUCTRL, PPUADDR,
     // PPUDATA, a board's bank switch) lands in the middle of a rendered line, the tiles
@@ -281,6 +295,7 @@ private:
     // The background tile at v = `from`, for the renderer's fetch on dot count `at`; false
     // when the fetch pipeline had fetched it already.
     bool fetch_tile(uint16_t from, uint64_t at);
+    void show_board_tile(int line, uint16_t from);
     void count_sprite_columns();
     void clear_evaluation();
     void evaluation_step();
@@ -304,6 +319,7 @@ private:
     void advance_dot();
 
     bool take_prefetched(uint64_t at);
+    void show_board_prefetch(int line, uint16_t from, PrefetchedTile& fetched) const;
     uint16_t v_at_tile_start(int line, int start) const;
 
     // A12 as the fetches move it (ppu_address_line.cpp).
@@ -359,6 +375,7 @@ private:
 // Nametables fold by mirroring; 0x3000-0x3EFF is 0x2000-0x2EFF again without folding;
 // the palette's sprite backdrop entries 0x3F10/14/18/1C are the background ones. The
 // 0x3F1x test runs on the unfolded address, so 0x3F30 lands on 0x3F10.
+// With the board's pages, 0x3000-0x3EFF folds through them as 0x2000-0x2EFF does.
 inline int16_t PPU::map_memory(int16_t& addr) const {
     int a = addr;
     if (a >= 0x2000 && a < 0x3000) {
@@ -367,10 +384,12 @@ inline int16_t PPU::map_memory(int16_t& addr) const {
         case 1: a &= 0xF7FF; break;
         case 3: a = 0x2000 | (a & 0x03FF); break;
         case 4: a = 0x2400 | (a & 0x03FF); break;
+        case 5: a = 0x2000 + (nametable_page[(a >> 10) & 3] << 10) + (a & 0x03FF); break;
         default: break;
         }
     } else if (a >= 0x3000 && a < 0x3F00) {
         a -= 0x1000;
+        if (mirroring == 5) a = 0x2000 + (nametable_page[(a >> 10) & 3] << 10) + (a & 0x03FF);
     } else if (a == 0x3F10 || a == 0x3F14 || a == 0x3F18 || a == 0x3F1C) {
         a &= 0xFF0F;
     } else if (a >= 0x3F00 && a < 0x4000) {
@@ -385,7 +404,10 @@ inline uint8_t PPU::read(int16_t addr) {
 }
 
 inline void PPU::write(int16_t addr, signed char value) {
-    memory[map_memory(addr)] = value;
+    int const a = map_memory(addr);
+    if (mirroring == 5 && a >= 0x2000 && a < 0x3400 && (locked_pages >> ((a - 0x2000) >> 10) & 1))
+        return;
+    memory[a] = value;
 }
 
 } // namespace NES

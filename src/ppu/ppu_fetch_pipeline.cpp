@@ -10,6 +10,7 @@
 // already (those this renderer fetches in the next 16 dots) are fetched here with the
 // state before it; and a v written during rendering is stepped back to the tile this
 // renderer is at.
+#include "cartridge/mapper.hpp"
 #include "ppu/ppu.hpp"
 #include "ppu/ppu_bits.hpp"
 
@@ -70,6 +71,7 @@ void PPU::freeze_fetches() {
         tile.pattern_lo = uint8_t(memory[tile.pattern_addr]);
         tile.pattern_hi = uint8_t(memory[tile.pattern_addr + 8]);
         tile.attribute = read(int16_t(tile.at_addr));
+        if (board_fetches) show_board_prefetch(line, from, tile);
         // The console fetched it before the write: a board with latches hears of it now.
         if (pattern_latches) tell_pattern_read(uint16_t(tile.pattern_addr | 8));
     };
@@ -86,6 +88,17 @@ void PPU::freeze_fetches() {
         for (int start = 1; start < until - DOTS_PER_LINE; start += 8)
             add(next_line, start, dot_count + uint64_t(line_length - dot + start));
     }
+}
+
+// The board's say in a tile fetched ahead, as show_board_tile for the renderer's fetch.
+void PPU::show_board_prefetch(int line, uint16_t from, PrefetchedTile& fetched) const {
+    BackgroundTile tile{fetched.nt_addr,    fetched.tile_index, uint8_t((from >> 12) & 7),
+                        fetched.pattern_lo, fetched.pattern_hi, -1};
+    mapper->fetch_background(*this, line, from, tile);
+    fetched.tile_index = tile.tile_index;
+    fetched.pattern_lo = tile.pattern_lo;
+    fetched.pattern_hi = tile.pattern_hi;
+    if (tile.attribute >= 0) fetched.attribute = uint8_t(tile.attribute);
 }
 
 bool PPU::take_prefetched(uint64_t at) {

@@ -122,8 +122,10 @@ void PPU::run_until(uint64_t target) {
     run_dots(target);
 }
 
+// A board taking part in the fetches changes them tile by tile: it keeps the per-dot
+// renderer, whose fetches it sees.
 void PPU::run_dots(uint64_t target) {
-    if (!spans_keep_board_clocks()) {
+    if (board_fetches || !spans_keep_board_clocks()) {
         while (dot_count < target)
             cycle();
         return;

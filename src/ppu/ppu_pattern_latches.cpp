@@ -54,11 +54,17 @@ void PPU::fetch_line_end_tiles() {
     tell_pattern_read(background_row_address(coarse_x_incremented(tile_32)));
 }
 
-// Dot 257, once the next line's sprites are in their slots.
+// Dot 257, once the next line's sprites are in their slots; for a board taking part in
+// the fetches too, which gives the planes.
 void PPU::fetch_sprite_patterns() {
     uint8_t const ctrl = uint8_t(*ppuctrl);
     for (int slot = 0; slot < line_count; ++slot) {
         int const address = sprite_row_address(line_sprites + slot * 4, ctrl, scanline + 1);
+        if (board_fetches) {
+            mapper->fetch_sprite_row(*this, uint16_t(address), sprite_pattern_lo[slot],
+                                     sprite_pattern_hi[slot]);
+            continue;
+        }
         sprite_pattern_lo[slot] = uint8_t(memory[address]);
         sprite_pattern_hi[slot] = uint8_t(memory[address | SECOND_PLANE]);
         tell_pattern_read(uint16_t(address | SECOND_PLANE));

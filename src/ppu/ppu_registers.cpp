@@ -40,6 +40,7 @@ void PPU::loadRom(ROM* cartridge) {
     mirroring = cartridge->mirroring;
     mapper = cartridge->mapper.get();
     pattern_latches = mapper && mapper->watches_patterns();
+    board_fetches = mapper && mapper->joins_fetches();
     cartridge->chr_windows.attach(memory, 8);
     if (cartridge->chr_size < 1) {
         cartridge->chr_windows.forget(); // the PPU writes CHR RAM itself

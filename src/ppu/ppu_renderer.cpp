@@ -28,7 +28,7 @@ void PPU::cycle() {
     } else if (dot == 0 || dot >= 257) {
         if (dot == 257 && rendering) {
             load_line_sprites();
-            if (pattern_latches) fetch_sprite_patterns();
+            if (keeps_sprite_planes()) fetch_sprite_patterns();
         }
         if (dot == 340 && scanline == 239) post_render = true;
     } else {
@@ -89,7 +89,19 @@ bool PPU::fetch_tile(uint16_t from, uint64_t at) {
         uint16_t(tile_index << 4 | ((*ppuctrl & CTRL_BG_TABLE) ? 0x1000 : 0) | ((v >> 12) & 7));
     pattern_lo = uint8_t(memory[pattern_addr]);
     pattern_hi = uint8_t(memory[pattern_addr + 8]);
+    if (board_fetches) show_board_tile(scanline, from);
     return true;
+}
+
+// The board's say in the tile just fetched from v = `from` on `line`.
+void PPU::show_board_tile(int line, uint16_t from) {
+    BackgroundTile tile{
+        nt_addr, tile_index, uint8_t((v >> 12) & 7), uint8_t(pattern_lo), uint8_t(pattern_hi), -1};
+    mapper->fetch_background(*this, line, from, tile);
+    tile_index = tile.tile_index;
+    pattern_lo = tile.pattern_lo;
+    pattern_hi = tile.pattern_hi;
+    frozen_attribute = tile.attribute;
 }
 
 // A sprite with X = n is drawn at pixel columns n to n + 7, starting at pattern bit 7.
@@ -172,6 +184,7 @@ void PPU::scan_overflow(int height) {
 // line, the pre-render line 261 included, so line 0 starts at the frame's new scroll.
 void PPU::reload_horizontal() {
     v = uint16_t((v & 0xFBE0) | (t & 0x041F));
+    line_start_x = uint16_t(t & 0x041F);
 }
 
 // Dot 257: horizontal scroll reload and the next line's sprites.
@@ -204,10 +217,11 @@ int PPU::sprite_row_address(uint8_t const* sprite, uint8_t ctrl, int line) const
     return tile << 4 | table << 12 | (row & 7);
 }
 
-// The two pattern planes of a slot's row on the current line. Without latches the banks
-// can change only by a CPU write, and the planes are read as the slot is drawn.
+// The two pattern planes of a slot's row on the current line. Without latches or a board
+// taking part in the fetches, the banks can change only by a CPU write, and the planes
+// are read as the slot is drawn.
 void PPU::sprite_row_planes(int slot, uint8_t ctrl, uint8_t& lo, uint8_t& hi) const {
-    if (pattern_latches) {
+    if (keeps_sprite_planes()) {
         lo = sprite_pattern_lo[slot];
         hi = sprite_pattern_hi[slot];
         return;

@@ -67,7 +67,7 @@ template <class Pass> void PPU::snapshot(Pass& s) {
     s.field(secondary_oam);
     int32_t const line = s.bounded(scanline, 0, 261);
     int32_t const next_dot = s.bounded(dot, 0, 340);
-    s.bounded(mirroring, 0, 4);
+    s.bounded(mirroring, 0, board_fetches ? int32_t(MIRROR_BOARD_PAGES) : 4);
     s.require(s.field(vblank) == in_vertical_blank(line, next_dot));
     s.field(chr_bank);
     s.field(suppress_vbl);
@@ -108,9 +108,15 @@ template <class Pass> void PPU::snapshot(Pass& s) {
     }
     s.field(sprite0_next);
     s.field(sprite0_line);
-    if (pattern_latches) {
+    if (keeps_sprite_planes()) {
         s.field(sprite_pattern_lo);
         s.field(sprite_pattern_hi);
+    }
+    if (board_fetches) {
+        for (uint8_t& page : nametable_page)
+            s.bounded(page, uint8_t(0), uint8_t(BOARD_PAGES - 1));
+        s.bounded(locked_pages, uint8_t(0), uint8_t((1 << BOARD_PAGES) - 1));
+        s.bounded(line_start_x, uint16_t(0), uint16_t(0x041F));
     }
     snapshot_pictures(s, rows_drawn(line, next_dot));
     if (hardware) {

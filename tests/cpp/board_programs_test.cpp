@@ -80,7 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
         BoardProgram{"board_gxrom", Accuracy::fast},
         BoardProgram{"board_gxrom", Accuracy::hardware}, BoardProgram{"board_mmc2", Accuracy::fast},
         BoardProgram{"board_mmc2", Accuracy::hardware}, BoardProgram{"board_mmc4", Accuracy::fast},
-        BoardProgram{"board_mmc4", Accuracy::hardware},
+        BoardProgram{"board_mmc4", Accuracy::hardware}, BoardProgram{"board_mmc5", Accuracy::fast},
+        // Synchronised to the vertical blank flag, the program turns the background on
+        // at line 1, so the in-frame flag rises at line 2 and compare 10 raises /IRQ at
+        // line 12 once its dot 2 has passed: in the first cycle of the 126th INX of the
+        // run, which the CPU sees at that INX's end.
+        BoardProgram{"board_mmc5", Accuracy::hardware, 126},
         BoardProgram{"board_namco108", Accuracy::fast},
         BoardProgram{"board_namco108", Accuracy::hardware},
         BoardProgram{"board_nina", Accuracy::fast}, BoardProgram{"board_nina", Accuracy::hardware},

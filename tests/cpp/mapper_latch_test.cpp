@@ -254,7 +254,25 @@ INSTANTIATE_TEST_SUITE_P(
                    {0xA000, 3}},
                   {{0x6000, 24}, {0x8000, 40}, {0xA000, 136}, {0xC000, 240}, {0xE000, 248}},
                   {{0x0000, 0xC5}, {0x1C00, 0x3A}},
-                  UPPER}),
+                  UPPER},
+        // PRG ROM banks 5 and 17 at $8000 and $A000, 1 KiB CHR banks $C5 and $3A, and the
+        // nametables on page 0, page 1, ExRAM and the fill page (which keeps its fill).
+        BoardCase{"mmc5",
+                  5,
+                  256 * 1024,
+                  256 * 1024,
+                  0,
+                  {{0x5100, 3},
+                   {0x5114, 0x85},
+                   {0x5115, 0x91},
+                   {0x5101, 3},
+                   {0x5120, 0xC5},
+                   {0x5127, 0x3A},
+                   {0x5106, 0x37},
+                   {0x5105, 0xE4}},
+                  {{0x8000, 40}, {0xA000, 136}, {0xC000, 248}, {0xE000, 248}},
+                  {{0x0000, 0xC5}, {0x1C00, 0x3A}},
+                  NES::MIRROR_BOARD_PAGES}),
     [](testing::TestParamInfo<BoardCase> const& info) { return std::string(info.param.name); });
 
 // While the FME-7 shows ROM at $6000, its RAM waits aside: a save-state record, a snapshot
@@ -304,6 +322,29 @@ TEST(SunsoftFme7, KeepsItsRamWhileRomIsShown) {
     auto reloaded = mapper_test::console(home, image);
     EXPECT_EQ(uint8_t(reloaded->cpu->memory[0x6000]), 0x5A) << "battery file";
     EXPECT_EQ(uint8_t(reloaded->cpu->memory[0x7FFF]), 0xA5) << "battery file";
+}
+
+// The MMC5's 64 KiB of RAM: the pages not shown stay in the board, and its battery file
+// holds them all, so a page written, hidden and saved comes back in the next console.
+TEST(Mmc5, KeepsEveryRamPageInItsBatteryFile) {
+    test::TempHome home;
+    constexpr uint8_t BATTERY = 0x02;
+    std::vector<unsigned char> const image =
+        mapper_test::tagged_image(5, 128 * 1024, 8192, BATTERY);
+    auto nes = mapper_test::console(home, image);
+    mapper_test::poke(*nes, 0x5102, 2); // the write keys
+    mapper_test::poke(*nes, 0x5103, 1);
+    for (uint8_t page = 0; page < 8; ++page) {
+        mapper_test::poke(*nes, 0x5113, page);
+        mapper_test::poke(*nes, 0x7FFF, uint8_t(0x90 + page));
+    }
+    mapper_test::poke(*nes, 0x5113, 0);
+    nes->write_battery_ram();
+    auto reloaded = mapper_test::console(home, image);
+    for (uint8_t page = 0; page < 8; ++page) {
+        mapper_test::poke(*reloaded, 0x5113, page);
+        EXPECT_EQ(uint8_t(reloaded->cpu->memory[0x7FFF]), 0x90 + page) << "page " << int(page);
+    }
 }
 
 } // namespace

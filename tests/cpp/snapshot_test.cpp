@@ -76,7 +76,8 @@ TEST_P(SnapshotPrograms, ARestoredConsoleContinuesExactlyAsTheOriginal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, SnapshotPrograms,
-                         testing::Values("cpu_checks", "ppu_demo", "mapper_mmc3", "board_fme7"));
+                         testing::Values("cpu_checks", "ppu_demo", "mapper_mmc3", "board_fme7",
+                                         "board_mmc5"));
 
 TEST(Snapshot, AnUnusableSnapshotChangesNothing) {
     test::TempHome home;
