@@ -82,13 +82,23 @@ uint8_t CPU::read(signed char* p, bool notify_mapper) {
     case 0x4015: result = apu->read_status(); break;
     case 0x4016: result = read_controller(0); break;
     case 0x4017: result = read_controller(1); break;
-    default: result = uint8_t(*p); break;
+    default:
+        result = uint8_t(*p);
+        if (get_addr(p) >= 0x4020 && get_addr(p) < 0x6000) result = read_board_register(p, result);
+        break;
     }
-    void* args[3] = {this, ppu, apu};
-    if (get_addr(p) >= 0x4020 && get_addr(p) < 0x6000)
-        rom->mapper->read_register(args, uint16_t(get_addr(p)), result);
-    if (notify_mapper) rom->mapper->map_read(args, p);
+    if (notify_mapper) {
+        void* args[3] = {this, ppu, apu};
+        rom->mapper->map_read(args, p);
+    }
     return result;
+}
+
+// Out of the way of the PPU and APU registers' reads, which the bus serves inline.
+uint8_t CPU::read_board_register(signed char const* p, uint8_t image_byte) {
+    void* args[3] = {this, ppu, apu};
+    rom->mapper->read_register(args, uint16_t(get_addr(p)), image_byte);
+    return image_byte;
 }
 
 void CPU::write(signed char* p, signed char d) {

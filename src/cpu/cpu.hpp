@@ -116,6 +116,8 @@ public:
 
     // The bus.
     uint8_t read(signed char* p, bool notify_mapper);
+    // A read at $4020-$5FFF, which a board's register may answer.
+    [[gnu::noinline]] uint8_t read_board_register(signed char const* p, uint8_t image_byte);
     // Brings the APU and the PPU to `instruction_start`; they never pass the end of a
     // frame here, since the console catches them up whenever that is due.
     void catch_up_devices();

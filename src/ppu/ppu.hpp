@@ -222,6 +222,11 @@ public:
     uint8_t read(int16_t addr);
     void write(int16_t addr, signed char value);
     int16_t map_memory(int16_t& addr) const;
+    // Where nametable address `a` ($2000-$2FFF) lies with the board's pages; out of line,
+    // so that the inline fold the other arrangements take stays small.
+    [[gnu::noinline]] int board_page_address(int a) const {
+        return 0x2000 + (nametable_page[(a >> 10) & 3] << 10) + (a & 0x03FF);
+    }
     int64_t get_addr(signed char const* p) const { return p - memory; }
     void set_registers();
     void v_horiz();
@@ -295,7 +300,7 @@ private:
     // The background tile at v = `from`, for the renderer's fetch on dot count `at`; false
     // when the fetch pipeline had fetched it already.
     bool fetch_tile(uint16_t from, uint64_t at);
-    void show_board_tile(int line, uint16_t from);
+    [[gnu::noinline]] void show_board_tile(int line, uint16_t from);
     void count_sprite_columns();
     void clear_evaluation();
     void evaluation_step();
@@ -384,12 +389,12 @@ inline int16_t PPU::map_memory(int16_t& addr) const {
         case 1: a &= 0xF7FF; break;
         case 3: a = 0x2000 | (a & 0x03FF); break;
         case 4: a = 0x2400 | (a & 0x03FF); break;
-        case 5: a = 0x2000 + (nametable_page[(a >> 10) & 3] << 10) + (a & 0x03FF); break;
+        case 5: a = board_page_address(a); break;
         default: break;
         }
     } else if (a >= 0x3000 && a < 0x3F00) {
         a -= 0x1000;
-        if (mirroring == 5) a = 0x2000 + (nametable_page[(a >> 10) & 3] << 10) + (a & 0x03FF);
+        if (mirroring == 5) a = board_page_address(a);
     } else if (a == 0x3F10 || a == 0x3F14 || a == 0x3F18 || a == 0x3F1C) {
         a &= 0xFF0F;
     } else if (a >= 0x3F00 && a < 0x4000) {

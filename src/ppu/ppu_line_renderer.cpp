@@ -122,10 +122,8 @@ void PPU::run_until(uint64_t target) {
     run_dots(target);
 }
 
-// A board taking part in the fetches changes them tile by tile: it keeps the per-dot
-// renderer, whose fetches it sees.
 void PPU::run_dots(uint64_t target) {
-    if (board_fetches || !spans_keep_board_clocks()) {
+    if (!spans_keep_board_clocks()) {
         while (dot_count < target)
             cycle();
         return;
@@ -148,7 +146,8 @@ void PPU::run_dots(uint64_t target) {
 // when the dot counter reads 256 and reads nothing of the PPU but the dot, vblank and
 // PPUMASK; NTDEC 2722's timer counts every dot and reads nothing of the PPU; the FME-7
 // reads nothing but the dot count, and acts once it has reached the dot of its IRQ. Any
-// other counting board gets its clock after every dot through cycle().
+// other counting board gets its clock after every dot through cycle(); so does a board
+// taking part in the fetches (MMC5), which changes them tile by tile.
 bool PPU::spans_keep_board_clocks() const {
     return !mapper->clocked || mapper->number == MAPPER_MMC3 ||
            mapper->number == MAPPER_NTDEC2722 || mapper->number == MAPPER_FME7;

@@ -18,9 +18,12 @@
 // fetch for them depends on leftovers of the evaluation that are not modelled, and the
 // board does not hear of it.
 //
-// Boards without latches never come here: the per-dot renderer tests pattern_latches at
-// each tile start and at dots 256 and 257, and the span renderer has an instance of its
-// own for these boards (ppu_line_renderer.cpp).
+// The sprite rows' fetch at dot 257 also serves a board that takes part in the fetches
+// (MMC5), which gives their planes from banks of its own; it has no latches to tell.
+//
+// Other boards never come here: the per-dot renderer tests pattern_latches at each tile
+// start and at dots 256 and 257, and the span renderer has an instance of its own for
+// latch boards (ppu_line_renderer.cpp).
 #include "cartridge/mapper.hpp"
 #include "ppu/ppu.hpp"
 #include "ppu/ppu_bits.hpp"
