@@ -12,9 +12,11 @@
 
 namespace NES {
 
+class APU;
 class CPU;
 class PPU;
 class Snapshot;
+class ExpansionSound;
 
 // Every operation receives the mapper argument block: args[0] is the NES::CPU,
 // args[1] the NES::PPU and args[2] the NES::APU.
@@ -73,10 +75,14 @@ public:
     // (which then shows ROM or nothing), else null: battery files and save-state records
     // take the RAM from here, whatever the CPU sees.
     virtual signed char const* parked_prg_ram() const { return nullptr; }
+    // The board's own sound channels (apu/expansion_sound.hpp), which the console mixes
+    // with its own; null for a board without sound. Asked once, at power-on.
+    virtual ExpansionSound* sound() { return nullptr; }
 
 protected:
     static CPU& cpu_of(void** args) { return *static_cast<CPU*>(args[0]); }
     static PPU& ppu_of(void** args) { return *static_cast<PPU*>(args[1]); }
+    static APU& apu_of(void** args) { return *static_cast<APU*>(args[2]); }
     // The CPU address ($0000-$FFFF) that a location in the CPU memory image stands for.
     static int32_t cpu_address(CPU const& cpu, signed char const* addr);
 
