@@ -350,6 +350,7 @@ private:
     // the published one when it is `ready`.
     template <class Pass> void snapshot_board_terms(Pass& s, size_t filled, bool ready);
     void take_sample();
+    [[gnu::noinline]] void sample_board(size_t pos);
     void publish();
 
     uint8_t const* registers = nullptr; // the CPU memory image, where the register bytes live

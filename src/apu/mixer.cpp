@@ -110,13 +110,19 @@ void APU::attach_expansion(ExpansionSound* unit) {
 }
 
 // A block is published just before its first sample is overwritten, so the very first
-// sample publishes the zero-filled (silent) block.
+// sample publishes the zero-filled (silent) block. A board's sound comes last, out of
+// line, so that the call to it is the step's last act: the APU's own sampling stays a
+// leaf function, and boards without sound pay for the one test alone.
 void APU::take_sample() {
     size_t const pos = samples % BUFFER_LEN;
     if (pos == 0) publish();
     buffers[pos] = channel_levels(*this);
-    if (expansion) expansion->buffers[pos] = expansion->unit->sample(cycles);
     ++samples;
+    if (expansion) sample_board(pos);
+}
+
+void APU::sample_board(size_t pos) {
+    expansion->buffers[pos] = expansion->unit->sample(cycles);
 }
 
 // The hand-off to the host thread. The stepping thread copies the live block into the
