@@ -10,7 +10,8 @@
 //
 // Each step ends with the sampling rule: at 44100 samples per emulated second the five
 // channel outputs are mixed linearly into a 16-bit sample, and every 1024 samples the
-// block is published for the host (getAudio).
+// block is published for the host (getAudio). A board with sound channels of its own
+// (expansion_sound.hpp) adds its unit's output to the mix.
 //
 // cycle() is one step and the reference for every other path; catch_up() gives the
 // results of as many cycle() calls while computing only the steps whose outputs are
@@ -19,8 +20,11 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
+#include "apu/expansion_sound.hpp"
 #include "console/recycled_storage.hpp"
 
 namespace NES {
@@ -33,6 +37,9 @@ struct Envelope {
     bool start = false;  // set by a length write; restarts the decay at the next clock
     uint8_t divider = 0; // counts the envelope period down
     uint8_t decay = 0;   // decay level 15..0, the channel's volume without constant volume
+
+    // One clock (a quarter frame on the console) under the register byte `control`.
+    void clock(uint8_t control);
 };
 
 // Sweep unit of a pulse channel. Its register byte ($4001, $4005): bit 7 enable,
@@ -71,8 +78,14 @@ public:
     // The frame sequencer's period in APU steps: four-step mode, five-step mode.
     static constexpr int32_t FOUR_STEP_PERIOD = 14916;
     static constexpr int32_t FIVE_STEP_PERIOD = 18640;
-    // Sample streams, in buffer order.
-    enum Stream { MIXED, PULSE1, PULSE2, TRIANGLE, NOISE, DMC, STREAMS };
+    // Sample streams, in buffer order: the console's own, then for a board with sound
+    // the board's channels together.
+    enum Stream { MIXED, PULSE1, PULSE2, TRIANGLE, NOISE, DMC, EXPANSION };
+    static constexpr int STREAMS = EXPANSION; // the console's own streams
+    // The mix's weight of a pulse level (-15..15) and of a DMC level step: a board's sound
+    // is weighed against them.
+    static constexpr double PULSE_WEIGHT = 0.00752;
+    static constexpr double DMC_WEIGHT = 0.00335;
     // One sample as the five channel levels every stream's value derives from, packed
     // so that 0 is silence: bits 0-4 pulse 1 and 5-9 pulse 2 (-15..15, two's complement),
     // 10-14 the triangle (-15..15), 15-18 the noise (0-15), 19-26 the DMC level less 64
@@ -181,11 +194,31 @@ public:
     Block buffers{};
     Block out_buffers{};
     std::atomic<bool> buffer_ready{false}; // a published block has not been fetched yet
-    int32_t apu_clock = 0;                 // APU steps per emulated second: the CPU clock / 2
-    uint64_t samples = 0;                  // samples taken since construction or the last CPU reset
-    int32_t sample_rate = 0;               // samples per emulated second; see SAMPLE_RATE
+    // A board's sound: its unit, and its terms of the samples in blocks beside the levels'
+    // (filled and published with them). Null for every board without sound, which so
+    // costs one test per sample.
+    struct Expansion {
+        ExpansionSound* unit = nullptr;
+        std::array<float, BUFFER_LEN> buffers{};
+        std::array<float, BUFFER_LEN> out_buffers{};
+    };
+    std::unique_ptr<Expansion> expansion;
+    int32_t apu_clock = 0;   // APU steps per emulated second: the CPU clock / 2
+    uint64_t samples = 0;    // samples taken since construction or the last CPU reset
+    int32_t sample_rate = 0; // samples per emulated second; see SAMPLE_RATE
 
     void setCPU(CPU* cpu);
+    // Mixes the board's sound unit in from now on; null (a board without sound) mixes
+    // nothing. The board keeps the unit for the console's life.
+    void attach_expansion(ExpansionSound* unit);
+    // The step on which a board's sound unit takes an access on CPU cycle `cpu_cycle`:
+    // the APU is first brought up to that cycle, so every sample before it is taken.
+    uint64_t expansion_step(int64_t cpu_cycle) {
+        catch_up_in_mode(cpu_cycle);
+        return cycles;
+    }
+    // The streams read_block serves: the console's, and the board's when it has sound.
+    int stream_count() const { return expansion ? STREAMS + 1 : STREAMS; }
     // The reset line: every channel silenced as by a $4015 write of 0, the triangle's
     // sequence back to its start, the DMC's output level down to its lowest bit.
     void press_reset();
@@ -268,8 +301,10 @@ public:
     // flag), and copies one stream of it out as 2048 little-endian bytes.
     bool claim_block();
     void read_block(Stream stream, unsigned char* out);
-    // One stream's value of a sample.
+    // One stream's value of a sample; `board` is the term of a board's sound, which only
+    // the mixed stream and the board's own stream hear.
     static int16_t stream_value(Levels levels, Stream stream);
+    static int16_t stream_value(Levels levels, float board, Stream stream);
 
 private:
     // A sound register byte as the bus last stored it.
@@ -311,7 +346,11 @@ private:
     uint64_t steps_to_dmc_request() const;
     void write_status_exactly(uint8_t value, int64_t cycle);
     template <class Pass> void snapshot_exact_timing(Pass& s, uint64_t steps);
+    // The board's terms of the samples in the blocks: the `filled` of the live one, and
+    // the published one when it is `ready`.
+    template <class Pass> void snapshot_board_terms(Pass& s, size_t filled, bool ready);
     void take_sample();
+    [[gnu::noinline]] void sample_board(size_t pos);
     void publish();
 
     uint8_t const* registers = nullptr; // the CPU memory image, where the register bytes live

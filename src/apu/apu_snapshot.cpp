@@ -8,6 +8,9 @@
 // ever, a level past its table would overflow the mixer), and the two derived counts are
 // checked against what they derive from: the samples taken against the steps made, and
 // the frame sequencer's remembered phase against its offset.
+//
+// With a board's sound, the board's terms of the same samples follow; the unit itself is
+// the board's (Mapper::snapshot). A board without sound adds nothing.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -35,6 +38,8 @@ constexpr int64_t MAX_SEQUENCER_OFFSET = int64_t(1) << 62;
 // $4017 write (or power-up) schedules the sequence's restart.
 constexpr int64_t LONGEST_FRAME_SEQUENCE = 37282;
 constexpr int64_t MAX_FRAME_WRITE_DELAY = 4;
+// Far past any board's loudest term: a sample of it is clipped, but it must be a number.
+constexpr float MAX_BOARD_TERM = 16.0f;
 
 // The triangle's output is 0 or a level of its table, 2 x (level - 7.5): an odd whole
 // number from -15 to 15. Anything else (a NaN included) is no output it can have.
@@ -123,11 +128,24 @@ template <class Pass> void APU::snapshot(Pass& s) {
     // sample), and the published block while the host has not fetched it.
     uint64_t const filled = taken == 0 ? 0 : (taken - 1) % BUFFER_LEN + 1;
     s.bytes(buffers.data(), filled * sizeof(Levels));
-    if (s.field(buffer_ready)) s.bytes(out_buffers.data(), sizeof out_buffers);
+    bool const ready = s.field(buffer_ready);
+    if (ready) s.bytes(out_buffers.data(), sizeof out_buffers);
+    if (expansion) snapshot_board_terms(s, size_t(filled), ready);
     int64_t const offset = s.field(sequencer.offset);
     int32_t const period = s.field(sequencer.period);
     s.require(sequencer_consistent(offset, period, s.field(sequencer.value)));
     if (hardware) snapshot_exact_timing(s, steps);
+}
+
+template <class Pass> void APU::snapshot_board_terms(Pass& s, size_t filled, bool ready) {
+    auto const terms = [&s](float* values, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            float const term = s.field(values[i]);
+            s.require(std::isfinite(term) && std::fabs(term) <= MAX_BOARD_TERM);
+        }
+    };
+    terms(expansion->buffers.data(), filled);
+    if (ready) terms(expansion->out_buffers.data(), BUFFER_LEN);
 }
 
 // Hardware mode's frame counter: its sequence began at or before the last event

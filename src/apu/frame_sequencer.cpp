@@ -17,23 +17,6 @@ constexpr int32_t QUARTER_1 = 3729;
 constexpr int32_t HALF = 7458;
 constexpr int32_t QUARTER_3 = 11187;
 
-void clock_envelope(Envelope& e, uint8_t control) {
-    uint8_t const period = control & 15;
-    if (e.start) {
-        e.start = false;
-        e.decay = 15;
-        e.divider = period;
-    } else if (e.divider != 0) {
-        --e.divider;
-    } else {
-        e.divider = period;
-        if (e.decay != 0)
-            --e.decay;
-        else if (control & 0x20)
-            e.decay = 15; // loop
-    }
-}
-
 // The sweep target of pulse n: the period plus or minus the shifted period. Negation
 // subtracts one more on pulse 2 than on pulse 1. The sum is a signed 16-bit value.
 int16_t sweep_target(int n, uint16_t period, uint8_t control) {
@@ -43,6 +26,23 @@ int16_t sweep_target(int n, uint16_t period, uint8_t control) {
 }
 
 } // namespace
+
+void Envelope::clock(uint8_t control) {
+    uint8_t const period = control & 15;
+    if (start) {
+        start = false;
+        decay = 15;
+        divider = period;
+    } else if (divider != 0) {
+        --divider;
+    } else {
+        divider = period;
+        if (decay != 0)
+            --decay;
+        else if (control & 0x20)
+            decay = 15; // loop
+    }
+}
 
 int32_t APU::sequencer_period() const {
     return (reg(0x4017) & 0x80) ? FIVE_STEP_PERIOD : FOUR_STEP_PERIOD;
@@ -81,9 +81,9 @@ int64_t APU::steps_to_sequencer_action() const {
 }
 
 void APU::clock_envs() {
-    clock_envelope(envelopes[0], reg(0x4000));
-    clock_envelope(envelopes[1], reg(0x4004));
-    clock_envelope(envelopes[2], reg(0x400C));
+    envelopes[0].clock(reg(0x4000));
+    envelopes[1].clock(reg(0x4004));
+    envelopes[2].clock(reg(0x400C));
 }
 
 // The reload flag stays set while the control bit ($4008 bit 7) is set.

@@ -8,20 +8,26 @@
 // reads them: a sample costs four bytes instead of twelve, and the stepping thread
 // packs levels instead of mixing.
 //
+// A board with sound of its own adds its unit's term to the mixed sample (after the
+// five, in the same sum) and has a stream of its own; its terms are kept per sample in a
+// second block beside the levels. Such a sample may pass full scale, so it is clipped;
+// the console's own mix is as it was.
+//
 // A step takes at most one sample (APU::sample), so after c steps the count is
 // floor(c * sample_rate / apu_clock) as long as that grows by at most one per step.
 #include "apu/apu.hpp"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace NES {
 
 namespace {
 
-constexpr double PULSE_WEIGHT = 0.00752;
+constexpr double PULSE_WEIGHT = APU::PULSE_WEIGHT;
 constexpr double TRIANGLE_WEIGHT = 0.00851;
 constexpr double NOISE_WEIGHT = 0.00494;
-constexpr double DMC_WEIGHT = 0.00335;
+constexpr double DMC_WEIGHT = APU::DMC_WEIGHT;
 constexpr float FULL_SCALE = 32767.0f;
 
 // The five channel terms, in mixing order.
@@ -57,15 +63,24 @@ APU::Levels channel_levels(APU const& apu) {
     return levels;
 }
 
-int mixed_value(Terms const& t) {
+long double sum_of(Terms const& t) {
     long double sum = t.value[0];
     for (int i = 1; i < 5; ++i)
         sum += t.value[i];
-    return int(float(sum * FULL_SCALE));
+    return sum;
+}
+
+int mixed_value(Terms const& t) {
+    return int(float(sum_of(t) * FULL_SCALE));
 }
 
 int channel_value(float term) {
     return int(term * FULL_SCALE);
+}
+
+// A value scaled to full scale, clipped to the 16 bits of a sample.
+int clipped(long double scaled) {
+    return int(float(std::clamp<long double>(scaled, INT16_MIN, INT16_MAX)));
 }
 
 } // namespace
@@ -79,13 +94,35 @@ int16_t APU::stream_value(Levels levels, Stream stream) {
     return int16_t(stream == MIXED ? mixed_value(t) : channel_value(t.value[stream - PULSE1]));
 }
 
+int16_t APU::stream_value(Levels levels, float board, Stream stream) {
+    if (stream == EXPANSION) return int16_t(clipped((long double)board * FULL_SCALE));
+    if (stream != MIXED) return stream_value(levels, stream);
+    return int16_t(clipped((sum_of(channel_terms(levels)) + board) * FULL_SCALE));
+}
+
+void APU::attach_expansion(ExpansionSound* unit) {
+    if (!unit) {
+        expansion.reset();
+        return;
+    }
+    expansion = std::make_unique<Expansion>();
+    expansion->unit = unit;
+}
+
 // A block is published just before its first sample is overwritten, so the very first
-// sample publishes the zero-filled (silent) block.
+// sample publishes the zero-filled (silent) block. A board's sound comes last, out of
+// line, so that the call to it is the step's last act: the APU's own sampling stays a
+// leaf function, and boards without sound pay for the one test alone.
 void APU::take_sample() {
     size_t const pos = samples % BUFFER_LEN;
     if (pos == 0) publish();
     buffers[pos] = channel_levels(*this);
     ++samples;
+    if (expansion) sample_board(pos);
+}
+
+void APU::sample_board(size_t pos) {
+    expansion->buffers[pos] = expansion->unit->sample(cycles);
 }
 
 // The hand-off to the host thread. The stepping thread copies the live block into the
@@ -98,6 +135,10 @@ void APU::take_sample() {
 void APU::publish() {
     for (int i = 0; i < BUFFER_LEN; ++i)
         std::atomic_ref<Levels>(out_buffers[i]).store(buffers[i], std::memory_order_relaxed);
+    if (expansion)
+        for (int i = 0; i < BUFFER_LEN; ++i)
+            std::atomic_ref<float>(expansion->out_buffers[i])
+                .store(expansion->buffers[i], std::memory_order_relaxed);
     buffer_ready.store(true, std::memory_order_release);
 }
 
@@ -105,11 +146,19 @@ bool APU::claim_block() {
     return buffer_ready.exchange(false, std::memory_order_acquire);
 }
 
+// A board's stream without a board's sound is silence.
 void APU::read_block(Stream stream, unsigned char* out) {
     for (int i = 0; i < BUFFER_LEN; ++i) {
         Levels const levels =
             std::atomic_ref<Levels>(out_buffers[i]).load(std::memory_order_relaxed);
-        auto const v = uint16_t(stream_value(levels, stream));
+        int16_t value = 0;
+        if (expansion) {
+            auto const board = std::atomic_ref<float>(expansion->out_buffers[i]);
+            value = stream_value(levels, board.load(std::memory_order_relaxed), stream);
+        } else if (stream != EXPANSION) {
+            value = stream_value(levels, stream);
+        }
+        auto const v = uint16_t(value);
         out[2 * i] = uint8_t(v);
         out[2 * i + 1] = uint8_t(v >> 8);
     }

@@ -29,7 +29,7 @@ py::list audio_blocks(NESUnit& nes, bool split_channels) {
         blocks.append(py::bytes());
         return blocks;
     }
-    int const streams = split_channels ? NES::APU::STREAMS : 1;
+    int const streams = split_channels ? apu.stream_count() : 1;
     for (int s = 0; s < streams; ++s)
         blocks.append(block_bytes(apu, NES::APU::Stream(s)));
     return blocks;

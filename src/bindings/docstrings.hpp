@@ -33,7 +33,9 @@ inline constexpr char const NES_COLORLOOKUP[] =
     "A writable (64, 3) copy of the colour table; changing it changes no picture.";
 inline constexpr char const NES_GETAUDIO[] =
     "The latest block of 1024 16-bit little-endian samples at 44100 Hz, with\n"
-    "split_channels also one block per channel; [b\"\"] when no new block is ready.";
+    "split_channels also one block per channel (pulse 1, pulse 2, triangle, noise,\n"
+    "DMC, then the cartridge's own sound channels together if it has any); [b\"\"]\n"
+    "when no new block is ready.";
 inline constexpr char const NES_START[] =
     "Runs the console in real time on its own thread. RuntimeError when it has a\n"
     "run thread already, or when called from its own per-frame callable; waits for a\n"

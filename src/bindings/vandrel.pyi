@@ -62,7 +62,9 @@ class NES:
         """A writable (64, 3) copy of the colour table; changing it changes no picture."""
     def getAudio(self, split_channels: bool = False) -> list[bytes]:
         """The latest block of 1024 16-bit little-endian samples at 44100 Hz, with
-        split_channels also one block per channel; [b""] when no new block is ready."""
+        split_channels also one block per channel (pulse 1, pulse 2, triangle, noise,
+        DMC, then the cartridge's own sound channels together if it has any); [b""]
+        when no new block is ready."""
     def start(self) -> None:
         """Runs the console in real time on its own thread. RuntimeError when it has a
         run thread already, or when called from its own per-frame callable; waits for a

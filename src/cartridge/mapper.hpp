@@ -13,9 +13,11 @@
 
 namespace NES {
 
+class APU;
 class CPU;
 class PPU;
 class Snapshot;
+class ExpansionSound;
 
 // One background tile as the PPU fetched it, for a board that may change the fetch
 // (Mapper::fetch_background).
@@ -103,10 +105,14 @@ public:
     // all of it, in the board's page order, which its battery file holds whole. Empty for
     // the others, whose battery file is the 8 KiB at $6000.
     virtual std::span<signed char> board_prg_ram() { return {}; }
+    // The board's own sound channels (apu/expansion_sound.hpp), which the console mixes
+    // with its own; null for a board without sound. Asked once, at power-on.
+    virtual ExpansionSound* sound() { return nullptr; }
 
 protected:
     static CPU& cpu_of(void** args) { return *static_cast<CPU*>(args[0]); }
     static PPU& ppu_of(void** args) { return *static_cast<PPU*>(args[1]); }
+    static APU& apu_of(void** args) { return *static_cast<APU*>(args[2]); }
     // The CPU address ($0000-$FFFF) that a location in the CPU memory image stands for.
     static int32_t cpu_address(CPU const& cpu, signed char const* addr);
 

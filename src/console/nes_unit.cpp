@@ -102,6 +102,7 @@ void NESUnit::power_on() {
     ppu->traces_a12 = cpu->hardware && rom->mapper->watches_a12();
     apu->hardware = cpu->hardware;
     if (apu->hardware) apu->restart_frame_counter(0, 0);
+    apu->attach_expansion(rom->mapper->sound());
     cpu->reset();
     frames_seen = ppu->frame_count;
 }

@@ -73,6 +73,9 @@ public:
         : mode(mode), in(data), in_size(size) {}
 
     bool loading() const { return mode == Mode::load; }
+    // Writing (or counting) the fields of a live console, which a chip may first bring
+    // up to date where that changes nothing it will do (a lazily run unit).
+    bool saving() const { return mode == Mode::save; }
 
     // A scalar field; returns its value as saved or as read. A bool is one byte, and any
     // byte but 0 or 1 is refused: it would be no bool at all, and would save back

@@ -1,5 +1,6 @@
 """The sample stream seen from Python: getAudio blocks, stream order, the sample
 format with the pitch and duty of a pulse tone, and the block rate."""
+import pickle
 import struct
 
 import pytest
@@ -107,3 +108,29 @@ def test_a_1_hz_clock_runs_without_samples(make_rom):
     nes = console(make_rom, PULSE1, CLOCK_SPEED=1)
     nes.runFrame()
     assert nes.getAudio(True) == [b""]
+
+
+def sunsoft_5b_tone(make_rom, accuracy):
+    """Mapper 69 (FME-7 with the 5B's sound), its program in the fixed bank at $E000:
+    channel A at period $100 and volume 15 alone."""
+    writes = [(0, 0x00), (1, 0x01), (7, 0x3E), (8, 15)]
+    code = b"".join(bytes([0xA9, reg, 0x8D, 0x00, 0xC0, 0xA9, value, 0x8D, 0x00, 0xE0])
+                    for reg, value in writes)
+    code += jmp(0xE000 + len(code))
+    image = ines(code, prg_banks=2, chr_banks=1, flags6=0x50, flags7=0x40,
+                 code_at=0x6000, reset=0xE000)
+    return vandrel.NES(make_rom("5b.nes", image), accuracy=accuracy)
+
+
+@pytest.mark.parametrize("accuracy", ["fast", "hardware"])
+def test_cartridge_sound_has_its_own_stream_and_joins_the_mix(accuracy, make_rom):
+    nes = sunsoft_5b_tone(make_rom, accuracy)
+    next_blocks(nes, 1)
+    blocks = next_blocks(nes, 2, split_channels=True)[-1]
+    assert len(blocks) == 7
+    board = samples(blocks[6])
+    assert set(abs(s) for s in board) == {7392}
+    assert samples(blocks[0]) == board
+    assert not any(any(samples(b)) for b in blocks[1:6])
+    twin = pickle.loads(pickle.dumps(nes))
+    assert next_blocks(twin, 3, True) == next_blocks(nes, 3, True)

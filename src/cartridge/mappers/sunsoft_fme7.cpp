@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "apu/apu.hpp"
 #include "cartridge/rom.hpp"
 #include "cpu/cpu.hpp"
 #include "persistence/snapshot.hpp"
@@ -16,6 +17,7 @@ constexpr uint8_t PRG_BANK = 0x3F;
 constexpr int PRG_BANK_SIZE = 0x2000, CHR_BANK_SIZE = 0x400;
 constexpr int32_t ARRANGEMENT[4] = {MIRROR_VERTICAL, MIRROR_HORIZONTAL, MIRROR_SINGLE_SCREEN,
                                     MIRROR_SINGLE_SCREEN_UPPER};
+constexpr int SOUND_RECORD = 7; // where the sound registers lie in the save-state record
 
 // The cycle a register write lands on: hardware mode's own; the fast mode's at the
 // instruction's start, where its devices catch up for the write.
@@ -42,7 +44,10 @@ void SunsoftFME7::map_write(void** args, signed char* addr, signed char* value) 
         command = v & 0x0F;
     else if (address < 0xC000)
         write_parameter(cpu, ppu_of(args), v);
-    // $C000-$FFFF: the 5B's sound registers.
+    else if (address < 0xE000)
+        audio.select(v);
+    else
+        audio.write(v, apu_of(args).expansion_step(write_cycle(cpu)));
 }
 
 void SunsoftFME7::write_parameter(CPU& cpu, PPU& ppu, uint8_t value) {
@@ -176,6 +181,7 @@ void SunsoftFME7::serialize(void** args, char* record) {
     record[4] = char((counting ? COUNTING : 0) | (irq_enabled ? IRQ_ENABLE : 0));
     record[5] = char(irq_line);
     record[6] = char(ppu_of(args).mirroring);
+    audio.save_registers(record + SOUND_RECORD);
 }
 
 // The banks come back with the memory images, whose $6000-$7FFF holds the RAM; the
@@ -194,6 +200,7 @@ void SunsoftFME7::deserialize(void** args, char* record) {
     if (cpu.hardware) cpu.mapper_irq = irq_line;
     for (int32_t const arrangement : ARRANGEMENT)
         if (record[6] == arrangement) ppu_of(args).mirroring = arrangement;
+    audio.restore_registers(record + SOUND_RECORD);
     set_alarm();
     cpu.plan_catch_up();
 }
@@ -209,6 +216,7 @@ void SunsoftFME7::snapshot(Snapshot& s) {
     s.field(irq_enabled);
     s.field(irq_line);
     s.sparse(ram_aside, LOW_WINDOW_SIZE);
+    audio.snapshot(s);
     if (!s.loading()) return;
     counter = value;
     counted_to = now;

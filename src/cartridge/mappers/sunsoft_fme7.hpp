@@ -1,6 +1,8 @@
 // Sunsoft FME-7, mapper 69 (the 5A and 5B are the same banking; the 5B adds sound,
-// which is not emulated): 1 KiB CHR banks, 8 KiB PRG banks, ROM or RAM at $6000, the
-// four nametable arrangements and an IRQ counter that counts CPU cycles.
+// sunsoft_5b_sound.hpp): 1 KiB CHR banks, 8 KiB PRG banks, ROM or RAM at $6000, the
+// four nametable arrangements and an IRQ counter that counts CPU cycles. The three chips
+// share the mapper number, so every board of it has the 5B's sound: on the others the
+// sound registers are never written, and the unit stays silent.
 //
 // Registers: $8000-$9FFF selects a command (bits 0-3), $A000-$BFFF writes its parameter:
 //   $0-$7  1 KiB CHR bank at $0000, $0400, ... $1C00
@@ -11,6 +13,7 @@
 //   $D     IRQ control `C... ...T`: C the counter counts, T its wrap raises /IRQ; any
 //          write releases /IRQ
 //   $E/$F  the counter's low and high byte, loaded at once
+//   $C000-$DFFF selects a sound register, $E000-$FFFF writes it
 // No bus conflicts.
 //
 // $6000-$7FFF: the CPU image holds what the window shows. While it shows ROM (or nothing:
@@ -31,6 +34,7 @@
 #include <cstdint>
 
 #include "cartridge/mapper.hpp"
+#include "cartridge/mappers/sunsoft_5b_sound.hpp"
 
 namespace NES {
 
@@ -52,15 +56,18 @@ public:
     bool irq_enabled = false; // register 13 bit 0
     bool irq_line = false;    // /IRQ held low: a wrap with IRQs on, not yet released
     signed char ram_aside[LOW_WINDOW_SIZE] = {};
+    Sunsoft5BSound audio;
 
     void map_write(void** args, signed char* addr, signed char* value) override;
     // The counter's wrap, once the PPU reaches its dot.
     void clock(void** args) override;
     uint64_t quiet_dots(PPU const& ppu) const override;
     signed char const* parked_prg_ram() const override;
+    ExpansionSound* sound() override { return &audio; }
     // Record: 0 command, 1 register 8, 2-3 the counter now (little-endian), 4 register
-    // 13 (bits 7 and 0), 5 irq_line, 6 the nametable arrangement. $6000-$7FFF of the
-    // record's CPU image holds the RAM.
+    // 13 (bits 7 and 0), 5 irq_line, 6 the nametable arrangement, 7 the selected sound
+    // register and 8-23 the sound registers (not the sound's counters). $6000-$7FFF of
+    // the record's CPU image holds the RAM.
     void serialize(void** args, char* record) override;
     void deserialize(void** args, char* record) override;
     void snapshot(Snapshot& s) override;
