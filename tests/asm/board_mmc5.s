@@ -47,6 +47,9 @@
 ;          extended attributes with $5130 = 1 naming a solid bank for a tile blank in the
 ;          CHR registers (hit), and the same in ExRAM mode 0 (no hit); the split on the
 ;          left covering sprite 0's column (hit), then on the right (no hit).
+;   51     The sound's registers: a pulse's length counter runs once loaded while
+;          its channel is on ($5015 reads it), stops with the channel, and a load while
+;          the channel is off is not taken.
 ;
 ; The figure at $02FC: with rendering off, the CPU is brought to the PPU's vertical
 ; blank start to within a dot (one $2002 read per frame, each 29781 cycles after the
@@ -244,6 +247,7 @@ reset:
         jsr check_nametables
         jsr check_exram
         jsr check_multiplier
+        jsr check_sound
         jsr check_irq
         jsr measure_irq
         jsr check_rendering
@@ -613,6 +617,24 @@ check_multiplier:
         check_a $28, 33
         lda PRODUCT_HIGH
         check_a $0A, 33
+        rts
+
+; Pulse 1 at $5000-$5003 and pulse 2 at $5004-$5007, enabled by $5015 bits 0-1, whose
+; read shows which length counters run. A length index of 1 loads 254: no 240 Hz clock
+; can run it out here.
+check_sound:
+        poke $5015, $01         ; pulse 1 on, pulse 2 off
+        poke $5000, $30         ; length running (no halt), constant volume 0
+        poke $5002, $FF
+        poke $5003, $08         ; length index 1
+        poke $5007, $08         ; pulse 2 is off: not taken
+        lda $5015
+        and #$03
+        check_a $01, 51
+        poke $5015, $00         ; off: the counter is cleared
+        lda $5015
+        and #$03
+        check_a $00, 51
         rts
 
 ; ----------------------------------------------------------------------------------------

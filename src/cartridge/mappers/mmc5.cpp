@@ -33,6 +33,13 @@ constexpr int32_t LINE_SEEN_DOT = 3;
 constexpr int32_t DOTS_PER_LINE = 341, PRE_RENDER_LINE = 261;
 
 constexpr uint8_t IRQ_ENABLE = 0x80, STATUS_IRQ = 0x80, STATUS_IN_FRAME = 0x40;
+constexpr int32_t SOUND = 0x5000, SOUND_END = 0x5015;
+
+// The cycle a register access lands on: hardware mode's own; the fast mode's at the
+// instruction's start, where its devices catch up for the access.
+int64_t access_cycle(CPU const& cpu) {
+    return cpu.hardware ? cpu.cycles.load(std::memory_order_relaxed) : cpu.instruction_start;
+}
 
 // Record flags.
 constexpr uint8_t B_LAST = 1, TALL = 2, RENDERING = 4, ENABLED = 8, FLAG = 16, IN_FRAME = 32,
@@ -290,7 +297,7 @@ void MMC5::start_line(CPU& cpu) {
 // The fast mode's CPU has one pending flag for every IRQ source: releasing /IRQ clears
 // it, as taking the IRQ would.
 void MMC5::update_irq(CPU& cpu) {
-    bool const out = irq_flag && irq_enabled;
+    bool const out = (irq_flag && irq_enabled) || audio.irq();
     if (out == irq_out) return;
     irq_out = out;
     if (cpu.hardware)
@@ -330,6 +337,10 @@ void MMC5::map_write(void** args, signed char* addr, signed char* value) {
         return show_chr(ppu);
     }
     if (address >= EXRAM) return write_exram(ppu, address - EXRAM, v);
+    if (address >= SOUND && address <= SOUND_END) {
+        audio.write(uint16_t(address), v, apu_of(args).expansion_step(access_cycle(cpu)));
+        return update_irq(cpu);
+    }
     if (address >= 0x5113 && address <= 0x5117)
         return switch_prg(cpu, prg_banks[address - 0x5113], v);
     if (address >= 0x5120 && address <= 0x512B) return write_chr_register(ppu, address - 0x5120, v);
@@ -363,6 +374,10 @@ void MMC5::read_register(void** args, uint16_t address, uint8_t& value) {
         return update_irq(cpu_of(args));
     case 0x5205: value = uint8_t(product); return;
     case 0x5206: value = uint8_t(product >> 8); return;
+    case 0x5010: value = audio.read_pcm_status(); return update_irq(cpu_of(args));
+    case 0x5015:
+        value = audio.read_status(apu_of(args).expansion_step(access_cycle(cpu_of(args))));
+        return;
     default:
         // ExRAM answers the CPU as plain RAM and in its read-only mode; in the others
         // nothing drives the bus.
@@ -484,6 +499,7 @@ void MMC5::snapshot(Snapshot& s) {
     s.field(irq_out);
     s.field(factors);
     s.sparse(prg_ram, sizeof prg_ram);
+    audio.snapshot(s);
 }
 
 } // namespace NES

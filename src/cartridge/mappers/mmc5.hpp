@@ -2,7 +2,9 @@
 // four CHR banking modes with a second set of banks for the background of 8x16-sprite
 // screens, 1 KiB of on-chip RAM (ExRAM) that serves as a nametable, as extended
 // attributes or as plain RAM, a nametable mapping of its own with a fill mode, a
-// scanline IRQ, a multiplier and a vertical split. Its sound channels are not emulated.
+// scanline IRQ, a multiplier, a vertical split and sound (mmc5_sound.hpp). The PCM
+// channel's read mode, which takes the bytes of CPU reads at $8000-$BFFF, hears of no
+// read: the CPU reads ROM straight from its image.
 //
 // Registers ($5000-$5FFF, no bus conflicts):
 //   $5100 PRG mode 0-3        $5101 CHR mode 0-3       $5102/$5103 RAM write keys (2, 1)
@@ -10,7 +12,7 @@
 //   $5113 RAM page at $6000   $5114-$5117 PRG banks    $5120-$5127 CHR set A
 //   $5128-$512B CHR set B     $5130 CHR upper bits     $5200-$5202 vertical split
 //   $5203 IRQ line            $5204 IRQ enable/status  $5205/$5206 multiplier
-//   $5C00-$5FFF ExRAM
+//   $5000-$5015 sound          $5C00-$5FFF ExRAM
 // The chip also watches the CPU's writes to PPUCTRL (8x16 sprites) and PPUMASK
 // (rendering), at their own addresses.
 //
@@ -37,13 +39,14 @@
 // of lines 0-239 has passed with rendering on. The first such line of a frame sets the
 // in-frame flag and starts the count at 0; each later one counts, and the count reaching
 // the compare value ($5203) sets the IRQ flag. Line 240 (the PPU stops reading) and a
-// PPUMASK write turning rendering off clear the in-frame flag. /IRQ is flag AND enable;
-// reading $5204 clears the flag.
+// PPUMASK write turning rendering off clear the in-frame flag. /IRQ is flag AND enable,
+// or the sound's PCM IRQ; reading $5204 clears the flag.
 #pragma once
 
 #include <cstdint>
 
 #include "cartridge/mapper.hpp"
+#include "cartridge/mappers/mmc5_sound.hpp"
 
 namespace NES {
 
@@ -84,6 +87,7 @@ public:
     bool irq_out = false; // /IRQ held low
     uint8_t factors[2] = {0xFF, 0xFF};
     signed char prg_ram[PRG_RAM_SIZE] = {};
+    Mmc5Sound audio;
 
     void map_write(void** args, signed char* addr, signed char* value) override;
     void read_register(void** args, uint16_t address, uint8_t& value) override;
@@ -96,12 +100,14 @@ public:
     void fetch_sprite_row(PPU const& ppu, uint16_t address, uint8_t& lo,
                           uint8_t& hi) const override;
     std::span<signed char> board_prg_ram() override { return {prg_ram, sizeof prg_ram}; }
+    ExpansionSound* sound() override { return &audio; }
     // Record: 0 PRG mode, 1 CHR mode, 2-3 RAM keys, 4 ExRAM mode, 5 nametables, 6-7 fill,
     // 8-12 $5113-$5117, 13-28 set A and 29-36 set B (little-endian), 37 $5130, 38 flags
     // (bit 0 set B written last, 1 8x16 sprites, 2 rendering, 3 IRQ enabled, 4 IRQ flag,
     // 5 in frame, 6 /IRQ), 39 $5203, 40 the line count, 41-42 the factors, 43-46 split
     // control, scroll, bank and the frame's scroll. The record's CPU image carries the
-    // RAM pages the windows show; the others stay as this console holds them.
+    // RAM pages the windows show; the others stay as this console holds them, and so does
+    // the sound.
     void serialize(void** args, char* record) override;
     void deserialize(void** args, char* record) override;
     void snapshot(Snapshot& s) override;
