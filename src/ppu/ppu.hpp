@@ -350,7 +350,7 @@ private:
     bool draw_span_sprites(int n, uint8_t* pixels) const;
     void advance_sprite_counters(int n);
     void evaluate_span(int first, int last);
-    template <bool FETCH_PIPELINE, bool PATTERN_LATCHES>
+    template <bool FETCH_PIPELINE, bool PATTERN_LATCHES, bool BOARD_FETCHES = false>
     void draw_span_background(int n, uint8_t* pixels);
     void draw_span_pixels(int n, uint8_t const* background, uint8_t const* sprites);
     void combine_pixels(int from, int to, uint8_t const* background, uint8_t const* sprites);

@@ -33,9 +33,12 @@ constexpr int32_t LAST_VISIBLE_LINE = 239;
 // watches the PPU address lines (MMC3) counts when the dot counter reaches 256.
 constexpr int32_t LAST_SPAN_DOT = 255;
 constexpr uint32_t MAPPER_MMC3 = 4;
+constexpr uint32_t MAPPER_MMC5 = 5;
 constexpr uint32_t MAPPER_NTDEC2722 = 40;
 constexpr uint32_t MAPPER_FME7 = 69;
 constexpr int32_t MMC3_COUNTING_DOT = 256;
+// The MMC5 tells a line by the PPU's reads once dot 2 has passed.
+constexpr int32_t MMC5_LINE_DOT = 3;
 
 // Line-buffer byte of one sprite pixel: what draw_pixel's slot loop finds at that dot.
 // 0 means no opaque sprite pixel (the slot, palette and priority then play no part).
@@ -103,6 +106,23 @@ struct NametableFold {
     int operator()(int address) const { return (address & and_mask) | or_mask; }
 };
 
+// map_memory on nametable addresses with the board's pages (PPU::nametable_page).
+struct BoardPagesFold {
+    int base[4];
+    explicit BoardPagesFold(uint8_t const (&page)[4]) {
+        for (int n = 0; n < 4; ++n)
+            base[n] = 0x2000 + (page[n] << 10);
+    }
+    int operator()(int address) const { return base[(address >> 10) & 3] | (address & 0x03FF); }
+};
+
+template <bool BOARD_PAGES> auto nametable_fold(PPU const& ppu) {
+    if constexpr (BOARD_PAGES)
+        return BoardPagesFold(ppu.nametable_page);
+    else
+        return NametableFold(ppu.mirroring);
+}
+
 // What fetch_tile leaves in the PPU, and the tile's background palette.
 struct TileFetch {
     uint16_t nt_addr;
@@ -133,7 +153,10 @@ void PPU::run_dots(uint64_t target) {
     while (dot_count < target) {
         uint64_t const left = target - dot_count;
         if (!post_render && scanline <= LAST_VISIBLE_LINE && dot >= 1 && dot <= LAST_SPAN_DOT) {
-            draw_span(int(std::min<uint64_t>(left, uint64_t(LAST_SPAN_DOT + 1 - dot))));
+            // A span ends where the MMC5 looks at the line.
+            int32_t const end =
+                board_fetches && dot < MMC5_LINE_DOT ? MMC5_LINE_DOT : LAST_SPAN_DOT + 1;
+            draw_span(int(std::min<uint64_t>(left, uint64_t(end - dot))));
         } else if (uint64_t const idle = idle_dots()) {
             advance_dots(std::min(left, idle));
         } else {
@@ -145,12 +168,14 @@ void PPU::run_dots(uint64_t target) {
 // Spans call the board's clock only where it can act. Verified boards: MMC3 acts only
 // when the dot counter reads 256 and reads nothing of the PPU but the dot, vblank and
 // PPUMASK; NTDEC 2722's timer counts every dot and reads nothing of the PPU; the FME-7
-// reads nothing but the dot count, and acts once it has reached the dot of its IRQ. Any
-// other counting board gets its clock after every dot through cycle(); so does a board
-// taking part in the fetches (MMC5), which changes them tile by tile.
+// reads nothing but the dot count, and acts once it has reached the dot of its IRQ; the
+// MMC5 acts only when the dot counter reaches 3 (spans end there, as at 256) and reads
+// nothing of the PPU but the dot, the line and PPUMASK. Any other counting board gets
+// its clock after every dot through cycle().
 bool PPU::spans_keep_board_clocks() const {
     return !mapper->clocked || mapper->number == MAPPER_MMC3 ||
-           mapper->number == MAPPER_NTDEC2722 || mapper->number == MAPPER_FME7;
+           mapper->number == MAPPER_NTDEC2722 || mapper->number == MAPPER_FME7 ||
+           mapper->number == MAPPER_MMC5;
 }
 
 // How many dots from here on do nothing but advance the counters (0 if this one acts).
@@ -194,16 +219,17 @@ uint64_t PPU::idle_dots() const {
 void PPU::advance_dots(uint64_t n) {
     if (!mapper->clocked) {
         move_counters(n);
-    } else if (mapper->number == MAPPER_MMC3) {
-        // The only clock calls that act: the ones made as the dot counter reaches 256.
+    } else if (mapper->number == MAPPER_MMC3 || mapper->number == MAPPER_MMC5) {
+        // The only clock calls that act: the ones made as the dot counter reaches 256
+        // (MMC3) or 3 (MMC5).
+        int32_t const acting = mapper->number == MAPPER_MMC3 ? MMC3_COUNTING_DOT : MMC5_LINE_DOT;
         while (n > 0) {
             uint64_t const to_counting_dot =
-                uint64_t(dot < MMC3_COUNTING_DOT ? MMC3_COUNTING_DOT - dot
-                                                 : MMC3_COUNTING_DOT + DOTS_PER_LINE - dot);
+                uint64_t(dot < acting ? acting - dot : acting + DOTS_PER_LINE - dot);
             uint64_t const step = std::min(n, to_counting_dot);
             move_counters(step);
             n -= step;
-            if (dot == MMC3_COUNTING_DOT) mapper->clock(mapper_args);
+            if (dot == acting) mapper->clock(mapper_args);
         }
     } else if (mapper->number == MAPPER_NTDEC2722) {
         // NTDEC 2722: a timer that does not look at the PPU, one tick per dot.
@@ -247,10 +273,13 @@ void PPU::draw_span(int n) {
     int const evaluation = first_evaluation_dot();
     if (rendering && last >= evaluation) evaluate_span(std::max(dot, evaluation), last);
     uint8_t background_pixels[SCREEN_WIDTH + 8]; // room for a run's full eight bytes
-    // A board with latches takes the pipeline's instance in both modes: the fast mode
-    // never has a prefetched tile, so that instance's tests find none there.
+    // A board with latches or taking part in the fetches takes the pipeline's instance
+    // in both modes: the fast mode never has a prefetched tile, so that instance's tests
+    // find none there.
     if (pattern_latches)
         draw_span_background<true, true>(n, background_pixels);
+    else if (board_fetches)
+        draw_span_background<true, false, true>(n, background_pixels);
     else if (hardware)
         draw_span_background<true, false>(n, background_pixels);
     else
@@ -356,10 +385,16 @@ void PPU::evaluate_span(int first, int last) {
 // then. A flip only copies banks into video memory, which the next fetch reads; the
 // tiles fetched before it keep their planes. No flip comes between a tile's fetch ahead
 // and its start, so the second fetch may still be skipped.
-template <bool FETCH_PIPELINE, bool PATTERN_LATCHES>
+//
+// BOARD_FETCHES is for a board that takes part in the fetches (MMC5): nametables fold
+// through its pages, and it has its say in each tile fetched (show_board_tile), whose
+// attribute byte it may give: the tile drawn at the span's start and the last one
+// fetched keep it in frozen_attribute, as the per-dot renderer does. Nothing the board
+// looks at changes within a span, so a second fetch of a tile would still find the same.
+template <bool FETCH_PIPELINE, bool PATTERN_LATCHES, bool BOARD_FETCHES>
 void PPU::draw_span_background(int n, uint8_t* pixels) {
     int const first = dot;
-    NametableFold const fold(mirroring);
+    auto const fold = nametable_fold<BOARD_FETCHES>(*this);
     signed char const* const video = memory;
     int const pattern_base = ((*ppuctrl & CTRL_BG_TABLE) ? 0x1000 : 0) | ((v >> 12) & 7);
     TileFetch tile{
@@ -367,6 +402,7 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
     uint8_t const attribute = FETCH_PIPELINE && frozen_attribute >= 0
                                   ? uint8_t(frozen_attribute)
                                   : uint8_t(memory[fold(at_addr)]);
+    int16_t board_attribute = frozen_attribute; // the board's for the last tile fetched
     tile.palette = uint8_t(attribute_palette(attribute, nt_addr));
     int fine = fine_pos;
     int d = first;
@@ -401,6 +437,17 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         tile.pattern_lo = uint8_t(video[tile.pattern_addr]);
         tile.pattern_hi = uint8_t(video[tile.pattern_addr + 8]);
         tile.palette = uint8_t(attribute_palette(uint8_t(video[fold(tile.at_addr)]), tile.nt_addr));
+        if constexpr (BOARD_FETCHES) {
+            BackgroundTile shown{tile.nt_addr,    tile.tile_index, uint8_t((v >> 12) & 7),
+                                 tile.pattern_lo, tile.pattern_hi, -1};
+            mapper->fetch_background(*this, scanline, from, shown);
+            tile.tile_index = shown.tile_index;
+            tile.pattern_lo = shown.pattern_lo;
+            tile.pattern_hi = shown.pattern_hi;
+            board_attribute = shown.attribute;
+            if (shown.attribute >= 0)
+                tile.palette = uint8_t(attribute_palette(uint8_t(shown.attribute), tile.nt_addr));
+        }
     };
     while (d < first + n) {
         if (rendering && ((d - 1) & 7) == 0) {
@@ -439,6 +486,7 @@ void PPU::draw_span_background(int n, uint8_t* pixels) {
         pattern_addr = tile.pattern_addr;
         pattern_lo = tile.pattern_lo;
         pattern_hi = tile.pattern_hi;
+        if constexpr (BOARD_FETCHES) frozen_attribute = board_attribute;
     }
 }
 

@@ -18,7 +18,7 @@
 namespace {
 
 struct SpanCase {
-    uint32_t mapper; // 0 NROM, 4 MMC3 (counts at dot 256), 40 NTDEC 2722 (counts every dot)
+    uint32_t mapper; // 0 NROM, 4 MMC3 (counts at dot 256), 5 MMC5, 40 NTDEC 2722 (every dot)
     uint32_t seed;
 };
 
@@ -107,6 +107,15 @@ protected:
             break;
         }
         case 3: {
+            if (GetParam().mapper == 5) { // the MMC5's pages, ExRAM mode, split and banks
+                static constexpr uint16_t REGISTERS[] = {0x5101, 0x5104, 0x5105, 0x5106, 0x5107,
+                                                         0x5120, 0x512B, 0x5130, 0x5200, 0x5201,
+                                                         0x5202, 0x5203, 0x5204, 0x2000, 0x2001};
+                uint16_t const at = REGISTERS[below(int(std::size(REGISTERS)))];
+                uint8_t const b = uint8_t(random());
+                both([&](NESUnit& nes) { mapper_test::poke(nes, at, b); });
+                break;
+            }
             int const m = below(4);
             both([&](NESUnit& nes) { nes.ppu->mirroring = m; });
             break;
@@ -227,7 +236,7 @@ TEST_P(PpuSpans, RunUntilLeavesWhatCycleLeaves) {
 INSTANTIATE_TEST_SUITE_P(Boards, PpuSpans,
                          ::testing::Values(SpanCase{0, 1}, SpanCase{0, 2}, SpanCase{0, 3},
                                            SpanCase{0, 8}, SpanCase{4, 4}, SpanCase{4, 5},
-                                           SpanCase{40, 6}),
+                                           SpanCase{40, 6}, SpanCase{5, 9}, SpanCase{5, 10}),
                          case_name);
 
 } // namespace
