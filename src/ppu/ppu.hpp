@@ -257,7 +257,7 @@ public:
 
     // The CPU bus's side of $2000-$2007. A write may change the byte that the bus then
     // stores (OAMDATA masks attribute bytes).
-    uint8_t read_register(uint16_t addr);
+    [[gnu::always_inline]] uint8_t read_register(uint16_t addr);
     void write_register(uint16_t addr, signed char& value);
 
 private:
@@ -406,6 +406,28 @@ inline int16_t PPU::map_memory(int16_t& addr) const {
 
 inline uint8_t PPU::read(int16_t addr) {
     return uint8_t(memory[map_memory(addr)]);
+}
+
+// Inline in the bus, its only caller, which a game polling PPUSTATUS calls most often.
+inline uint8_t PPU::read_register(uint16_t addr) {
+    switch (addr) {
+    case 0x2002: return read_status();
+    case 0x2004: return oam[oam_addr];
+    case 0x2007: {
+        int16_t const a = int16_t(v & 0x3FFF);
+        uint8_t result;
+        if (a <= 0x3EFF) {
+            result = read_buffer;
+            read_buffer = read(a);
+            if (pattern_latches && a < 0x2000) tell_pattern_read(uint16_t(a));
+        } else {
+            result = read(a); // the palette answers at once
+        }
+        advance_address();
+        return result;
+    }
+    default: return uint8_t(ppuctrl[addr - 0x2000]); // the register bytes start at $2000
+    }
 }
 
 inline void PPU::write(int16_t addr, signed char value) {

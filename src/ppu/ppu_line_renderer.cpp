@@ -153,10 +153,7 @@ void PPU::run_dots(uint64_t target) {
     while (dot_count < target) {
         uint64_t const left = target - dot_count;
         if (!post_render && scanline <= LAST_VISIBLE_LINE && dot >= 1 && dot <= LAST_SPAN_DOT) {
-            // A span ends where the MMC5 looks at the line.
-            int32_t const end =
-                board_fetches && dot < MMC5_LINE_DOT ? MMC5_LINE_DOT : LAST_SPAN_DOT + 1;
-            draw_span(int(std::min<uint64_t>(left, uint64_t(end - dot))));
+            draw_span(int(std::min<uint64_t>(left, uint64_t(LAST_SPAN_DOT + 1 - dot))));
         } else if (uint64_t const idle = idle_dots()) {
             advance_dots(std::min(left, idle));
         } else {
@@ -169,9 +166,10 @@ void PPU::run_dots(uint64_t target) {
 // when the dot counter reads 256 and reads nothing of the PPU but the dot, vblank and
 // PPUMASK; NTDEC 2722's timer counts every dot and reads nothing of the PPU; the FME-7
 // reads nothing but the dot count, and acts once it has reached the dot of its IRQ; the
-// MMC5 acts only when the dot counter reaches 3 (spans end there, as at 256) and reads
-// nothing of the PPU but the dot, the line and PPUMASK. Any other counting board gets
-// its clock after every dot through cycle().
+// MMC5 acts only when the dot counter reaches 3, reads nothing of the PPU but the dot,
+// the line and PPUMASK, and changes nothing the drawing of its line sees (its IRQ, the
+// in-frame flag and the line count), so a span across dot 3 may call it at its end. Any other
+// counting board gets its clock after every dot through cycle().
 bool PPU::spans_keep_board_clocks() const {
     return !mapper->clocked || mapper->number == MAPPER_MMC3 ||
            mapper->number == MAPPER_NTDEC2722 || mapper->number == MAPPER_FME7 ||

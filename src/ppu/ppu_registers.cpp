@@ -103,27 +103,6 @@ void PPU::write_register(uint16_t addr, signed char& value) {
     }
 }
 
-uint8_t PPU::read_register(uint16_t addr) {
-    switch (addr) {
-    case 0x2002: return read_status();
-    case 0x2004: return oam[oam_addr];
-    case 0x2007: {
-        int16_t const a = int16_t(v & 0x3FFF);
-        uint8_t result;
-        if (a <= 0x3EFF) {
-            result = read_buffer;
-            read_buffer = read(a);
-            if (pattern_latches && a < 0x2000) tell_pattern_read(uint16_t(a));
-        } else {
-            result = read(a); // the palette answers at once
-        }
-        advance_address();
-        return result;
-    }
-    default: return uint8_t(cpu->memory[addr]);
-    }
-}
-
 // The CPU runs a whole instruction before the PPU catches up, so `dot` names the next
 // dot to be drawn. A read just before or on the dot that starts vertical blank races it:
 // the flag and that frame's NMI are lost.

@@ -273,6 +273,7 @@ void MMC5::fetch_background(PPU const& ppu, int line, uint16_t from, BackgroundT
 
 // ---- The scanline counter -----------------------------------------------------------
 
+// The split's vertical scroll is taken for the frame as the pre-render line begins.
 void MMC5::clock(void** args) {
     PPU const& ppu = ppu_of(args);
     if (ppu.dot != LINE_SEEN_DOT) return;
@@ -280,6 +281,8 @@ void MMC5::clock(void** args) {
         start_line(cpu_of(args));
     else if (ppu.scanline <= VISIBLE_LINES)
         in_frame = false; // no reads: the PPU is not rendering
+    else if (ppu.scanline == PRE_RENDER_LINE)
+        split_top = split_scroll;
 }
 
 void MMC5::start_line(CPU& cpu) {
@@ -287,7 +290,6 @@ void MMC5::start_line(CPU& cpu) {
         in_frame = true;
         line_count = 0;
         irq_flag = false;
-        split_top = split_scroll;
     } else if (++line_count == irq_line_compare) {
         irq_flag = true;
     }

@@ -78,7 +78,7 @@ public:
     uint8_t split_control = 0; // $5200
     uint8_t split_scroll = 0;  // $5201
     uint8_t split_bank = 0;    // $5202
-    uint8_t split_top = 0;     // $5201 as the frame began
+    uint8_t split_top = 0;     // $5201 as the frame's pre-render line began
     uint8_t irq_line_compare = 0;
     bool irq_enabled = false;
     bool irq_flag = false;
