@@ -271,12 +271,12 @@ def test_recorder_refuses_unusable_outputs_before_running(tmp_path, args, compla
 def test_a_board_that_is_not_emulated_gets_one_warning(tool, tmp_path):
     if tool == "player":
         pytest.importorskip("pygame")
-    rom = tmp_path / "mmc5.nes"
-    rom.write_bytes(b"NES\x1a\x01\x00\x50\x00" + bytes(8) + bytes(16384))
+    rom = tmp_path / "namco163.nes"
+    rom.write_bytes(b"NES\x1a\x01\x00\x30\x10" + bytes(8) + bytes(16384))
     result = run_tool(tool, str(rom), "--frames", "2", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     assert result.stderr.count("\n") == 1
-    assert "warning" in result.stderr and "mapper 5, which is not emulated" in result.stderr
+    assert "warning" in result.stderr and "mapper 19, which is not emulated" in result.stderr
 
 
 def test_player_without_a_display_says_so_in_one_line(tmp_path):
