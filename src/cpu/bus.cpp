@@ -70,10 +70,15 @@ void CPU::plan_catch_up() {
     if (hardware) plan_apu();
 }
 
+// A read that does not tell the mapper is the DMC's sample fetch, which the APU makes as
+// it catches up: it brings up the PPU where it must, never the APU again. (A game's DMC
+// reads $8000-$FFFF; a restored snapshot may name any address, registers included.)
 uint8_t CPU::read(signed char* p, bool notify_mapper) {
     if (p == accumulator()) return A;
     map_memory(&p);
-    if (uint8_t const devices = devices_reading(get_addr(p))) catch_up(devices);
+    uint8_t devices = devices_reading(get_addr(p));
+    if (!notify_mapper) devices &= uint8_t(~SEEN_BY_APU);
+    if (devices) catch_up(devices);
     uint8_t result;
     switch (get_addr(p)) {
     case 0x2002:
