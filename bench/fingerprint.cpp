@@ -100,7 +100,7 @@ void press(NES::Controller& pad, uint8_t mask) {
 }
 
 std::vector<unsigned char> state_record(NESUnit& nes) {
-    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
+    std::vector<unsigned char> record(nes.cpu->state_size());
     nes.cpu->save_state(record.data());
     return record;
 }

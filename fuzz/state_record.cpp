@@ -1,25 +1,30 @@
 // Fuzzes save-state records through the path that loadState takes: CPU::load_state on
 // an in-memory record (the file form only reads the file into such a record).
 //
-// The console: the demo cartridge's program under each board the emulator knows, so
-// that every board's record reader sees fuzzed registers. Each input gets a freshly
-// built console: load_state replaces only what a record holds (registers, both memory
-// images, the board's registers), so restoring a pristine record alone would leave the
-// PPU, the APU and the cycle counts of the previous input behind, and the harness would
-// not be deterministic. Building a console from memory costs far less than stepping.
+// The console: the demo cartridge's program under each board the emulator knows, in
+// both accuracy modes (and, for the boards that switch CHR RAM banks, once more with CHR
+// RAM, so that their record trailer is exercised), so that every board's record reader
+// sees fuzzed registers, extensions and trailers. Each input gets a freshly built
+// console: load_state replaces only what a record holds (registers, both memory images,
+// the board's state), so restoring a pristine record alone would leave the PPU, the APU
+// and the cycle counts of the previous input behind, and the harness would not be
+// deterministic. Building a console from memory costs far less than stepping.
 //
-// The input: byte 0 chooses the board (modulo their number); the rest, the payload,
-//  - is first given to load_state as it is. A payload of exactly one record is a whole
-//    record; any other size must be refused without changing anything;
+// The input: byte 0 chooses the console (modulo their number); the rest, the payload,
+//  - is first given to load_state as it is. A payload whose length is not the one its
+//    board record states (or whose board record ends in bytes no record holds) must be
+//    refused without changing anything; any other is a whole record;
 //  - when refused, is read as a patch over a valid record (the board's state after a
 //    few frames of the demo), so that random inputs still load: chunks of
-//        region (1 byte, modulo 4: 0 registers, 1 board record, 2 CPU memory,
-//                3 PPU memory), offset (2 bytes, little-endian, modulo the region's
-//                size), length (1 byte), then that many bytes
+//        region (1 byte, modulo 5: 0 registers, 1 board record, 2 CPU memory,
+//                3 PPU memory, 4 the trailer or, without one, the board record),
+//        offset (2 bytes, little-endian, modulo the region's size), length (1 byte),
+//        then that many bytes
 //    written over the record and clipped at the end of the region.
 // A loaded record runs a few hundred instructions. What must hold besides what the
-// sanitizers watch: a record whose PC lies in the address space is accepted, and a
-// state saved after the run loads again and saves to the same record.
+// sanitizers watch: a whole record is accepted exactly when it is well formed and its
+// PC lies in the address space, and a state saved after the run loads again and saves
+// to the same record.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -42,21 +47,26 @@ constexpr int INSTRUCTIONS = 300;
 // reset code, with the picture on and the music playing.
 constexpr int WARM_UP_FRAMES = 10;
 
-// The record's regions: registers with PC, the board's registers, CPU and PPU memory.
+// The record's regions: registers with PC, the board's registers, CPU and PPU memory,
+// and the trailer after the record.
 struct Region {
     size_t offset;
     size_t size;
 };
+constexpr Region BOARD_RECORD = {RECORD_SIZE - 256, 256};
 constexpr Region REGIONS[] = {
     {0, 13},
-    {RECORD_SIZE - 256, 256},
+    BOARD_RECORD,
     {13, 0x10000},
     {13 + 0x10000, 0x4000},
 };
 constexpr size_t PC_OFFSET = 5;
+// The boards that switch banks of CHR RAM, whose records have a trailer with CHR RAM.
+constexpr uint32_t CHR_RAM_BANKING[] = {28, 30};
 
 struct Board {
     std::vector<unsigned char> image;
+    NES::Accuracy accuracy;
     Record pristine;
 };
 
@@ -64,22 +74,31 @@ std::vector<Board> boards;
 
 std::unique_ptr<NESUnit> console_of(Board const& board) {
     return std::make_unique<NESUnit>(std::string("state.nes"), board.image.data(),
-                                     board.image.size(), 0);
+                                     board.image.size(), 0, board.accuracy);
 }
 
 Record saved_state(NESUnit& unit) {
-    Record record(RECORD_SIZE);
+    Record record(unit.cpu->state_size());
     unit.cpu->save_state(record.data());
     return record;
 }
 
-Board board_for(uint32_t mapper) {
-    Board board{fuzz::with_mapper(fuzz::demo_cartridge(), mapper), {}};
+Board board_for(std::vector<unsigned char> image, NES::Accuracy accuracy) {
+    Board board{std::move(image), accuracy, {}};
     auto unit = console_of(board);
     for (int i = 0; i < WARM_UP_FRAMES; ++i)
         unit->runFrame();
     board.pristine = saved_state(*unit);
     return board;
+}
+
+// The image with its CHR ROM left out: the board gets CHR RAM.
+std::vector<unsigned char> with_chr_ram(std::vector<unsigned char> image) {
+    constexpr size_t CHR_ROM_UNIT = 0x2000;
+    size_t const chr = size_t(image[5]) * CHR_ROM_UNIT;
+    image.resize(image.size() - chr);
+    image[5] = 0;
+    return image;
 }
 
 uint16_t le16(uint8_t const* at) {
@@ -95,9 +114,11 @@ int64_t record_pc(Record const& record) {
 
 Record patched(Record record, uint8_t const* patch, size_t size) {
     constexpr size_t CHUNK_HEADER = 4;
+    Region const trailer = {RECORD_SIZE, record.size() - RECORD_SIZE};
     size_t at = 0;
     while (at + CHUNK_HEADER <= size) {
-        Region const region = REGIONS[patch[at] % 4];
+        uint8_t const choice = patch[at] % 5;
+        Region const region = choice < 4 ? REGIONS[choice] : trailer.size ? trailer : BOARD_RECORD;
         size_t const offset = le16(patch + at + 1) % region.size;
         size_t const length = std::min<size_t>(patch[at + 3], size - at - CHUNK_HEADER);
         size_t const kept = std::min(length, region.size - offset);
@@ -107,19 +128,27 @@ Record patched(Record record, uint8_t const* patch, size_t size) {
     return record;
 }
 
+// Whether load_state takes the record as a whole one (its PC is checked after that).
+bool whole_record(uint8_t const* payload, size_t size) {
+    using Fault = NES::CPU::RecordFault;
+    Fault const fault = NES::CPU::state_fault(payload, size);
+    return fault == Fault::none || fault == Fault::program_counter;
+}
+
 // A refused record must leave the console as it was.
-bool refused_unchanged(NESUnit& unit, uint8_t const* payload, size_t size) {
+void refused_unchanged(NESUnit& unit, uint8_t const* payload, size_t size) {
     Record const before = saved_state(unit);
-    if (unit.cpu->load_state(payload, size)) return false;
+    fuzz::require(!unit.cpu->load_state(payload, size), "a record that is not whole is refused");
     fuzz::require(saved_state(unit) == before, "a refused record changes nothing");
-    return true;
 }
 
 void load_and_run(NESUnit& unit, Record const& record) {
     int64_t const pc = record_pc(record);
+    bool const usable = whole_record(record.data(), record.size()) && pc >= 0 && pc <= 0xFFFF;
     bool const loaded = unit.cpu->load_state(record.data(), record.size());
-    fuzz::require(loaded == (pc >= 0 && pc <= 0xFFFF),
-                  "a whole record is accepted exactly when its PC lies in the address space");
+    fuzz::require(loaded == usable,
+                  "a record is accepted exactly when it is whole and its PC lies in the address "
+                  "space");
     if (!loaded) return;
     fuzz::step(unit, INSTRUCTIONS);
     Record const saved = saved_state(unit);
@@ -150,8 +179,14 @@ std::vector<Record> seed_patches() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quiet_console_home();
-    for (uint32_t mapper : fuzz::KNOWN_MAPPERS)
-        boards.push_back(board_for(mapper));
+    for (NES::Accuracy accuracy : {NES::Accuracy::fast, NES::Accuracy::hardware}) {
+        for (uint32_t mapper : fuzz::KNOWN_MAPPERS)
+            boards.push_back(
+                board_for(fuzz::with_mapper(fuzz::demo_cartridge(), mapper), accuracy));
+        for (uint32_t mapper : CHR_RAM_BANKING)
+            boards.push_back(board_for(
+                with_chr_ram(fuzz::with_mapper(fuzz::demo_cartridge(), mapper)), accuracy));
+    }
     return 0;
 }
 
@@ -161,12 +196,11 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     uint8_t const* payload = data + 1;
     size_t const payload_size = size - 1;
     auto unit = console_of(board);
-    if (payload_size == RECORD_SIZE) {
+    if (whole_record(payload, payload_size)) {
         load_and_run(*unit, Record(payload, payload + payload_size));
         return 0;
     }
-    fuzz::require(refused_unchanged(*unit, payload, payload_size),
-                  "a record of the wrong size is refused");
+    refused_unchanged(*unit, payload, payload_size);
     load_and_run(*unit, patched(board.pristine, payload, payload_size));
     return 0;
 }

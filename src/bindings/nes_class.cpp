@@ -146,7 +146,7 @@ py::list get_audio(PythonConsole& self, bool split_channels) {
 // The record is written straight into the bytes object that is returned.
 py::bytes get_state(PythonConsole& self) {
     auto state = py::reinterpret_steal<py::bytes>(
-        PyBytes_FromStringAndSize(nullptr, Py_ssize_t(NES::CPU::STATE_SIZE)));
+        PyBytes_FromStringAndSize(nullptr, Py_ssize_t(self.state_size())));
     if (!state) throw py::error_already_set();
     self.take_state(reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state.ptr())));
     return state;
@@ -154,10 +154,21 @@ py::bytes get_state(PythonConsole& self) {
 
 void set_state(PythonConsole& self, py::handle data) {
     ContiguousBytes const record(data);
-    if (record.size() != NES::CPU::STATE_SIZE)
+    using Fault = NES::CPU::RecordFault;
+    Fault const fault = NES::CPU::state_fault(record.data(), record.size());
+    if (fault == Fault::length) {
+        size_t const own = self.state_size();
+        std::string const with_trailer =
+            own == NES::CPU::STATE_SIZE
+                ? std::string()
+                : " (" + std::to_string(own) + " with this board's trailer)";
         throw py::value_error("setState: a state record is " +
-                              std::to_string(NES::CPU::STATE_SIZE) + " bytes, got " +
-                              std::to_string(record.size()));
+                              std::to_string(NES::CPU::STATE_SIZE) + " bytes" + with_trailer +
+                              ", got " + std::to_string(record.size()));
+    }
+    if (fault == Fault::board_record)
+        throw py::value_error("setState: the record's last board bytes are neither zero nor a "
+                              "board extension's marker; the console is unchanged");
     if (!self.restore_state(record.data(), record.size()))
         throw py::value_error("setState: the record's program counter lies outside the "
                               "address space; the console is unchanged");

@@ -37,6 +37,8 @@ uint64_t Mapper::quiet_dots(PPU const&) const {
 }
 void Mapper::serialize(void**, char*) {}
 void Mapper::deserialize(void**, char*) {}
+void Mapper::save_extension(void**, char*, unsigned char*) {}
+void Mapper::load_extension(void**, char const*, unsigned char const*) {}
 void Mapper::snapshot(Snapshot&) {}
 
 int32_t Mapper::cpu_address(CPU const& cpu, signed char const* addr) {

@@ -8,6 +8,7 @@
 // arrangement switch and the little-endian fields of save-state records.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -90,10 +91,25 @@ public:
     virtual void fetch_sprite_row(PPU const& ppu, uint16_t address, uint8_t& lo, uint8_t& hi) const;
     // The nametable arrangement at power-on, given the header's.
     virtual int32_t power_on_mirroring(int32_t header) const { return header; }
-    // The board's registers at the start of a zeroed 256-byte save-state record.
+    // The board's registers at the start of a zeroed 256-byte save-state record, as
+    // files have always held them (at most 64 bytes).
     virtual void serialize(void** args, char* record);
     // Restores the registers from a record, after the memory images were restored.
     virtual void deserialize(void** args, char* record);
+    // What earlier files lacked, for a board that needs more than its first 64 bytes to
+    // go on as it was (persistence/save_state.cpp): the extension, EXTENSION_SIZE bytes
+    // of the record, and a trailer of trailer_size() bytes after the record (state that
+    // has no room in it: RAM the memory images do not show). A board that extends the
+    // record marks every record it writes; both depend only on the cartridge.
+    static constexpr size_t EXTENSION_SIZE = 184;
+    virtual bool extends_record() const { return false; }
+    virtual size_t trailer_size() const { return 0; }
+    // Writes the zeroed extension and, when the board has one, the trailer.
+    virtual void save_extension(void** args, char* extension, unsigned char* trailer);
+    // Restores them after `deserialize`, for a record that holds the extension. `trailer`
+    // is null when the record has no trailer of this board's length: the board keeps
+    // what it holds. Every value is untrusted and is brought into range.
+    virtual void load_extension(void** args, char const* extension, unsigned char const* trailer);
     // The board's registers in a console snapshot (persistence/snapshot.hpp); boards
     // without registers have nothing to add.
     virtual void snapshot(Snapshot& s);

@@ -161,10 +161,12 @@ public:
     };
 
     // Save states in the save folder, one file per slot, and in memory: the same record
-    // of NES::CPU::STATE_SIZE bytes. restore_state changes nothing and returns false
-    // unless the record is usable, as load does for a file.
+    // of state_size() bytes (NES::CPU::STATE_SIZE and the board's trailer).
+    // restore_state changes nothing and returns false unless the record is usable, as
+    // load does for a file.
     void save(int slot);
     bool load(int slot);
+    size_t state_size() const;
     void take_state(unsigned char* record);
     bool restore_state(unsigned char const* record, size_t size);
     std::string state_path(int slot) const;

@@ -135,12 +135,15 @@ public:
     bool save_ram(FILE* f) const; // false when not every byte was written
     void load_ram(FILE* f);
 
-    // Save states: a record of STATE_SIZE bytes (layout with the save-state code).
-    // Files and in-memory records go through the same two functions: load_state changes
-    // nothing unless it is given exactly one whole record whose PC lies in the address
-    // space. The FILE forms report whether every byte was written, or whether the file
-    // held one usable record.
+    // Save states: a record of STATE_SIZE bytes and the board's trailer, state_size()
+    // bytes in all (layout with the save-state code). Files and in-memory records go
+    // through the same two functions: load_state changes nothing unless it is given
+    // exactly one whole record (state_fault says why not). The FILE forms report whether
+    // every byte was written, or whether the file held one usable record.
     static constexpr size_t STATE_SIZE = 82189;
+    size_t state_size() const;
+    enum class RecordFault { none, length, board_record, program_counter };
+    static RecordFault state_fault(unsigned char const* record, size_t size);
     void save_state(unsigned char* record);
     bool load_state(unsigned char const* record, size_t size);
     bool save_state(FILE* f);

@@ -51,7 +51,7 @@ TEST_P(LatchBoards, SwitchTheirBanksAndBringThemBack) {
     auto nametables = [](NESUnit const& n) {
         return std::vector<signed char>(n.ppu->memory + 0x2000, n.ppu->memory + 0x3000);
     };
-    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
+    std::vector<unsigned char> record(nes->cpu->state_size());
     nes->cpu->save_state(record.data());
     std::vector<unsigned char> const snapshot = nes->take_snapshot(nullptr, false);
     auto expect_banks = [&](NESUnit& n, char const* how) {
@@ -303,7 +303,7 @@ TEST(SunsoftFme7, KeepsItsRamWhileRomIsShown) {
         EXPECT_EQ(uint8_t(n.cpu->memory[0x6000]), 0x5A) << how;
         EXPECT_EQ(uint8_t(n.cpu->memory[0x7FFF]), 0xA5) << how;
     };
-    std::vector<unsigned char> record(NES::CPU::STATE_SIZE);
+    std::vector<unsigned char> record(nes->cpu->state_size());
     nes->cpu->save_state(record.data());
     auto loaded = mapper_test::console(home, image);
     ASSERT_TRUE(loaded->cpu->load_state(record.data(), record.size()));

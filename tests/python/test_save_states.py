@@ -92,3 +92,20 @@ def test_an_unwritable_slot_raises_oserror_and_leaves_no_debris(nes):
     with pytest.raises(OSError):
         nes.saveState(5)
     assert sorted(os.listdir(folder)) == ["5"]
+
+
+@pytest.mark.parametrize("mapper, trailer", [(0, 0), (1, 0), (5, 0x10000), (30, 0x8000)])
+def test_boards_that_need_more_append_a_trailer_and_old_records_still_load(
+        make_rom, mapper, trailer):
+    image = ines(COUNTER, flags6=(mapper & 15) << 4, flags7=mapper & 0xF0)
+    nes = vandrel.NES(make_rom("board.nes", image))
+    nes.runFrame()
+    nes.saveState(1)
+    state = nes.getState()
+    assert len(state) == os.path.getsize(os.path.join(nes.getSaveDir(), "1")) == 82189 + trailer
+    nes.setState(state)
+    earlier = bytearray(state[:82189])
+    earlier[-192:] = bytes(192)  # as files were written before boards had extensions
+    nes.setState(bytes(earlier))
+    with pytest.raises(ValueError, match="82189 bytes"):
+        nes.setState(state[:-1] if trailer else state + b"\0")

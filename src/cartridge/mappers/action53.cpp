@@ -20,7 +20,8 @@ constexpr int KIB_PER_16K = 16;
 } // namespace
 
 Action53::Action53(BoardFacts const& facts)
-    : Mapper(28), mode(uint8_t(PRG_MODE_3 | ((facts.flags6 & 1) ? VERTICAL : HORIZONTAL))) {}
+    : Mapper(28), mode(uint8_t(PRG_MODE_3 | ((facts.flags6 & 1) ? VERTICAL : HORIZONTAL))),
+      chr(facts.chr_size == 0) {}
 
 int32_t Action53::power_on_mirroring(int32_t) const {
     return mirroring();
@@ -119,6 +120,14 @@ void Action53::deserialize(void** args, char* record) {
     mode = uint8_t(record[3]) & MODE_BITS;
     outer = uint8_t(record[4]);
     restore_mirroring(ppu_of(args), mirroring());
+}
+
+void Action53::save_extension(void** args, char*, unsigned char* trailer) {
+    if (trailer) chr.save_trailer(ppu_of(args), chr_bank, trailer);
+}
+
+void Action53::load_extension(void**, char const*, unsigned char const* trailer) {
+    if (trailer) chr.load_trailer(trailer);
 }
 
 } // namespace NES

@@ -23,4 +23,17 @@ void ChrRamBanks::snapshot(Snapshot& s, uint8_t shown) {
         if (bank != shown % BANKS) s.sparse(banks[bank], BANK_SIZE);
 }
 
+void ChrRamBanks::save_trailer(PPU const& ppu, uint8_t shown, unsigned char* out) const {
+    for (int bank = 0; bank < BANKS; ++bank) {
+        signed char const* const from = bank == shown % BANKS ? ppu.memory : banks[bank];
+        std::memcpy(out + size_t(bank) * BANK_SIZE, from, BANK_SIZE);
+    }
+}
+
+// The slot of the bank shown takes its bytes too: nothing reads it until the bank is
+// switched away, which stores the pattern memory there first.
+void ChrRamBanks::load_trailer(unsigned char const* in) {
+    std::memcpy(banks, in, sizeof banks);
+}
+
 } // namespace NES

@@ -8,11 +8,13 @@
 // bytes, which nothing reads, and which the snapshot leaves out.
 //
 // A snapshot holds the three banks not shown (each in sparse pages, so that banks a game
-// never filled cost almost nothing). The save-state record has no room for them: it
-// brings back the bank shown with the PPU's memory, and the banks not shown stay as the
-// console holds them.
+// never filled cost almost nothing). The save-state record brings back the bank shown
+// with the PPU's memory; the record's trailer holds all four banks in order, the one
+// shown as the pattern memory holds it (a record without the trailer leaves the banks
+// not shown as the console holds them).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace NES {
@@ -25,12 +27,22 @@ public:
     static constexpr int BANKS = 4;
     static constexpr int BANK_SIZE = 0x2000;
 
+    // `ram`: the cartridge has CHR RAM (an image that gives the board CHR ROM switches
+    // nothing).
+    explicit ChrRamBanks(bool ram) : ram(ram) {}
+
     // The PPU's pattern memory shows `to` from now on, instead of `from`.
     void show(PPU& ppu, uint8_t from, uint8_t to);
     // The banks not shown; `shown` is the bank shown as the snapshot holds it.
     void snapshot(Snapshot& s, uint8_t shown);
 
+    // The save-state trailer: BANKS * BANK_SIZE bytes with CHR RAM, else none.
+    size_t trailer_size() const { return ram ? size_t(BANKS) * BANK_SIZE : 0; }
+    void save_trailer(PPU const& ppu, uint8_t shown, unsigned char* out) const;
+    void load_trailer(unsigned char const* in);
+
 private:
+    bool const ram;
     signed char banks[BANKS][BANK_SIZE] = {};
 };
 

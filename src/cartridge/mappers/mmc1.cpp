@@ -26,6 +26,16 @@ int32_t mirroring_of_control(unsigned char value, bool hardware) {
     }
 }
 
+// Control bits 0-1 that show an arrangement (the fast mode's lower screen stands for 0).
+uint8_t control_of_mirroring(int32_t mirroring) {
+    switch (mirroring) {
+    case MIRROR_VERTICAL: return 2;
+    case MIRROR_HORIZONTAL: return 3;
+    case MIRROR_SINGLE_SCREEN_UPPER: return 1;
+    default: return 0;
+    }
+}
+
 } // namespace
 
 void MMC1::map_write(void** args, signed char* addr, signed char* value) {
@@ -100,6 +110,26 @@ void MMC1::write_prg_bank(CPU& cpu) {
         copy_prg(cpu, 0xC000, last_16k_bank(cpu), KIB_16);
         break;
     }
+}
+
+void MMC1::save_extension(void** args, char* extension, unsigned char*) {
+    extension[0] = char(prg_mode);
+    extension[1] = char(chr_mode);
+    extension[2] = char(shift);
+    extension[3] = char(data);
+    extension[4] = char(control_of_mirroring(ppu_of(args).mirroring));
+}
+
+// The nametables came back laid out as the saved arrangement keeps them. A serial port
+// without its marker bit among five bits would never complete a write: it is emptied.
+void MMC1::load_extension(void** args, char const* extension, unsigned char const*) {
+    PPU& ppu = ppu_of(args);
+    prg_mode = uint8_t(extension[0]) & 3;
+    chr_mode = extension[1] != 0;
+    shift = uint8_t(extension[2]) & 0x1F;
+    if (shift == 0) shift = EMPTY;
+    data = uint8_t(extension[3]) & 0x1F;
+    restore_mirroring(ppu, mirroring_of_control(uint8_t(extension[4]), ppu.hardware));
 }
 
 // The serial port always holds its marker bit among five bits.

@@ -13,7 +13,8 @@
 // the last bank at $C000, CHR mode 0, single-screen mirroring).
 //
 // Registers are applied as they are written: each completed write copies its banks into
-// the memory images, and the bank registers themselves are not kept. Consecutive-cycle
+// the memory images, and the bank registers themselves are not kept (the modes are, and
+// save states carry them with the serial port). Consecutive-cycle
 // writes are not filtered, and the PRG RAM disable bit is not modelled.
 #pragma once
 
@@ -39,6 +40,12 @@ public:
 
     void map_write(void** args, signed char* addr, signed char* value) override;
     void snapshot(Snapshot& s) override;
+    // Save-state record: nothing in the first part; extension 0 the PRG mode, 1 the CHR
+    // mode, 2 the serial port, 3 the last completed value, 4 the mirroring (control bits
+    // 0-1).
+    bool extends_record() const override { return true; }
+    void save_extension(void** args, char* extension, unsigned char* trailer) override;
+    void load_extension(void** args, char const* extension, unsigned char const* trailer) override;
     // Applies a 5-bit value to the control register.
     void control(CPU* cpu, PPU* ppu, unsigned char value);
 

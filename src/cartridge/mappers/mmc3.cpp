@@ -171,6 +171,17 @@ void MMC3::deserialize(void**, char* record) {
     irq_latch = uint8_t(record[11]);
 }
 
+void MMC3::save_extension(void** args, char* extension, unsigned char*) {
+    extension[0] = char(ppu_of(args).mirroring == MIRROR_HORIZONTAL);
+}
+
+// The nametables came back laid out as the saved arrangement keeps them.
+void MMC3::load_extension(void** args, char const* extension, unsigned char const*) {
+    PPU& ppu = ppu_of(args);
+    if (ppu.mirroring == MIRROR_FOUR_SCREEN) return;
+    restore_mirroring(ppu, extension[0] ? MIRROR_HORIZONTAL : MIRROR_VERTICAL);
+}
+
 void MMC3::snapshot(Snapshot& s) {
     s.field(bank_select);
     s.field(mode);

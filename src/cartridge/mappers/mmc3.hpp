@@ -53,9 +53,13 @@ public:
     // One step of the scanline counter; an IRQ goes to `cpu`.
     void scanline_clock(CPU* cpu);
     // Record: 0 bank_select, 1 mode, 2 prg_ram_protect, 3 prg_ram_enable, 4 irq_enable,
-    // 5-6 zero, 7-10 irq_counter (little-endian), 11 irq_latch, 12-13 zero.
+    // 5-6 zero, 7-10 irq_counter (little-endian), 11 irq_latch, 12-13 zero. Extension:
+    // 0 the mirroring ($A000 bit 0; four-screen cartridges keep theirs).
     void serialize(void** args, char* record) override;
     void deserialize(void** args, char* record) override;
+    bool extends_record() const override { return true; }
+    void save_extension(void** args, char* extension, unsigned char* trailer) override;
+    void load_extension(void** args, char const* extension, unsigned char const* trailer) override;
 
 private:
     void write_bank_select(CPU& cpu, PPU& ppu, uint8_t value);

@@ -459,17 +459,34 @@ void MMC5::deserialize(void** args, char* record) {
     split_scroll = byte(44);
     split_bank = byte(45);
     split_top = byte(46);
+    take_shown_ram(cpu);
+    std::memset(ppu.memory + EMPTY_IN_PPU, 0, NAMETABLE_SIZE);
+    show_nametables(ppu);
+    show_chr(ppu);
+    if (cpu.hardware) cpu.mapper_irq = irq_out;
+    cpu.plan_catch_up();
+}
+
+// The RAM pages the windows show, from the CPU image into the board's RAM.
+void MMC5::take_shown_ram(CPU const& cpu) {
     for (int w = 0; w < WINDOWS; ++w) {
         Window const shown = window(w);
         if (shown.ram)
             std::memcpy(prg_ram + shown.bank * PAGE_SIZE,
                         cpu.memory + PRG_RAM_WINDOW + w * PAGE_SIZE, PAGE_SIZE);
     }
-    std::memset(ppu.memory + EMPTY_IN_PPU, 0, NAMETABLE_SIZE);
-    show_nametables(ppu);
-    show_chr(ppu);
-    if (cpu.hardware) cpu.mapper_irq = irq_out;
-    cpu.plan_catch_up();
+}
+
+void MMC5::save_extension(void**, char*, unsigned char* trailer) {
+    std::memcpy(trailer, prg_ram, PRG_RAM_SIZE);
+}
+
+// The pages the windows show are the CPU image's, as without the trailer, so that the
+// windows and the board's RAM agree.
+void MMC5::load_extension(void** args, char const*, unsigned char const* trailer) {
+    if (!trailer) return;
+    std::memcpy(prg_ram, trailer, PRG_RAM_SIZE);
+    take_shown_ram(cpu_of(args));
 }
 
 void MMC5::snapshot(Snapshot& s) {

@@ -106,10 +106,15 @@ public:
     // (bit 0 set B written last, 1 8x16 sprites, 2 rendering, 3 IRQ enabled, 4 IRQ flag,
     // 5 in frame, 6 /IRQ), 39 $5203, 40 the line count, 41-42 the factors, 43-46 split
     // control, scroll, bank and the frame's scroll. The record's CPU image carries the
-    // RAM pages the windows show; the others stay as this console holds them, and so does
-    // the sound.
+    // RAM pages the windows show, its PPU image ExRAM; the trailer holds all 64 KiB of
+    // RAM (a record without it leaves the pages not shown as this console holds them).
+    // The sound stays as this console holds it.
     void serialize(void** args, char* record) override;
     void deserialize(void** args, char* record) override;
+    bool extends_record() const override { return true; }
+    size_t trailer_size() const override { return PRG_RAM_SIZE; }
+    void save_extension(void** args, char* extension, unsigned char* trailer) override;
+    void load_extension(void** args, char const* extension, unsigned char const* trailer) override;
     void snapshot(Snapshot& s) override;
 
 private:
@@ -121,6 +126,7 @@ private:
     Window window(int w) const;
     static Window bank_window(uint8_t value);
     void show_window(CPU& cpu, int w) const;
+    void take_shown_ram(CPU const& cpu);
     void switch_prg(CPU& cpu, uint8_t& reg, uint8_t value);
     void write_prg(CPU& cpu, int32_t address, signed char* value);
     bool ram_writable() const { return (ram_keys[0] & 3) == 2 && (ram_keys[1] & 3) == 1; }

@@ -29,6 +29,20 @@ void NTDEC2722::clock(void** args) {
     irq_counter = TIMER_PERIOD;
 }
 
+void NTDEC2722::save_extension(void**, char* extension, unsigned char*) {
+    extension[0] = char(irq_counter & 0xFF);
+    extension[1] = char(irq_counter >> 8);
+    extension[2] = char(irq_enable);
+}
+
+// A count outside 1 to a whole period starts a whole period.
+void NTDEC2722::load_extension(void** args, char const* extension, unsigned char const*) {
+    uint16_t const counter = uint16_t(uint8_t(extension[0]) | uint8_t(extension[1]) << 8);
+    irq_counter = counter >= 1 && counter <= TIMER_PERIOD ? counter : TIMER_PERIOD;
+    irq_enable = extension[2] != 0;
+    cpu_of(args).plan_catch_up();
+}
+
 // The timer reloads as it reaches 0, so it holds 1 to a whole period.
 void NTDEC2722::snapshot(Snapshot& s) {
     s.bounded(irq_counter, uint16_t(1), TIMER_PERIOD);

@@ -28,6 +28,11 @@ public:
 
     void map_write(void** args, signed char* addr, signed char* value) override;
     void snapshot(Snapshot& s) override;
+    // Save-state record: nothing in the first part; extension 0-1 the timer's dots left
+    // (little-endian), 2 whether it runs.
+    bool extends_record() const override { return true; }
+    void save_extension(void** args, char* extension, unsigned char* trailer) override;
+    void load_extension(void** args, char const* extension, unsigned char const* trailer) override;
     void clock(void** args) override;
     // The IRQ comes on the dot that runs the counter down to 0.
     uint64_t quiet_dots(PPU const& ppu) const override;

@@ -15,7 +15,7 @@ constexpr uint8_t ONE_SCREEN = 0x09; // flags 6: four-screen bit and vertical bi
 
 Unrom512::Unrom512(BoardFacts const& facts)
     : Mapper(30), flashable(facts.flags6 & BATTERY),
-      one_screen((facts.flags6 & ONE_SCREEN) == ONE_SCREEN) {}
+      one_screen((facts.flags6 & ONE_SCREEN) == ONE_SCREEN), chr(facts.chr_size == 0) {}
 
 int32_t Unrom512::power_on_mirroring(int32_t header) const {
     return one_screen ? MIRROR_SINGLE_SCREEN : header;
@@ -50,6 +50,14 @@ void Unrom512::serialize(void**, char* record) {
 void Unrom512::deserialize(void** args, char* record) {
     latch = uint8_t(record[0]);
     if (one_screen) restore_mirroring(ppu_of(args), screen());
+}
+
+void Unrom512::save_extension(void** args, char*, unsigned char* trailer) {
+    if (trailer) chr.save_trailer(ppu_of(args), chr_bank(latch), trailer);
+}
+
+void Unrom512::load_extension(void**, char const*, unsigned char const* trailer) {
+    if (trailer) chr.load_trailer(trailer);
 }
 
 } // namespace NES

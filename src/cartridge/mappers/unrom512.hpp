@@ -34,6 +34,12 @@ public:
     void snapshot(Snapshot& s) override;
     void serialize(void** args, char* record) override;
     void deserialize(void** args, char* record) override;
+    // The record's trailer holds the CHR RAM banks (chr_ram_banks.hpp); its extension
+    // holds nothing.
+    bool extends_record() const override { return true; }
+    size_t trailer_size() const override { return chr.trailer_size(); }
+    void save_extension(void** args, char* extension, unsigned char* trailer) override;
+    void load_extension(void** args, char const* extension, unsigned char const* trailer) override;
 
 private:
     static uint8_t chr_bank(uint8_t latch) { return (latch >> 5) & 0x03; }
