@@ -140,6 +140,7 @@ void NESUnit::catch_up() {
         ppu->run_until(std::min(3 * uint64_t(cycles), ppu->frame_end_dot()));
         if (ppu->frame_count == frame) continue;
         ++frames_completed;
+        frame_end_cycles = cycles;
         (*frame_callback())();
         cycles = cpu->cycles.load(std::memory_order_relaxed);
         apu->catch_up(cycles);
@@ -200,6 +201,7 @@ void NESUnit::finish_frames() {
     sync_devices();
     frames_seen = ppu->frame_count;
     ++frames_completed;
+    frame_end_cycles = cpu->cycles.load(std::memory_order_relaxed);
     (*frame_callback())();
     // The callable may have restored a snapshot or pressed reset.
     frames_seen = ppu->frame_count;

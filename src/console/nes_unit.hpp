@@ -60,16 +60,13 @@ public:
 
     using FrameCallback = std::function<void()>;
 
-    // Host clock (steady, in nanoseconds) when the run thread was last started.
-    std::atomic<int64_t> start_time{0};
     // Called once per completed frame, on whichever thread steps. Held through a shared
     // pointer: the caller keeps its own reference while it calls, so replacing the
     // callable never frees one that is in use. Guarded by callback_mutex, which is held
     // only to copy or swap the pointer, never while calling.
     std::shared_ptr<FrameCallback const> perframefunc =
         std::make_shared<FrameCallback const>([] {});
-    std::atomic<int64_t> pause_start{0}; // host clock when the current pause began
-    std::string save_dir;                // where save-state files go
+    std::string save_dir; // where save-state files go
     // This console's cartridge folder, fixed when it is built: its battery RAM lives
     // here, whatever consoles are built after it.
     std::string config_dir;
@@ -79,9 +76,8 @@ public:
     std::unique_ptr<NES::PPU> ppu;
     std::unique_ptr<NES::APU> apu;
     std::unique_ptr<NES::ROM> rom;
-    std::atomic<bool> running{false};     // the run thread keeps stepping while set
-    std::atomic<bool> paused{false};      // the run thread does not step while set
-    std::atomic<int64_t> pause_offset{0}; // nanoseconds spent paused since the start
+    std::atomic<bool> running{false}; // the run thread keeps stepping while set
+    std::atomic<bool> paused{false};  // the run thread does not step while set
     std::thread run_thread;
 
     // One instruction, with the APU and the PPU caught up with it.
@@ -121,9 +117,9 @@ public:
     void set_pause(bool pause);
     void perFrame(FrameCallback const& callback);
     void operation_thread();
-    // When (host clock, ns) the run thread is due to have run `cycles` since its start.
-    static int64_t pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t start_ns,
-                                  int64_t paused_ns);
+    // When (host clock, ns) the run thread is due to have run `cycles` more than it had
+    // at `origin_ns`.
+    static int64_t pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t origin_ns);
     // Ends the run thread if there is one and waits for it; nothing else. On the run
     // thread itself it only asks the thread to end.
     void halt();
@@ -263,6 +259,8 @@ private:
     void step_while_running();
     void finish_run_thread();
     void park(std::unique_lock<std::mutex>& lock);
+    void begin_pacing();
+    void pace_past_frame();
     void throttle();
     void join_run_thread();
     // Tells the run thread to end; true when it was meant to run until now.
@@ -278,7 +276,12 @@ private:
     std::condition_variable run_signal;
     bool parked = false;        // the run thread is waiting in a pause
     bool thread_active = false; // the run thread has not returned yet
-    int64_t start_cycles = 0;   // CPU cycles when the run thread was started
+    // The run thread's pace (see run_thread.cpp), the run thread's alone: the host time
+    // (steady clock, ns) at which the CPU is due at pace_cycles, and the frames completed
+    // when that was last worked out.
+    int64_t pace_origin_ns = 0;
+    int64_t pace_cycles = 0;
+    uint64_t paced_frames = 0;
     std::atomic<std::thread::id> run_thread_id{};
     // Set by stop from the per-frame callable: the run thread writes battery RAM as it ends.
     std::atomic<bool> battery_write_at_end{false};
@@ -288,6 +291,9 @@ private:
     // Frames completed by this console's steps since it was built; belongs to the
     // claim's holder. Unlike the PPU's frame count it never goes back.
     uint64_t frames_completed = 0;
+    // The CPU's cycle count as the last frame completed, before its per-frame callable
+    // (which may restore a snapshot) ran; belongs to the claim's holder.
+    int64_t frame_end_cycles = 0;
 
     // Serialises start, stop, set_pause and halt called from outside the stepping.
     std::mutex control_mutex;
