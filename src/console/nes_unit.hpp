@@ -93,8 +93,15 @@ public:
     // `count` frames under one claim (runFrame's rules); the Python binding releases the
     // interpreter lock meanwhile. std::invalid_argument for a negative count.
     void runFrames(int64_t count);
+    // As runFrames, but ends early once `stop` is set (read between frames, by any
+    // thread), after a whole frame and with the console caught up; the frames run.
+    int64_t run_frames_until(int64_t count, std::atomic<bool> const& stop);
     int64_t cycle_count() const { return cpu->cycles; }
     NES::Accuracy accuracy() const { return mode; }
+    // The cartridge's mapper number, and whether a board of its own emulates it: any
+    // other number loads with nothing mapped.
+    uint32_t mapper_number() const;
+    bool board_emulated() const;
     // The reset button: the CPU runs its reset sequence (registers kept but S down by 3
     // and I set, PC from the reset vector), the PPU and the APU take their reset lines,
     // RAM and the boards' registers stay. The clocks run on through it. Takes the claim
@@ -227,7 +234,8 @@ private:
     void build_from_image(std::string const& name, unsigned char const* image, size_t size,
                           int speed, NES::Accuracy accuracy);
     void build_parts(int speed, NES::Accuracy accuracy);
-    void step_frames(int64_t count);
+    // Returns the frames run: `count`, or fewer when `stop` (if any) was set.
+    int64_t step_frames(int64_t count, std::atomic<bool> const* stop = nullptr);
     // One instruction in hardware mode, with the frame's end and its callable after it.
     void step_exactly();
     // Calls the per-frame callable for every frame the PPU completed since the last call.
