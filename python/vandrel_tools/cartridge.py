@@ -11,6 +11,7 @@ import importlib.resources
 import os
 import pathlib
 import sys
+import warnings
 from dataclasses import dataclass
 
 import vandrel
@@ -117,9 +118,12 @@ def load_cartridge(argument, prog, accuracy="fast"):
 
 def quiet_console(path, accuracy="fast"):
     """Builds a console from `path` in the mode `accuracy`, hiding the progress lines the
-    emulator prints on C stdout, and turns its complaints about the file into ToolError."""
+    emulator prints on C stdout, and turns its complaints about the file into ToolError.
+    A board that is not emulated gets the tools' own one-line warning (load_cartridge)
+    instead of vandrel's UnsupportedBoardWarning."""
     try:
-        with _quiet():
+        with _quiet(), warnings.catch_warnings():
+            warnings.simplefilter("ignore", vandrel.UnsupportedBoardWarning)
             return vandrel.NES(str(path), accuracy=accuracy)
     except OSError as error:
         raise ToolError(f"{path}: {error.strerror or error}") from None

@@ -114,7 +114,7 @@ private:
 };
 
 BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> const& image,
-                           BatchOptions const& options)
+                           BatchOptions const& options, std::atomic<bool> const& stop)
     : config((check_options(options), options)), pool(pool_size(options)) {
     size_t const count = size_t(config.count);
     bool const pools =
@@ -132,7 +132,7 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
         consoles.push_back(std::move(console));
     }
     NESUnit& first = *consoles[0]->unit;
-    first.runFrames(config.start_frames);
+    first.run_frames_until(config.start_frames, stop);
     start_snapshot = first.take_snapshot();
     observation_data.resize(count * observation_bytes(config.observation));
     ram_data.resize(count * RAM_SIZE);
@@ -140,7 +140,7 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
     std::vector<size_t> all(count);
     for (size_t i = 0; i < count; ++i)
         all[i] = i;
-    reset(std::move(all));
+    reset(std::move(all), stop);
 }
 
 BatchStepper::~BatchStepper() = default;
@@ -149,17 +149,25 @@ Accuracy BatchStepper::accuracy() const {
     return consoles.front()->unit->accuracy();
 }
 
-void BatchStepper::step(uint8_t const* actions, int ports, uint8_t const* reset_flags) {
+uint32_t BatchStepper::mapper_number() const {
+    return consoles.front()->unit->mapper_number();
+}
+
+bool BatchStepper::board_emulated() const {
+    return consoles.front()->unit->board_emulated();
+}
+
+void BatchStepper::step(uint8_t const* actions, int ports, uint8_t const* reset_flags,
+                        std::atomic<bool> const& stop) {
     Busy const busy_now(busy);
     auto const began = std::chrono::steady_clock::now();
     pool.run(consoles.size(), [&](size_t i) {
         Console& console = *consoles[i];
         if (reset_flags && reset_flags[i]) {
-            reset_console(console);
+            reset_console(console, stop);
             frame_data[i] = 0;
         } else {
-            step_console(console, actions + i * size_t(ports), ports);
-            frame_data[i] += config.frame_skip;
+            frame_data[i] += step_console(console, actions + i * size_t(ports), ports, stop);
         }
         write_observation(console, i);
     });
@@ -169,7 +177,7 @@ void BatchStepper::step(uint8_t const* actions, int ports, uint8_t const* reset_
 }
 
 // An index named twice is reset once: two threads never share a console.
-void BatchStepper::reset(std::vector<size_t> indices) {
+void BatchStepper::reset(std::vector<size_t> indices, std::atomic<bool> const& stop) {
     Busy const busy_now(busy);
     std::sort(indices.begin(), indices.end());
     indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
@@ -181,7 +189,7 @@ void BatchStepper::reset(std::vector<size_t> indices) {
     auto const began = std::chrono::steady_clock::now();
     pool.run(indices.size(), [&](size_t k) {
         size_t const i = indices[k];
-        reset_console(*consoles[i]);
+        reset_console(*consoles[i], stop);
         frame_data[i] = 0;
         write_observation(*consoles[i], i);
     });
@@ -271,18 +279,24 @@ void BatchStepper::clone(size_t source, std::vector<size_t> targets) {
 }
 
 // The frame before the last is kept for max-pooling as it completes. The frames before
-// those are never looked at, so they are not drawn.
-void BatchStepper::step_console(Console& console, uint8_t const* action, int ports) {
+// those are never looked at, so they are not drawn; a step that stops early draws its
+// next frame, so that the observation shows the last frame run.
+int BatchStepper::step_console(Console& console, uint8_t const* action, int ports,
+                               std::atomic<bool> const& stop) {
     console.has_pooled = false;
     int const first_seen = config.frame_skip - (console.pooled.empty() ? 1 : 2);
     for (int f = 0; f < config.frame_skip; ++f) {
-        console.unit->ppu->draw_pictures = f >= first_seen;
+        bool const stopping = f > 0 && stop.load(std::memory_order_relaxed);
+        if (stopping && console.unit->ppu->draw_pictures) return f;
+        console.unit->ppu->draw_pictures = stopping || f >= first_seen;
         run_frame(console, action, ports);
+        if (stopping) return f + 1;
         if (f == config.frame_skip - 2 && !console.pooled.empty()) {
             keep_finished_picture(*console.unit->ppu, console.pooled, console.pooled_tints);
             console.has_pooled = true;
         }
     }
+    return config.frame_skip;
 }
 
 void BatchStepper::run_frame(Console& console, uint8_t const* action, int ports) {
@@ -296,7 +310,7 @@ void BatchStepper::run_frame(Console& console, uint8_t const* action, int ports)
     console.unit->runFrames(1);
 }
 
-void BatchStepper::reset_console(Console& console) {
+void BatchStepper::reset_console(Console& console, std::atomic<bool> const& stop) {
     NESUnit& unit = *console.unit;
     if (unit.restore_snapshot(start_snapshot.data(), start_snapshot.size()) !=
         NESUnit::SnapshotVerdict::restored)
@@ -309,7 +323,7 @@ void BatchStepper::reset_console(Console& console) {
     int64_t const noops = int64_t(next_random(console.random) % (uint64_t(config.noop_max) + 1));
     if (noops == 0) return;
     unit.ppu->draw_pictures = false;
-    unit.runFrames(noops - 1);
+    unit.run_frames_until(noops - 1, stop);
     unit.ppu->draw_pictures = true;
     unit.runFrames(1);
 }

@@ -13,6 +13,10 @@
 //
 // Its consoles print no progress lines. A stepper is used by one caller at a time: a
 // second call while one runs is refused with std::runtime_error.
+//
+// Building, stepping and resetting take a stop flag, read between frames: once it is
+// set, every console ends the call after the frame it is in, each console's frame
+// counter counting the frames it ran, and its observation showing the last of them.
 #pragma once
 
 #include <atomic>
@@ -48,10 +52,13 @@ struct BatchOptions {
 
 class BatchStepper {
 public:
+    // The stop flag of a call that runs to its end.
+    static inline std::atomic<bool> const never_stop{false};
+
     // std::invalid_argument for options out of range or a malformed cartridge image;
     // `name` names the consoles' save folder as a cartridge path would.
     BatchStepper(std::string const& name, std::vector<unsigned char> const& image,
-                 BatchOptions const& options);
+                 BatchOptions const& options, std::atomic<bool> const& stop = never_stop);
     ~BatchStepper();
     BatchStepper(BatchStepper const&) = delete;
     BatchStepper& operator=(BatchStepper const&) = delete;
@@ -60,6 +67,9 @@ public:
     int threads() const { return pool.threads(); }
     // The mode the consoles run in, as the first console reports it.
     Accuracy accuracy() const;
+    // The cartridge's mapper number and whether its board is emulated (NESUnit's).
+    uint32_t mapper_number() const;
+    bool board_emulated() const;
 
     // The arrays the stepper writes: count observations, count x 2048 bytes of RAM, and
     // count frame counters (frames since each console's reset, its no-ops not counted).
@@ -69,8 +79,9 @@ public:
 
     // `actions` holds count x ports button masks (ports 1 or 2, console-major). Consoles
     // whose entry in `reset` (count flags, or null) is set are reset instead of stepped.
-    void step(uint8_t const* actions, int ports, uint8_t const* reset);
-    void reset(std::vector<size_t> indices);
+    void step(uint8_t const* actions, int ports, uint8_t const* reset,
+              std::atomic<bool> const& stop = never_stop);
+    void reset(std::vector<size_t> indices, std::atomic<bool> const& stop = never_stop);
     // Reseeds the consoles named in `indices` (in order) from `seeds`, one each.
     void seed(std::vector<uint64_t> const& seeds, std::vector<size_t> const& indices);
     // The last finished picture of one console, FRAME_BYTES of RGB.
@@ -95,8 +106,10 @@ private:
     struct Console;
 
     class Busy;
-    void step_console(Console& console, uint8_t const* action, int ports);
-    void reset_console(Console& console);
+    // The frames the console ran.
+    int step_console(Console& console, uint8_t const* action, int ports,
+                     std::atomic<bool> const& stop);
+    void reset_console(Console& console, std::atomic<bool> const& stop);
     void run_frame(Console& console, uint8_t const* action, int ports);
     void write_observation(Console& console, size_t index);
     void check_index(size_t index, char const* what) const;

@@ -8,6 +8,7 @@
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/controller_wrapper.hpp"
 #include "bindings/file_names.hpp"
+#include "bindings/python_errors.hpp"
 #include "bindings/snapshot_refusal.hpp"
 #include "console/progress.hpp"
 
@@ -25,15 +26,16 @@ void restore(PythonConsole& console, unsigned char const* data, size_t size, cha
     check_restored(console.restore_snapshot(data, size), console.accuracy(), what, data, size);
 }
 
-// A field of the pickled tuple that must be of one type: TypeError naming it otherwise.
+// A field of the pickled tuple that must be of one type: ConversionError naming it
+// otherwise.
 template <typename T> T field(py::tuple const& state, size_t index, char const* what) {
     py::handle const value = state[index];
     try {
         return value.cast<T>();
     } catch (py::cast_error const&) {
-        throw py::type_error(std::string("NES pickle: ") + what +
-                             " has the wrong type or is out of range (" +
-                             Py_TYPE(value.ptr())->tp_name + ")");
+        raise_conversion_error(std::string("NES pickle: ") + what +
+                               " has the wrong type or is out of range (" +
+                               Py_TYPE(value.ptr())->tp_name + ")");
     }
 }
 
@@ -179,8 +181,8 @@ PythonConsole::Holder console_from_state(py::tuple const& state) {
     for (py::handle const controller : controllers) {
         if (controller.is_none()) continue;
         if (!py::isinstance<ControllerWrapper>(controller))
-            throw py::type_error(std::string("NES pickle: a controller has the wrong type (") +
-                                 Py_TYPE(controller.ptr())->tp_name + ")");
+            raise_conversion_error(std::string("NES pickle: a controller has the wrong type (") +
+                                   Py_TYPE(controller.ptr())->tp_name + ")");
         controller.cast<ControllerWrapper&>(); // refuses one that was never built
     }
     if (colours.size() != sizeof(PythonConsole::colour_table))

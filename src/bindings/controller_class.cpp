@@ -1,5 +1,6 @@
 #include "bindings/controller_wrapper.hpp"
 #include "bindings/docstrings.hpp"
+#include "bindings/python_errors.hpp"
 
 #include <memory>
 #include <string>
@@ -15,9 +16,9 @@ bool pressed_value(py::handle element, Py_ssize_t index) {
     if (object == Py_False || object == Py_None) return false;
     PyNumberMethods const* const number = Py_TYPE(object)->tp_as_number;
     if (!number || !number->nb_bool)
-        throw py::type_error("updateInputs: button " + std::to_string(index) +
-                             " must be a truth value (a bool or a number), not " +
-                             Py_TYPE(object)->tp_name);
+        vandrel::raise_conversion_error("updateInputs: button " + std::to_string(index) +
+                                        " must be a truth value (a bool or a number), not " +
+                                        Py_TYPE(object)->tp_name);
     int const truth = PyObject_IsTrue(object);
     if (truth < 0) throw py::error_already_set();
     return truth != 0;
@@ -43,8 +44,9 @@ void ControllerWrapper::setButtons(py::handle mask) {
     auto const number = py::reinterpret_steal<py::object>(PyNumber_Index(mask.ptr()));
     if (!number) {
         PyErr_Clear();
-        throw py::type_error(std::string("setButtons: the mask must be an integer, not ") +
-                             Py_TYPE(mask.ptr())->tp_name);
+        vandrel::raise_conversion_error(
+            std::string("setButtons: the mask must be an integer, not ") +
+            Py_TYPE(mask.ptr())->tp_name);
     }
     long const value = PyLong_AsLong(number.ptr());
     if (value == -1 && PyErr_Occurred()) throw py::error_already_set();

@@ -14,10 +14,10 @@ struct ControllerWrapper {
     // Takes elements 0-7 of the list as the buttons A, B, Select, Start, Up, Down,
     // Left, Right; nothing changes unless all eight convert to booleans (True, False,
     // None, or anything with __bool__: numbers, NumPy booleans). An element that is
-    // none of these is a TypeError; an exception from __bool__ propagates as it is.
+    // none of these is a vandrel.ConversionError; an exception from __bool__ propagates as it is.
     void updateInputs(pybind11::list buttons);
     // All eight buttons from one integer, bit 0 A ... bit 7 Right; ValueError outside
-    // 0-255, TypeError for anything but an integer.
+    // 0-255, vandrel.ConversionError for anything but an integer.
     void setButtons(pybind11::handle mask);
 };
 

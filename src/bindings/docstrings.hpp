@@ -6,18 +6,36 @@ namespace vandrel::docs {
 
 inline constexpr char const MODULE[] =
     "An NES emulator: a console (\"NES\") built from an iNES cartridge, and controllers.";
+inline constexpr char const CONVERSIONERROR_CLASS[] =
+    "A value vandrel converts itself is of a type it cannot take: an element of\n"
+    "updateInputs' list that is no truth value, a file object's read() that returns no\n"
+    "bytes or a name that is no path, a setButtons mask that is no integer, a path, a\n"
+    "field of a pickled console. Both a TypeError and a RuntimeError, so that callers\n"
+    "catching either see it.";
+inline constexpr char const UNSUPPORTEDBOARDWARNING_CLASS[] =
+    "Issued when a console (or a vandrel_gym batch) is built for a cartridge whose\n"
+    "mapper number has no emulated board: it loads with nothing mapped, so its picture\n"
+    "and sound are wrong. The message names the mapper number.";
 inline constexpr char const NES_CLASS[] =
     "One console. Construction runs the cartridge's reset code path up to the first\n"
     "instruction; step it with runFrame() or run it in real time with start().";
 inline constexpr char const NES_DUNDER_INIT_0[] =
     "A console from an iNES file. OSError if it cannot be read, ValueError if it is\n"
     "not a usable iNES image. accuracy=\"hardware\" follows the console cycle by cycle;\n"
-    "\"fast\" (the default) steps whole instructions. ValueError for any other mode.";
+    "\"fast\" (the default) steps whole instructions. ValueError for any other mode.\n"
+    "UnsupportedBoardWarning when the cartridge's board is not emulated.";
 inline constexpr char const NES_DUNDER_INIT_1[] = "A console with the built-in blank cartridge.";
 inline constexpr char const NES_DUNDER_INIT_2[] =
-    "A console from the bytes an open file object's read() returns.";
+    "A console from the bytes an open file object's read() returns (its name names\n"
+    "the save folder); ConversionError when read() returns no bytes or the name is\n"
+    "no path.";
 inline constexpr char const NES_ACCURACY[] =
     "The mode the console was built with: \"fast\" or \"hardware\".";
+inline constexpr char const NES_MAPPERNUMBER[] =
+    "The cartridge's iNES mapper number (0 for the blank cartridge).";
+inline constexpr char const NES_BOARDSUPPORTED[] =
+    "Whether the cartridge's board is emulated; False for a mapper number that\n"
+    "loads with nothing mapped (see UnsupportedBoardWarning).";
 inline constexpr char const NES_RESET[] =
     "Presses the reset button: the CPU runs its reset sequence from the reset\n"
     "vector (A, X, Y kept, S down by 3, I set), the PPU and the APU take their reset\n"
@@ -77,7 +95,9 @@ inline constexpr char const NES_RUNFRAMES[] =
     "Steps `count` frames without holding the interpreter lock (the per-frame\n"
     "callable takes it back for each call); returns when the last frame is complete.\n"
     "The same frames as `count` runFrame calls. RuntimeError as runFrame; ValueError\n"
-    "for a negative count.";
+    "for a negative count. Called from the main thread with Python's own SIGINT\n"
+    "handler, Ctrl-C ends it after the frame in progress with KeyboardInterrupt: the\n"
+    "console is left whole, frameCount() counting the frames that ran.";
 inline constexpr char const NES_GETSTATE[] =
     "The 82189-byte state record that saveState writes, taken now. RuntimeError\n"
     "while another thread steps the console (allowed from its own per-frame\n"
@@ -111,10 +131,12 @@ inline constexpr char const NES_PERFRAME[] =
 inline constexpr char const CONTROLLER_CLASS[] =
     "A standard controller whose buttons the program sets.";
 inline constexpr char const CONTROLLER_UPDATEINPUTS[] =
-    "Sets A, B, Select, Start, Up, Down, Left, Right from the first eight elements.";
+    "Sets A, B, Select, Start, Up, Down, Left, Right from the first eight elements;\n"
+    "ConversionError, buttons unchanged, for an element that is no truth value.";
 inline constexpr char const CONTROLLER_SETBUTTONS[] =
     "Sets all eight buttons from one integer: bit 0 A, 1 B, 2 Select, 3 Start,\n"
-    "4 Up, 5 Down, 6 Left, 7 Right. ValueError outside 0-255.";
+    "4 Up, 5 Down, 6 Left, 7 Right. ValueError outside 0-255, ConversionError for\n"
+    "anything but an integer.";
 inline constexpr char const CONTROLLER_GETBUTTONS[] =
     "The buttons held, as the mask setButtons takes. Copies and pickles keep them.";
 

@@ -14,9 +14,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "bindings/python_errors.hpp"
+
 namespace vandrel {
 
-// str, bytes, bytearray or os.PathLike; TypeError naming `what` for anything else.
+// str, bytes, bytearray or os.PathLike; ConversionError naming `what` for anything else.
 inline std::string path_bytes(pybind11::handle path, char const* what) {
     namespace py = pybind11;
     PyObject* const object = path.ptr();
@@ -24,9 +26,9 @@ inline std::string path_bytes(pybind11::handle path, char const* what) {
         return std::string(PyByteArray_AS_STRING(object), size_t(PyByteArray_GET_SIZE(object)));
     if (!PyUnicode_Check(object) && !PyBytes_Check(object) &&
         !PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__fspath__"))
-        throw py::type_error(std::string(what) +
-                             " must be a path (str, bytes, bytearray or os.PathLike), not " +
-                             Py_TYPE(object)->tp_name);
+        raise_conversion_error(std::string(what) +
+                               " must be a path (str, bytes, bytearray or os.PathLike), not " +
+                               Py_TYPE(object)->tp_name);
     auto const fs_path = py::reinterpret_steal<py::object>(PyOS_FSPath(object));
     if (!fs_path) throw py::error_already_set();
     py::object bytes = fs_path;

@@ -18,7 +18,9 @@
 #include "bindings/docstrings.hpp"
 #include "bindings/file_names.hpp"
 #include "bindings/initialised.hpp"
+#include "bindings/interrupt_watch.hpp"
 #include "bindings/python_console.hpp"
+#include "bindings/python_errors.hpp"
 #include "cartridge/rom.hpp"
 
 namespace py = pybind11;
@@ -35,11 +37,19 @@ void refuse_nul(std::string const& path, char const* what) {
         throw py::value_error(std::string(what) + " contains a NUL character");
 }
 
+// A console the user built, with the warning a board that is not emulated deserves
+// (copies and unpickled consoles come from one that gave it already).
+PythonConsole::Holder announced(PythonConsole::Holder console) {
+    if (!console->board_emulated())
+        warn_unsupported_board(console->mapper_number(), BuiltBy::constructor);
+    return console;
+}
+
 // None and anything else that is no str or bytes go on to from_object, which names them.
 PythonConsole::Holder from_path(std::string const& rom_name, int speed, py::handle accuracy) {
     NES::Accuracy const mode = accuracy_from(accuracy);
     refuse_nul(rom_name, "rom_name");
-    return PythonConsole::Holder(new PythonConsole(rom_name.c_str(), speed, mode));
+    return announced(PythonConsole::Holder(new PythonConsole(rom_name.c_str(), speed, mode)));
 }
 
 PythonConsole::Holder blank(int speed, py::handle accuracy) {
@@ -82,11 +92,12 @@ PythonConsole::Holder from_file(py::handle file, int speed, NES::Accuracy mode) 
         contents = py::reinterpret_steal<py::object>(PyUnicode_AsUTF8String(contents.ptr()));
     if (!contents) throw py::error_already_set();
     if (!PyObject_CheckBuffer(contents.ptr()))
-        throw py::type_error(std::string("rom_file.read() must return bytes, not ") +
-                             Py_TYPE(contents.ptr())->tp_name);
+        raise_conversion_error(std::string("rom_file.read() must return bytes, not ") +
+                               Py_TYPE(contents.ptr())->tp_name);
     ContiguousBytes const image(contents);
     if (image.size() > size_t(NES::MAX_IMAGE_SIZE)) throw py::value_error(too_large(name));
-    return PythonConsole::Holder(new PythonConsole(name, image.data(), image.size(), speed, mode));
+    return announced(
+        PythonConsole::Holder(new PythonConsole(name, image.data(), image.size(), speed, mode)));
 }
 
 // What the other constructors leave: a path object (os.PathLike: pathlib.Path, ...), a
@@ -188,6 +199,17 @@ void set_controller(PythonConsole& self, ControllerWrapper& controller, py::hand
     self.plugged[number] = py::cast(&controller);
 }
 
+// Steps without the interpreter lock, which the per-frame callable takes back; Ctrl-C
+// ends a run of several frames after the frame in progress (bindings/interrupt_watch.hpp).
+void run_frames(PythonConsole& self, int64_t count) {
+    InterruptWatch const watch(count > 1);
+    {
+        py::gil_scoped_release release;
+        self.run_frames_until(count, watch.flag());
+    }
+    watch.raise_if_interrupted();
+}
+
 // None is taken as the stubs promise, and the next frame then says what went wrong.
 void per_frame(PythonConsole& self, std::optional<NESUnit::FrameCallback> callback) {
     if (!callback)
@@ -236,6 +258,8 @@ void register_nes(py::module_& m) {
             "accuracy",
             [](PythonConsole const& self) { return NES::accuracy_name(self.accuracy()); },
             docs::NES_ACCURACY)
+        .def_property_readonly("mapperNumber", &NESUnit::mapper_number, docs::NES_MAPPERNUMBER)
+        .def_property_readonly("boardSupported", &NESUnit::board_emulated, docs::NES_BOARDSUPPORTED)
         .def("reset", &NESUnit::press_reset, docs::NES_RESET)
         .def("cpuMem", &cpu_mem, docs::NES_CPUMEM)
         .def("ppuMem", &ppu_mem, docs::NES_PPUMEM)
@@ -258,8 +282,7 @@ void register_nes(py::module_& m) {
         .def("frameCount", &NESUnit::frame_count, docs::NES_FRAMECOUNT)
         .def("cycleCount", &NESUnit::cycle_count, docs::NES_CYCLECOUNT)
         .def("runFrame", &NESUnit::runFrame, docs::NES_RUNFRAME)
-        // Steps without the interpreter lock, which the per-frame callable takes back.
-        .def("runFrames", &NESUnit::runFrames, docs::NES_RUNFRAMES, py::arg("count") = 1, Release())
+        .def("runFrames", &run_frames, docs::NES_RUNFRAMES, py::arg("count") = 1)
         .def("getState", &get_state, docs::NES_GETSTATE)
         .def("setState", &set_state, docs::NES_SETSTATE, py::arg("data"))
         .def("perFrame", &per_frame, docs::NES_PERFRAME, py::arg("callback"), py::pos_only())

@@ -10,6 +10,18 @@ _Int = SupportsInt | SupportsIndex
 _Accuracy = Literal["fast", "hardware"]
 _Path = str | bytes | bytearray | os.PathLike[str] | os.PathLike[bytes]
 
+class ConversionError(TypeError, RuntimeError):
+    """A value vandrel converts itself is of a type it cannot take: an element of
+    updateInputs' list that is no truth value, a file object's read() that returns no
+    bytes or a name that is no path, a setButtons mask that is no integer, a path, a
+    field of a pickled console. Both a TypeError and a RuntimeError, so that callers
+    catching either see it."""
+
+class UnsupportedBoardWarning(UserWarning):
+    """Issued when a console (or a vandrel_gym batch) is built for a cartridge whose
+    mapper number has no emulated board: it loads with nothing mapped, so its picture
+    and sound are wrong. The message names the mapper number."""
+
 class _CartridgeFile(Protocol):
     """Anything with a name (for the save folder) and a read() returning the image. A
     read that takes a size is asked for one byte more than the largest iNES image, and
@@ -29,7 +41,8 @@ class NES:
     ) -> None:
         """A console from an iNES file. OSError if it cannot be read, ValueError if it is
         not a usable iNES image. accuracy="hardware" follows the console cycle by cycle;
-        "fast" (the default) steps whole instructions. ValueError for any other mode."""
+        "fast" (the default) steps whole instructions. ValueError for any other mode.
+        UnsupportedBoardWarning when the cartridge's board is not emulated."""
     @overload
     def __init__(self, CLOCK_SPEED: _Int = 1789773, *, accuracy: _Accuracy = "fast") -> None:
         """A console with the built-in blank cartridge."""
@@ -41,10 +54,19 @@ class NES:
         *,
         accuracy: _Accuracy = "fast",
     ) -> None:
-        """A console from the bytes an open file object's read() returns."""
+        """A console from the bytes an open file object's read() returns (its name names
+        the save folder); ConversionError when read() returns no bytes or the name is
+        no path."""
     @property
     def accuracy(self) -> _Accuracy:
         """The mode the console was built with: "fast" or "hardware"."""
+    @property
+    def mapperNumber(self) -> int:
+        """The cartridge's iNES mapper number (0 for the blank cartridge)."""
+    @property
+    def boardSupported(self) -> bool:
+        """Whether the cartridge's board is emulated; False for a mapper number that
+        loads with nothing mapped (see UnsupportedBoardWarning)."""
     def reset(self) -> None:
         """Presses the reset button: the CPU runs its reset sequence from the reset
         vector (A, X, Y kept, S down by 3, I set), the PPU and the APU take their reset
@@ -107,7 +129,9 @@ class NES:
         """Steps `count` frames without holding the interpreter lock (the per-frame
         callable takes it back for each call); returns when the last frame is complete.
         The same frames as `count` runFrame calls. RuntimeError as runFrame; ValueError
-        for a negative count."""
+        for a negative count. Called from the main thread with Python's own SIGINT
+        handler, Ctrl-C ends it after the frame in progress with KeyboardInterrupt: the
+        console is left whole, frameCount() counting the frames that ran."""
     def getState(self) -> bytes:
         """The 82189-byte state record that saveState writes, taken now. RuntimeError
         while another thread steps the console (allowed from its own per-frame
@@ -155,9 +179,11 @@ class Controller:
 
     def __init__(self) -> None: ...
     def updateInputs(self, buttons: list[bool] | list[int] | list[object], /) -> None:
-        """Sets A, B, Select, Start, Up, Down, Left, Right from the first eight elements."""
+        """Sets A, B, Select, Start, Up, Down, Left, Right from the first eight elements;
+        ConversionError, buttons unchanged, for an element that is no truth value."""
     def setButtons(self, mask: SupportsIndex, /) -> None:
         """Sets all eight buttons from one integer: bit 0 A, 1 B, 2 Select, 3 Start,
-        4 Up, 5 Down, 6 Left, 7 Right. ValueError outside 0-255."""
+        4 Up, 5 Down, 6 Left, 7 Right. ValueError outside 0-255, ConversionError for
+        anything but an integer."""
     def getButtons(self) -> int:
         """The buttons held, as the mask setButtons takes. Copies and pickles keep them."""

@@ -1,5 +1,6 @@
 // Assembly and stepping of a console.
 #include "console/nes_unit.hpp"
+#include "cartridge/mappers/default_mapper.hpp"
 #include "console/progress.hpp"
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <vector>
 
 namespace {
+
+std::atomic<bool> const never_stop{false};
 
 // A clock speed of zero or less means "as fast as possible": the largest speed.
 int32_t clamp_clock_speed(int speed) {
@@ -116,6 +119,14 @@ void NESUnit::press_reset() {
     cpu->plan_catch_up();
 }
 
+uint32_t NESUnit::mapper_number() const {
+    return rom->mapper ? rom->mapper->number : 0;
+}
+
+bool NESUnit::board_emulated() const {
+    return dynamic_cast<NES::DEFAULT_MAPPER const*>(rom->mapper.get()) == nullptr;
+}
+
 NESUnit::~NESUnit() {
     halt();
     rom.reset();
@@ -140,6 +151,7 @@ void NESUnit::catch_up() {
         ppu->run_until(std::min(3 * uint64_t(cycles), ppu->frame_end_dot()));
         if (ppu->frame_count == frame) continue;
         ++frames_completed;
+        frame_end_cycles = cycles;
         (*frame_callback())();
         cycles = cpu->cycles.load(std::memory_order_relaxed);
         apu->catch_up(cycles);
@@ -164,28 +176,42 @@ void NESUnit::runFrame() {
 }
 
 void NESUnit::runFrames(int64_t count) {
+    run_frames_until(count, never_stop);
+}
+
+int64_t NESUnit::run_frames_until(int64_t count, std::atomic<bool> const& stop) {
     if (count < 0)
         throw std::invalid_argument("runFrames: count must be 0 or more, got " +
                                     std::to_string(count));
     CallerClaim const claim(*this, "runFrames", Reentry::refuse);
-    step_frames(count);
+    return step_frames(count, &stop);
 }
 
 // The caller may have changed anything since the last step, so the catch-up is planned
 // anew first. Frames are counted as they complete, not read off the PPU's frame count,
-// which a snapshot restored by the per-frame callable may set back.
-void NESUnit::step_frames(int64_t count) {
+// which a snapshot restored by the per-frame callable may set back. A request to stop
+// is read once per frame, outside the loops that step instructions.
+int64_t NESUnit::step_frames(int64_t count, std::atomic<bool> const* stop) {
+    auto const stop_requested = [stop] { return stop && stop->load(std::memory_order_relaxed); };
     cpu->plan_catch_up();
-    uint64_t const goal = frames_completed + uint64_t(count);
+    uint64_t const first = frames_completed;
+    uint64_t const goal = first + uint64_t(count);
     if (mode == NES::Accuracy::hardware) {
         frames_seen = ppu->frame_count;
-        while (frames_completed < goal)
-            step_exactly();
+        while (frames_completed < goal && !stop_requested()) {
+            uint64_t const frame_end = frames_completed + 1;
+            while (frames_completed < frame_end)
+                step_exactly();
+        }
         sync_devices();
-        return;
+    } else {
+        while (frames_completed < goal && !stop_requested()) {
+            uint64_t const frame_end = frames_completed + 1;
+            while (frames_completed < frame_end)
+                step_lazily();
+        }
     }
-    while (frames_completed < goal)
-        step_lazily();
+    return int64_t(frames_completed - first);
 }
 
 // In hardware mode the CPU brings the PPU to every cycle at which it could tell, and so
@@ -200,6 +226,7 @@ void NESUnit::finish_frames() {
     sync_devices();
     frames_seen = ppu->frame_count;
     ++frames_completed;
+    frame_end_cycles = cpu->cycles.load(std::memory_order_relaxed);
     (*frame_callback())();
     // The callable may have restored a snapshot or pressed reset.
     frames_seen = ppu->frame_count;

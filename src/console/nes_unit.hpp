@@ -60,16 +60,13 @@ public:
 
     using FrameCallback = std::function<void()>;
 
-    // Host clock (steady, in nanoseconds) when the run thread was last started.
-    std::atomic<int64_t> start_time{0};
     // Called once per completed frame, on whichever thread steps. Held through a shared
     // pointer: the caller keeps its own reference while it calls, so replacing the
     // callable never frees one that is in use. Guarded by callback_mutex, which is held
     // only to copy or swap the pointer, never while calling.
     std::shared_ptr<FrameCallback const> perframefunc =
         std::make_shared<FrameCallback const>([] {});
-    std::atomic<int64_t> pause_start{0}; // host clock when the current pause began
-    std::string save_dir;                // where save-state files go
+    std::string save_dir; // where save-state files go
     // This console's cartridge folder, fixed when it is built: its battery RAM lives
     // here, whatever consoles are built after it.
     std::string config_dir;
@@ -79,9 +76,8 @@ public:
     std::unique_ptr<NES::PPU> ppu;
     std::unique_ptr<NES::APU> apu;
     std::unique_ptr<NES::ROM> rom;
-    std::atomic<bool> running{false};     // the run thread keeps stepping while set
-    std::atomic<bool> paused{false};      // the run thread does not step while set
-    std::atomic<int64_t> pause_offset{0}; // nanoseconds spent paused since the start
+    std::atomic<bool> running{false}; // the run thread keeps stepping while set
+    std::atomic<bool> paused{false};  // the run thread does not step while set
     std::thread run_thread;
 
     // One instruction, with the APU and the PPU caught up with it.
@@ -97,8 +93,15 @@ public:
     // `count` frames under one claim (runFrame's rules); the Python binding releases the
     // interpreter lock meanwhile. std::invalid_argument for a negative count.
     void runFrames(int64_t count);
+    // As runFrames, but ends early once `stop` is set (read between frames, by any
+    // thread), after a whole frame and with the console caught up; the frames run.
+    int64_t run_frames_until(int64_t count, std::atomic<bool> const& stop);
     int64_t cycle_count() const { return cpu->cycles; }
     NES::Accuracy accuracy() const { return mode; }
+    // The cartridge's mapper number, and whether a board of its own emulates it: any
+    // other number loads with nothing mapped.
+    uint32_t mapper_number() const;
+    bool board_emulated() const;
     // The reset button: the CPU runs its reset sequence (registers kept but S down by 3
     // and I set, PC from the reset vector), the PPU and the APU take their reset lines,
     // RAM and the boards' registers stay. The clocks run on through it. Takes the claim
@@ -121,9 +124,9 @@ public:
     void set_pause(bool pause);
     void perFrame(FrameCallback const& callback);
     void operation_thread();
-    // When (host clock, ns) the run thread is due to have run `cycles` since its start.
-    static int64_t pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t start_ns,
-                                  int64_t paused_ns);
+    // When (host clock, ns) the run thread is due to have run `cycles` more than it had
+    // at `origin_ns`.
+    static int64_t pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t origin_ns);
     // Ends the run thread if there is one and waits for it; nothing else. On the run
     // thread itself it only asks the thread to end.
     void halt();
@@ -233,7 +236,8 @@ private:
     void build_from_image(std::string const& name, unsigned char const* image, size_t size,
                           int speed, NES::Accuracy accuracy);
     void build_parts(int speed, NES::Accuracy accuracy);
-    void step_frames(int64_t count);
+    // Returns the frames run: `count`, or fewer when `stop` (if any) was set.
+    int64_t step_frames(int64_t count, std::atomic<bool> const* stop = nullptr);
     // One instruction in hardware mode, with the frame's end and its callable after it.
     void step_exactly();
     // Calls the per-frame callable for every frame the PPU completed since the last call.
@@ -265,6 +269,8 @@ private:
     void step_while_running();
     void finish_run_thread();
     void park(std::unique_lock<std::mutex>& lock);
+    void begin_pacing();
+    void pace_past_frame();
     void throttle();
     void join_run_thread();
     // Tells the run thread to end; true when it was meant to run until now.
@@ -280,7 +286,12 @@ private:
     std::condition_variable run_signal;
     bool parked = false;        // the run thread is waiting in a pause
     bool thread_active = false; // the run thread has not returned yet
-    int64_t start_cycles = 0;   // CPU cycles when the run thread was started
+    // The run thread's pace (see run_thread.cpp), the run thread's alone: the host time
+    // (steady clock, ns) at which the CPU is due at pace_cycles, and the frames completed
+    // when that was last worked out.
+    int64_t pace_origin_ns = 0;
+    int64_t pace_cycles = 0;
+    uint64_t paced_frames = 0;
     std::atomic<std::thread::id> run_thread_id{};
     // Set by stop from the per-frame callable: the run thread writes battery RAM as it ends.
     std::atomic<bool> battery_write_at_end{false};
@@ -290,6 +301,9 @@ private:
     // Frames completed by this console's steps since it was built; belongs to the
     // claim's holder. Unlike the PPU's frame count it never goes back.
     uint64_t frames_completed = 0;
+    // The CPU's cycle count as the last frame completed, before its per-frame callable
+    // (which may restore a snapshot) ran; belongs to the claim's holder.
+    int64_t frame_end_cycles = 0;
 
     // Serialises start, stop, set_pause and halt called from outside the stepping.
     std::mutex control_mutex;

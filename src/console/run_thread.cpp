@@ -1,8 +1,13 @@
 // The run thread: steps the console without end and sleeps between steps so that the
-// emulated clock keeps pace with the host's. The pace target is absolute: the C-th cycle
-// since the start is due (C / clock speed) seconds after the start plus the time spent
-// paused, so a thread that fell behind steps without sleeping until it has caught up,
-// and time spent paused is never made up afterwards.
+// emulated clock keeps pace with the host's. The pace is a deadline that follows what the
+// thread itself runs: each time the thread takes the console (started, resumed, or after
+// a caller's runFrame) the CPU's cycle count is due now, and every cycle the thread runs
+// after that moves the deadline on by its emulated duration. So a thread that fell behind
+// steps without sleeping until it has caught up, and time spent paused or waiting is
+// never made up afterwards. The cycle count itself may jump: a snapshot restored while
+// the thread is paused, or by its per-frame callable, sets it anywhere. A frame's
+// callable therefore ends the stretch the deadline was counted over: the frame's cycles,
+// up to its end, are due, and the count the callable leaves starts the next stretch.
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -81,15 +86,9 @@ void NESUnit::start() {
                 "start: the console already has a run thread; call stop() first");
         join_run_thread(); // stopped from its callable: ending or ended
     }
-    // The pacing fields are set under the claim: a caller may be stepping right now.
+    // The CPU's start time is set under the claim: a caller may be stepping right now.
     wait_for_claim();
-    int64_t const now = now_ns();
-    start_time = now;
     cpu->start_time = wall_clock_ns();
-    // A pause that began before the start counts from the start.
-    pause_start = now;
-    pause_offset = 0;
-    start_cycles = cpu->cycles;
     {
         std::lock_guard<std::mutex> lock(run_mutex);
         running = true;
@@ -176,22 +175,14 @@ void NESUnit::set_pause(bool pause) {
     run_signal.wait(lock, [&] { return parked || !thread_active || !paused; });
 }
 
+// Waking the thread also cuts a pacing sleep short.
 void NESUnit::set_pause_flags(bool pause) {
-    if (pause && !paused) {
-        pause_start = now_ns();
-        {
-            std::lock_guard<std::mutex> lock(run_mutex);
-            paused = true;
-        }
-        run_signal.notify_all(); // cut a pacing sleep short
-    } else if (!pause && paused) {
-        pause_offset += now_ns() - pause_start;
-        {
-            std::lock_guard<std::mutex> lock(run_mutex);
-            paused = false;
-        }
-        run_signal.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(run_mutex);
+        if (paused == pause) return;
+        paused = pause;
     }
+    run_signal.notify_all();
 }
 
 // The previous callable is released after the new one is in place, outside the lock
@@ -222,16 +213,31 @@ void NESUnit::park(std::unique_lock<std::mutex>& lock) {
 
 // The product of cycles and nanoseconds outgrows 64 bits after about 86 minutes of
 // emulated time at the default clock, so it is formed in 128 bits.
-int64_t NESUnit::pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t start_ns,
-                                int64_t paused_ns) {
+int64_t NESUnit::pace_target_ns(int64_t cycles, int32_t clock_speed, int64_t origin_ns) {
     __int128 const elapsed = static_cast<__int128>(cycles) * 1000000000 / clock_speed;
-    return int64_t(elapsed) + start_ns + paused_ns;
+    return int64_t(elapsed) + origin_ns;
 }
 
-// Sleeps until the cycles run since the start are due; stop and pause cut it short.
+void NESUnit::begin_pacing() {
+    pace_origin_ns = now_ns();
+    pace_cycles = cpu->cycles.load(std::memory_order_relaxed);
+    paced_frames = frames_completed;
+}
+
+// The frame's cycles up to its end are due; whatever its callable did to the count is
+// not, forward or back.
+void NESUnit::pace_past_frame() {
+    pace_origin_ns =
+        pace_target_ns(frame_end_cycles - pace_cycles, cpu->clock_speed, pace_origin_ns);
+    pace_cycles = cpu->cycles.load(std::memory_order_relaxed);
+    paced_frames = frames_completed;
+}
+
+// Sleeps until the cycles run are due; stop and pause cut it short.
 void NESUnit::throttle() {
-    int64_t const target =
-        pace_target_ns(cpu->cycles - start_cycles, cpu->clock_speed, start_time, pause_offset);
+    if (frames_completed != paced_frames) pace_past_frame();
+    int64_t const target = pace_target_ns(cpu->cycles.load(std::memory_order_relaxed) - pace_cycles,
+                                          cpu->clock_speed, pace_origin_ns);
     if (now_ns() >= target) return;
     std::unique_lock<std::mutex> lock(run_mutex);
     run_signal.wait_until(lock, Clock::time_point(std::chrono::nanoseconds(target)),
@@ -251,15 +257,13 @@ void NESUnit::operation_thread() {
 }
 
 // Parks while paused and waits while a caller holds the claim; true once the thread
-// holds it, false when it is to end. Time spent waiting for a caller counts as paused
-// time, so the thread does not rush to make it up.
+// holds it, false when it is to end.
 bool NESUnit::wait_for_turn() {
     std::unique_lock<std::mutex> lock(run_mutex);
-    int64_t waiting_since = 0;
+    bool waiting = false;
     auto stop_waiting = [&] {
-        if (!waiting_since) return;
-        pause_offset += now_ns() - waiting_since;
-        waiting_since = 0;
+        if (!waiting) return;
+        waiting = false;
         --claim_waiters;
     };
     for (;;) {
@@ -273,8 +277,8 @@ bool NESUnit::wait_for_turn() {
             stop_waiting();
             return true;
         }
-        if (!waiting_since) {
-            waiting_since = now_ns();
+        if (!waiting) {
+            waiting = true;
             ++claim_waiters;
         }
         run_signal.wait(lock,
@@ -285,11 +289,12 @@ bool NESUnit::wait_for_turn() {
 }
 
 // The devices are caught up before the claim is given back, so that whoever takes the
-// console over finds it whole, and the plan is made anew after every wait, in which a
-// caller may have changed anything.
+// console over finds it whole, and the plan and the pace are made anew after every wait,
+// in which a caller may have changed anything.
 void NESUnit::step_while_running() {
     HeldClaim const held(*this);
     cpu->plan_catch_up();
+    begin_pacing();
     if (mode == NES::Accuracy::hardware) {
         frames_seen = ppu->frame_count;
         while (running && !paused) {

@@ -103,8 +103,8 @@ TEST_F(RunThread, DestroyingARunningConsoleEndsItsThread) {
 
 TEST(Pacing, TargetDoesNotOverflowAfterHoursOfEmulatedTime) {
     int64_t const hours_10 = int64_t(1789773) * 36000;
-    EXPECT_EQ(NESUnit::pace_target_ns(hours_10, 1789773, 5, 7), 36000LL * 1000000000 + 12);
-    EXPECT_EQ(NESUnit::pace_target_ns(3, 2, 0, 0), 1500000000);
+    EXPECT_EQ(NESUnit::pace_target_ns(hours_10, 1789773, 12), 36000LL * 1000000000 + 12);
+    EXPECT_EQ(NESUnit::pace_target_ns(3, 2, 0), 1500000000);
 }
 
 } // namespace

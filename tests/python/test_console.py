@@ -208,3 +208,22 @@ def test_path_objects_work_as_str_paths_do(as_path, make_rom, tamberlo):
         vandrel.NES(as_path(path + ".missing"))
     with pytest.raises(ValueError, match="NUL"):
         vandrel.NES(as_path(path + "\0x"))
+
+
+@pytest.mark.parametrize("mapper, emulated", [(0, True), (2, True), (19, False), (250, False)])
+@pytest.mark.parametrize("build", ["NES", "Batch", "Batch.from_image"])
+def test_a_board_that_is_not_emulated_warns_once_and_says_so(mapper, emulated, build, make_rom,
+                                                            capfd):
+    import warnings
+    from vandrel_gym._batch import Batch
+    rom = make_rom("board.nes", ines(flags6=(mapper & 0x0F) << 4, flags7=mapper & 0xF0))
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        console = {"NES": lambda: vandrel.NES(rom), "Batch": lambda: Batch(rom, 3),
+                   "Batch.from_image": lambda: Batch.from_image(pathlib.Path(rom).read_bytes(), 3)}[build]()
+    assert [w.category for w in caught] == ([] if emulated else [vandrel.UnsupportedBoardWarning])
+    assert emulated or (f"mapper {mapper})" in str(caught[0].message)
+                        and caught[0].filename == __file__)
+    if build == "NES":
+        assert (console.mapperNumber, console.boardSupported) == (mapper, emulated)
+        assert ("UNRECOGNIZED MAPPER!" in c_stdout(capfd)) is not emulated

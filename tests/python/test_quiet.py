@@ -11,6 +11,7 @@ from conftest import c_stdout, ines, jmp
 @pytest.mark.parametrize("value, printed", [
     (None, True), ("", True), ("0", True), ("1", False), ("yes", False),
 ])
+@pytest.mark.filterwarnings("ignore::vandrel.UnsupportedBoardWarning")
 def test_quiet_silences_every_progress_line(value, printed, monkeypatch, capfd, make_rom):
     if value is None:
         monkeypatch.delenv("VANDREL_QUIET", raising=False)

@@ -156,3 +156,29 @@ def test_stop_writes_battery_ram_with_or_without_a_thread(make_rom, tamberlo):
     time.sleep(0.1)
     console.stop()
     assert (tamberlo / "Saved_Game" / "ram").read_bytes()[0] == console.cpuMem()[0x6000]
+
+
+@pytest.mark.parametrize("when", ["paused", "per-frame callable"])
+@pytest.mark.parametrize("jump", ["forward", "back"])
+def test_a_restored_snapshot_moves_the_cycle_count_not_the_pace(when, jump, nes):
+    early = nes.getSnapshot(picture=False)
+    nes.runFrames(600)  # ten seconds of emulated time
+    late = nes.getSnapshot(picture=False)
+    begin, restored = (early, late) if jump == "forward" else (late, early)
+    nes.setSnapshot(begin)
+    frames = []
+
+    def per_frame():
+        if not frames and when == "per-frame callable":
+            nes.setSnapshot(restored)
+        frames.append(time.monotonic())
+    nes.perFrame(per_frame)
+    nes.setPaused(when == "paused")
+    nes.start()
+    if when == "paused":
+        nes.setSnapshot(restored)
+        nes.setPaused(False)
+    time.sleep(1.5)
+    nes.stop()
+    # About 90 frames in real time; a freeze shows none, an unthrottled run thousands.
+    assert 20 < len(frames) < 300

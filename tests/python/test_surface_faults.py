@@ -189,3 +189,20 @@ def test_a_closed_env_lets_its_consoles_go(vector, demo):
     for call in (lambda: env.step(action), env.reset, env.render):
         with pytest.raises(ClosedEnvironmentError, match="closed"):
             call()
+
+
+@pytest.mark.parametrize("convert", [
+    lambda demo: vandrel.NES(Reader("x.nes", 12345)),
+    lambda demo: vandrel.NES(Reader(12345, ines())),
+    lambda demo: vandrel.Controller().updateInputs([True] * 7 + ["x"]),
+    lambda demo: vandrel.Controller().setButtons("x"),
+    lambda demo: vandrel.NES().setSaveDir(5),
+    lambda demo: new(vandrel.NES).__setstate__(state_with(3, "fast")),
+    lambda demo: Batch(demo, 1).seed(["x"]),
+], ids=["read-gives-int", "name-is-int", "button-is-str", "mask-is-str", "save-dir-is-int",
+        "pickle-speed", "seed-is-str"])
+@pytest.mark.parametrize("caught", [TypeError, RuntimeError])
+def test_a_value_that_does_not_convert_is_caught_as_either_error(convert, caught, demo):
+    with pytest.raises(caught) as raised:
+        convert(demo)
+    assert type(raised.value) is vandrel.ConversionError

@@ -29,7 +29,13 @@ class Batch:
     Observations: "rgb" (N, 240, 256, 3), "gray84" (N, 84, 84): luma
     (299 R + 587 G + 114 B) / 1000 shrunk by area averaging, or "ram" (N, 2048).
     Every console is built with ``accuracy`` ("fast", the default, or "hardware", as
-    vandrel.NES takes it; ValueError for anything else).
+    vandrel.NES takes it; ValueError for anything else). A cartridge whose board is not
+    emulated gets one vandrel.UnsupportedBoardWarning for the whole batch.
+
+    Called from the main thread with Python's own SIGINT handler, building, step and
+    reset end after the frame in progress on Ctrl-C with KeyboardInterrupt; every
+    console's entry in ``frames`` then counts the frames it ran, and its observation
+    shows the last of them.
     """
 
     def __init__(self, rom: str | bytes | os.PathLike[str] | os.PathLike[bytes], count: int, *,
@@ -80,7 +86,8 @@ class Batch:
         """Resets the given consoles (all when None)."""
     def seed(self, seeds: int | npt.ArrayLike, indices: npt.ArrayLike | None = None) -> None:
         """Reseeds the generators of the given consoles (all when None): one seed each,
-        or an int s giving the k-th of them s + k."""
+        or an int s giving the k-th of them s + k. vandrel.ConversionError for a seed
+        that is no integer."""
     def picture(self, index: int) -> npt.NDArray[np.uint8]:
         """A (240, 256, 3) copy of one console's last finished picture."""
     def snapshot(self, index: int, *, picture: bool = True) -> bytes:

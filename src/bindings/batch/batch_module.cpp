@@ -1,6 +1,7 @@
 // The extension module "vandrel_gym._batch": the class Batch, the batch stepper (see
 // batch/batch_stepper.hpp) seen from Python. Stepping, resetting and building run
-// without the interpreter lock. The observation, RAM and frame arrays are made once:
+// without the interpreter lock, and Ctrl-C ends them after the frame in progress
+// (bindings/interrupt_watch.hpp). The observation, RAM and frame arrays are made once:
 // views of the stepper's own memory that keep the stepper alive (through a capsule, not
 // through the Batch object, so that no reference cycle forms) as long as any of them is.
 // A Batch made by Batch.__new__ alone, or built a second time, is refused (see
@@ -22,6 +23,8 @@
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/file_names.hpp"
 #include "bindings/initialised.hpp"
+#include "bindings/interrupt_watch.hpp"
+#include "bindings/python_errors.hpp"
 #include "bindings/snapshot_refusal.hpp"
 #include "cartridge/rom.hpp"
 #include "persistence/file_error.hpp"
@@ -85,8 +88,14 @@ std::shared_ptr<BatchStepper> build_stepper(std::string const& name,
                        ? *arguments.seed
                        : (uint64_t(std::random_device{}()) << 32 | std::random_device{}());
     options.accuracy = arguments.accuracy;
-    py::gil_scoped_release release;
-    return std::make_shared<BatchStepper>(name, image, options);
+    vandrel::InterruptWatch const watch;
+    std::shared_ptr<BatchStepper> stepper;
+    {
+        py::gil_scoped_release release;
+        stepper = std::make_shared<BatchStepper>(name, image, options, watch.flag());
+    }
+    watch.raise_if_interrupted();
+    return stepper;
 }
 
 // A view of the stepper's memory whose base keeps the stepper alive.
@@ -124,7 +133,7 @@ namespace {
 
 std::unique_ptr<PyBatch> make_batch(std::string const& name,
                                     std::vector<unsigned char> const& image,
-                                    BatchArguments const& arguments) {
+                                    BatchArguments const& arguments, vandrel::BuiltBy built_by) {
     auto batch = std::make_unique<PyBatch>();
     batch->stepper = build_stepper(name, image, arguments);
     BatchStepper& stepper = *batch->stepper;
@@ -132,6 +141,9 @@ std::unique_ptr<PyBatch> make_batch(std::string const& name,
         view_of(batch->stepper, stepper.observations(), observation_shape(stepper));
     batch->ram = view_of(batch->stepper, stepper.ram(), {stepper.options().count, NES::RAM_SIZE});
     batch->frames = view_of(batch->stepper, stepper.frames(), {stepper.options().count});
+    // One warning for the whole batch, not one per console.
+    if (!stepper.board_emulated())
+        vandrel::warn_unsupported_board(stepper.mapper_number(), built_by);
     return batch;
 }
 
@@ -143,7 +155,8 @@ std::unique_ptr<PyBatch> batch_from_path(py::handle rom, int count, int threads,
     std::string const path = cartridge_path(rom);
     return make_batch(path, read_cartridge(path),
                       {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
-                       noop_max, repeat_action_probability, seed, mode});
+                       noop_max, repeat_action_probability, seed, mode},
+                      vandrel::BuiltBy::constructor);
 }
 
 // A cartridge held in memory, say one sent over the network to another machine: `name`
@@ -171,7 +184,8 @@ std::unique_ptr<PyBatch> batch_from_image(py::handle image, int count, std::stri
     }
     return make_batch(name, bytes,
                       {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
-                       noop_max, repeat_action_probability, seed, mode});
+                       noop_max, repeat_action_probability, seed, mode},
+                      vandrel::BuiltBy::function);
 }
 
 // Button masks as count x ports bytes: any integer (or boolean) array of shape (N,) or
@@ -216,8 +230,12 @@ void step(PyBatch& self, py::handle actions, py::handle reset) {
     std::vector<uint8_t> const masks = action_masks(batch, actions, ports);
     std::vector<uint8_t> flags;
     if (!reset.is_none()) flags = reset_flags(batch, reset);
-    py::gil_scoped_release release;
-    batch.step(masks.data(), ports, flags.empty() ? nullptr : flags.data());
+    vandrel::InterruptWatch const watch;
+    {
+        py::gil_scoped_release release;
+        batch.step(masks.data(), ports, flags.empty() ? nullptr : flags.data(), watch.flag());
+    }
+    watch.raise_if_interrupted();
 }
 
 // The consoles a call names: all of them for None, else any iterable of indices.
@@ -245,10 +263,14 @@ std::vector<size_t> chosen_consoles(BatchStepper const& batch, py::handle indice
     return chosen;
 }
 
-// A seed is an integer 0 to 2**64 - 1.
+// A seed is an integer 0 to 2**64 - 1; anything else is a vandrel.ConversionError.
 uint64_t seed_value(py::handle seed) {
     auto const number = py::reinterpret_steal<py::object>(PyNumber_Index(seed.ptr()));
-    if (!number) throw py::error_already_set();
+    if (!number) {
+        PyErr_Clear();
+        vandrel::raise_conversion_error(std::string("Batch.seed: a seed must be an integer, not ") +
+                                        Py_TYPE(seed.ptr())->tp_name);
+    }
     unsigned long long const value = PyLong_AsUnsignedLongLong(number.ptr());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
         PyErr_Clear();
@@ -261,8 +283,12 @@ uint64_t seed_value(py::handle seed) {
 void reset(PyBatch& self, py::handle indices) {
     BatchStepper& batch = *self.stepper;
     std::vector<size_t> chosen = chosen_consoles(batch, indices, "Batch.reset");
-    py::gil_scoped_release release;
-    batch.reset(std::move(chosen));
+    vandrel::InterruptWatch const watch;
+    {
+        py::gil_scoped_release release;
+        batch.reset(std::move(chosen), watch.flag());
+    }
+    watch.raise_if_interrupted();
 }
 
 // An int s seeds the chosen consoles with s, s + 1, ...; a sequence gives one seed each.
