@@ -99,7 +99,9 @@ inline constexpr char const NES_RUNFRAMES[] =
     "handler, Ctrl-C ends it after the frame in progress with KeyboardInterrupt: the\n"
     "console is left whole, frameCount() counting the frames that ran.";
 inline constexpr char const NES_GETSTATE[] =
-    "The 82189-byte state record that saveState writes, taken now. RuntimeError\n"
+    "The state record that saveState writes, taken now: 82189 bytes, and the\n"
+    "board's trailer for boards that keep more (MMC5, and Action 53 or UNROM 512 with\n"
+    "CHR RAM). RuntimeError\n"
     "while another thread steps the console (allowed from its own per-frame\n"
     "callable).";
 inline constexpr char const NES_SETSTATE[] =

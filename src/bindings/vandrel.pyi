@@ -133,7 +133,9 @@ class NES:
         handler, Ctrl-C ends it after the frame in progress with KeyboardInterrupt: the
         console is left whole, frameCount() counting the frames that ran."""
     def getState(self) -> bytes:
-        """The 82189-byte state record that saveState writes, taken now. RuntimeError
+        """The state record that saveState writes, taken now: 82189 bytes, and the
+        board's trailer for boards that keep more (MMC5, and Action 53 or UNROM 512 with
+        CHR RAM). RuntimeError
         while another thread steps the console (allowed from its own per-frame
         callable)."""
     def setState(self, data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
