@@ -3,14 +3,18 @@
 // was then sealed anew, as someone crafting a snapshot would, so that every edit reaches
 // the field checks behind the check value.
 //
-// The consoles: the demo cartridge's program under each board the emulator knows. Each
-// board has six pristine snapshots, taken where a program can take them: where runFrame
-// returns, inside the per-frame callable (the PPU stopped at the end of a frame, behind
-// the CPU), and between two instructions in the middle of a frame; each with the
-// finished picture and without it.
+// The consoles: the demo cartridge's program under each board the emulator knows, in
+// both accuracy modes. Each board has eight pristine snapshots, taken where a program
+// can take them: where runFrame returns, inside the per-frame callable (the PPU stopped
+// at the end of a frame, behind the CPU), between two instructions in the middle of a
+// frame, and just after a $4015 write started a DMC sample (in hardware mode, with its
+// first fetch pending); each with the finished picture and without it.
 //
-// The input: byte 0 chooses the board and byte 1 the pristine snapshot (each modulo their
-// number); the rest is a patch over it, in chunks of
+// The input: byte 0 chooses the board (fast mode's boards first), the low nibble of
+// byte 1 the pristine snapshot, and its high nibble the state of the console that
+// restores it: 0 for a console fresh from power-up, n for one holding pristine snapshot
+// n - 1 (each modulo their number), so that a check reading the console's own members
+// instead of the snapshot's shows; the rest is a patch over it, in chunks of
 //     field (2 bytes, little-endian, modulo the number of fields), offset in the field
 //     (2 bytes, little-endian, modulo its size), length (1 byte), then that many bytes
 // written over the field and clipped at its end. Fields are found from the snapshot's
@@ -19,8 +23,9 @@
 // as on memory.
 //
 // What must hold besides what the sanitizers watch and the time limit catches (a step
-// running for ever): a refused snapshot changes nothing; an accepted one saves back to
-// the same bytes, runs a whole frame, and what the frame leaves is accepted again.
+// running for ever): every pristine snapshot is accepted by a console holding any other;
+// a refused snapshot changes nothing; an accepted one loads whole (it saves back to the
+// same bytes), runs a whole frame, and what the frame leaves is accepted again.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -54,14 +59,16 @@ struct Pristine {
 
 struct Board {
     Bytes image;
-    std::vector<Pristine> pristine; // at return, in the callable, mid-frame; each twice
+    NES::Accuracy accuracy;
+    // At return, in the callable, mid-frame, a DMC sample started; each twice.
+    std::vector<Pristine> pristine;
 };
 
 std::vector<Board> boards;
 
 std::unique_ptr<NESUnit> console_of(Board const& board) {
     return std::make_unique<NESUnit>(std::string("snapshot.nes"), board.image.data(),
-                                     board.image.size(), 0);
+                                     board.image.size(), 0, board.accuracy);
 }
 
 // Both forms of the console's snapshot now, with their layouts.
@@ -73,8 +80,32 @@ void add_pristine(Board& board, NESUnit& unit) {
     }
 }
 
-Board board_for(uint32_t mapper) {
-    Board board{fuzz::with_mapper(fuzz::demo_cartridge(), mapper), {}};
+void write_register(NESUnit& unit, uint16_t addr, uint8_t value) {
+    unit.cpu->write(unit.cpu->memory + addr, static_cast<signed char>(value));
+}
+
+// A 17-byte sample from $C000 at the fastest rate, started by a $4015 write.
+void start_dmc_sample(NESUnit& unit) {
+    write_register(unit, 0x4010, 0x0F);
+    write_register(unit, 0x4012, 0x00);
+    write_register(unit, 0x4013, 0x01);
+    write_register(unit, 0x4015, 0x1F);
+}
+
+Verdict restore(NESUnit& unit, Bytes const& snapshot) {
+    return unit.restore_snapshot(snapshot.data(), snapshot.size());
+}
+
+// A console of the board holding the state `target` names (byte 1's high nibble).
+std::unique_ptr<NESUnit> target_console(Board const& board, size_t target) {
+    auto unit = console_of(board);
+    if (target % (board.pristine.size() + 1) != 0)
+        restore(*unit, board.pristine[target % (board.pristine.size() + 1) - 1].snapshot);
+    return unit;
+}
+
+Board board_for(uint32_t mapper, NES::Accuracy accuracy) {
+    Board board{fuzz::with_mapper(fuzz::demo_cartridge(), mapper), accuracy, {}};
     auto unit = console_of(board);
     unit->runFrames(WARM_UP_FRAMES);
     add_pristine(board, *unit);
@@ -83,6 +114,12 @@ Board board_for(uint32_t mapper) {
     unit->perFrame([] {});
     fuzz::step(*unit, MID_FRAME_INSTRUCTIONS);
     add_pristine(board, *unit);
+    start_dmc_sample(*unit);
+    add_pristine(board, *unit);
+    for (size_t target = 1; target <= board.pristine.size(); ++target)
+        for (Pristine const& p : board.pristine)
+            fuzz::require(restore(*target_console(board, target), p.snapshot) == Verdict::restored,
+                          "a pristine snapshot is accepted by a console holding another");
     return board;
 }
 
@@ -106,25 +143,22 @@ Bytes patched(Pristine const& pristine, uint8_t const* patch, size_t size) {
     return snapshot;
 }
 
-Verdict restore(NESUnit& unit, Bytes const& snapshot) {
-    return unit.restore_snapshot(snapshot.data(), snapshot.size());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quiet_console_home();
-    for (uint32_t mapper : fuzz::KNOWN_MAPPERS)
-        boards.push_back(board_for(mapper));
+    for (NES::Accuracy accuracy : {NES::Accuracy::fast, NES::Accuracy::hardware})
+        for (uint32_t mapper : fuzz::KNOWN_MAPPERS)
+            boards.push_back(board_for(mapper, accuracy));
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     if (size < 2) return 0;
     Board const& board = boards[data[0] % boards.size()];
-    Pristine const& pristine = board.pristine[data[1] % board.pristine.size()];
+    Pristine const& pristine = board.pristine[(data[1] & 0x0F) % board.pristine.size()];
     Bytes const snapshot = patched(pristine, data + 2, size - 2);
-    auto unit = console_of(board);
+    auto unit = target_console(board, data[1] >> 4);
     Bytes const before = unit->take_snapshot();
     if (restore(*unit, snapshot) != Verdict::restored) {
         fuzz::require(unit->take_snapshot() == before, "a refused snapshot changes nothing");
@@ -146,7 +180,9 @@ void write_seeds(fs::path const& dir, std::vector<fs::path> const&) {
     };
     for (size_t b = 0; b < boards.size(); ++b) {
         for (size_t p = 0; p < boards[b].pristine.size(); ++p) {
+            // Into a fresh console, and into one holding the next pristine snapshot.
             write({uint8_t(b), uint8_t(p)});
+            write({uint8_t(b), uint8_t(p | (p + 2) << 4)});
             for (uint16_t field = 0; field < boards[b].pristine[p].layout.size(); field += 7)
                 write({uint8_t(b), uint8_t(p), uint8_t(field), uint8_t(field >> 8), 0, 0, 1, 0xFF});
         }

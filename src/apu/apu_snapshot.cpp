@@ -17,7 +17,6 @@
 
 #include "apu/apu.hpp"
 #include "apu/timers.hpp"
-#include "cpu/cpu.hpp"
 #include "persistence/snapshot.hpp"
 
 namespace NES {
@@ -153,19 +152,21 @@ template <class Pass> void APU::snapshot_board_terms(Pass& s, size_t filled, boo
 // within a few cycles.
 template <class Pass> void APU::snapshot_exact_timing(Pass& s, uint64_t steps) {
     int64_t const clock = s.field(exact_clock);
-    s.require(clock >= 0 && (clock + 1) / 2 <= int64_t(steps) + 1);
+    s.require(clock >= 0 && (ClockMath(clock) + 1) / 2 <= ClockMath(steps) + 1);
     int64_t const origin = s.field(frame_origin);
-    s.require(origin <= clock + MAX_FRAME_WRITE_DELAY && clock - origin <= LONGEST_FRAME_SEQUENCE);
+    s.require(ClockMath(origin) <= ClockMath(clock) + MAX_FRAME_WRITE_DELAY &&
+              ClockMath(clock) - origin <= LONGEST_FRAME_SEQUENCE);
     s.field(five_step);
     s.field(frame_irq_inhibit);
     int64_t const due = s.field(frame_write_due);
-    s.require(due == -1 || (due >= clock && due <= clock + MAX_FRAME_WRITE_DELAY));
+    s.require(due == -1 ||
+              (due >= clock && ClockMath(due) <= ClockMath(clock) + MAX_FRAME_WRITE_DELAY));
     s.field(frame_write_value);
     s.field(frame_irq);
     s.field(dmc_irq);
     s.field(half_clock_at);
     // The CPU's part comes first: a fetch asked for is a halt it has pending.
-    s.require(s.field(dmc_fetch_requested) == cpu->dmc_halt_requested);
+    s.require(s.field(dmc_fetch_requested) == s.clocks.dmc_halt_requested);
     for (uint8_t const count : s.elements(length_before_half))
         s.require(count <= LONGEST_LENGTH);
 }

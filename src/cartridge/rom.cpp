@@ -1,7 +1,8 @@
 // iNES parsing. The header is 16 bytes: the magic "NES\x1A", PRG ROM size in 16 KiB
-// units, CHR ROM size in 8 KiB units, flags 6 and 7, and (NES 2.0 only) byte 9 with the
-// high nibbles of both sizes. An optional 512-byte trainer precedes PRG ROM; CHR ROM
-// follows it and anything after CHR ROM is ignored.
+// units, CHR ROM size in 8 KiB units, flags 6 and 7 (the mapper number's two low
+// nibbles), and (NES 2.0 only) byte 8 with the submapper and the mapper number's bits
+// 8-11, and byte 9 with the high nibbles of both sizes. An optional 512-byte trainer precedes PRG
+// ROM; CHR ROM follows it and anything after CHR ROM is ignored.
 #include "cartridge/rom.hpp"
 
 #include <algorithm>
@@ -44,6 +45,13 @@ int64_t rom_size(unsigned char low, unsigned nibble, bool nes2, int64_t unit) {
     if (nibble != 0xF) return int64_t((nibble << 8) | low) * unit;
     double size = std::trunc(std::pow(2.0, low >> 2) * ((low & 3) * 2 + 1));
     return size > double(INT64_MAX / 2) ? INT64_MAX / 2 : int64_t(size);
+}
+
+// NES 2.0 numbers boards up to 4095: a number above 255 is a board of its own, never
+// the board its low byte names.
+uint32_t mapper_number(unsigned char const* header) {
+    uint32_t const low = (header[6] >> 4) | (header[7] & 0xF0);
+    return is_nes2(header) ? low | uint32_t(header[8] & 0x0F) << 8 : low;
 }
 
 int64_t declared_prg_size(unsigned char const* header) {
@@ -183,7 +191,7 @@ void ROM::load_arr(long size, unsigned char const* data) {
     nes2 = is_nes2(header);
     board = BoardFacts{uint8_t(nes2 ? header[8] >> 4 : 0), int32_t(declared_chr_size(header)),
                        header[6]};
-    mapper = make_mapper((header[6] >> 4) | (header[7] & 0xF0), board);
+    mapper = make_mapper(mapper_number(header), board);
     mirroring =
         mapper->power_on_mirroring((header[6] & 0x08) ? MIRROR_FOUR_SCREEN : (header[6] & 0x01));
     if (!nes2) {

@@ -2,7 +2,7 @@
 //
 //   magic "VNDLSNAP" (8) | format version (u32) | parts (u32) | cartridge identity (u64) |
 //   the chips' fields: CPU, PPU, APU, mapper (see each chip's snapshot function) |
-//   check value over everything before it (u64)
+//   check value over everything before it (u32, a CRC-32C)
 //
 // Parts: bit 0, the finished picture is included; no other bit is used. The length
 // depends on the state (memory goes in by non-zero pages), so it is counted when asked.
@@ -23,13 +23,16 @@
 #include <stdexcept>
 
 #include "console/nes_unit.hpp"
+#include "persistence/crc32c.hpp"
 #include "persistence/snapshot.hpp"
 
 namespace {
 
 constexpr char MAGIC[8] = {'V', 'N', 'D', 'L', 'S', 'N', 'A', 'P'};
-constexpr uint32_t FORMAT_VERSION = 2;
-constexpr uint32_t HARDWARE_FORMAT_VERSION = 0x10003;
+// Formats 1 and 2 (hardware mode: 0x10001 to 0x10003) are refused as another version's:
+// format 3 sealed snapshots with a CRC-32C instead of a 64-bit sum.
+constexpr uint32_t FORMAT_VERSION = 3;
+constexpr uint32_t HARDWARE_FORMAT_VERSION = 0x10004;
 constexpr uint32_t WITH_PICTURE = 1;
 
 uint32_t format_version(NES::Accuracy accuracy) {
@@ -39,7 +42,7 @@ constexpr size_t VERSION_AT = sizeof MAGIC;
 constexpr size_t PARTS_AT = VERSION_AT + sizeof(uint32_t);
 constexpr size_t IDENTITY_AT = PARTS_AT + sizeof(uint32_t);
 constexpr size_t HEADER_SIZE = IDENTITY_AT + sizeof(uint64_t);
-constexpr size_t CHECK_SIZE = sizeof(uint64_t);
+constexpr size_t CHECK_SIZE = sizeof(uint32_t);
 
 uint32_t read_u32(unsigned char const* at) {
     uint32_t value;
@@ -48,75 +51,11 @@ uint32_t read_u32(unsigned char const* at) {
 }
 
 // The check value catches accidental damage (the field checks stand against anything
-// crafted): over 32-byte blocks, four lanes of 64-bit words, each with two running sums,
-// the second summing the first so that words out of place change it too. It costs a
-// fraction of a cycle per word, which matters when a search saves and restores a state
-// thousands of times a second. Every processor works out the same sums (whole-number
-// additions), with AVX2 in one instruction per block where it has it.
-struct LaneSums {
-    uint64_t sum[4] = {1, 2, 3, 4};
-    uint64_t sum_of_sums[4] = {0, 0, 0, 0};
-};
-
-using Pair = uint64_t __attribute__((vector_size(16)));
-
-void add_blocks_portable(unsigned char const* data, size_t blocks, LaneSums& lanes) {
-    Pair sum[2] = {{lanes.sum[0], lanes.sum[1]}, {lanes.sum[2], lanes.sum[3]}};
-    Pair sum_of_sums[2] = {{0, 0}, {0, 0}};
-    for (size_t b = 0; b < blocks; ++b)
-        for (int k = 0; k < 2; ++k) {
-            Pair words;
-            std::memcpy(&words, data + 32 * b + 16 * k, 16);
-            sum[k] += words;
-            sum_of_sums[k] += sum[k];
-        }
-    for (int k = 0; k < 4; ++k) {
-        lanes.sum[k] = sum[k / 2][k % 2];
-        lanes.sum_of_sums[k] = sum_of_sums[k / 2][k % 2];
-    }
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target("avx2")]] void add_blocks_avx2(unsigned char const* data, size_t blocks,
-                                             LaneSums& lanes) {
-    using Quad = uint64_t __attribute__((vector_size(32)));
-    Quad sum = {lanes.sum[0], lanes.sum[1], lanes.sum[2], lanes.sum[3]};
-    Quad sum_of_sums = {0, 0, 0, 0};
-    for (size_t b = 0; b < blocks; ++b) {
-        Quad words;
-        std::memcpy(&words, data + 32 * b, 32);
-        sum += words;
-        sum_of_sums += sum;
-    }
-    for (int k = 0; k < 4; ++k) {
-        lanes.sum[k] = sum[k];
-        lanes.sum_of_sums[k] = sum_of_sums[k];
-    }
-}
-#endif
-
-uint64_t check_value(unsigned char const* data, size_t size) {
-    LaneSums lanes;
-    size_t const blocks = size / 32;
-#if defined(__x86_64__) && defined(__GNUC__)
-    static bool const avx2 = __builtin_cpu_supports("avx2");
-    if (avx2)
-        add_blocks_avx2(data, blocks, lanes);
-    else
-#endif
-        add_blocks_portable(data, blocks, lanes);
-    size_t const i = blocks * 32;
-    unsigned char tail[32] = {};
-    std::memcpy(tail, data + i, size - i);
-    uint64_t h = size;
-    for (int k = 0; k < 4; ++k) {
-        uint64_t word;
-        std::memcpy(&word, tail + 8 * k, 8);
-        h = (h ^ (lanes.sum[k] + word)) * 0x100000001B3ULL;
-        h = (h ^ (lanes.sum_of_sums[k] + lanes.sum[k] + word)) * 0x100000001B3ULL;
-        h ^= h >> 29;
-    }
-    return h;
+// crafted): a CRC-32C, which no error of one bit or burst of up to 32 bits gets
+// through, computed fast enough for a search that saves and restores thousands of
+// times a second.
+uint32_t check_value(unsigned char const* data, size_t size) {
+    return NES::crc32c(data, size);
 }
 
 // About five years at the console's clock. Bounding the cycle count keeps every product
@@ -175,7 +114,7 @@ std::vector<unsigned char> NESUnit::take_snapshot(std::vector<NES::Snapshot::Spa
     NES::Snapshot s(out, layout);
     s.picture = picture;
     visit_chips(s);
-    uint64_t const check = check_value(out.data(), out.size());
+    uint32_t const check = check_value(out.data(), out.size());
     append(out, &check, sizeof check);
     return out;
 }
@@ -207,7 +146,7 @@ size_t NESUnit::write_snapshot(unsigned char* out, size_t capacity, bool picture
     visit_chips(s);
     if (!s.usable()) return 0;
     size_t const size = HEADER_SIZE + s.written() + CHECK_SIZE;
-    uint64_t const check = check_value(out, size - CHECK_SIZE);
+    uint32_t const check = check_value(out, size - CHECK_SIZE);
     std::memcpy(out + size - CHECK_SIZE, &check, CHECK_SIZE);
     return size;
 }
@@ -231,7 +170,7 @@ uint32_t NESUnit::snapshot_format_version(NES::Accuracy accuracy) {
 
 void NESUnit::seal_snapshot(std::vector<unsigned char>& snapshot) {
     if (snapshot.size() < HEADER_SIZE + CHECK_SIZE) return;
-    uint64_t const check = check_value(snapshot.data(), snapshot.size() - CHECK_SIZE);
+    uint32_t const check = check_value(snapshot.data(), snapshot.size() - CHECK_SIZE);
     std::memcpy(snapshot.data() + snapshot.size() - CHECK_SIZE, &check, CHECK_SIZE);
 }
 
@@ -251,9 +190,8 @@ NESUnit::SnapshotVerdict NESUnit::restore_snapshot(unsigned char const* data, si
     uint64_t identity;
     std::memcpy(&identity, data + IDENTITY_AT, sizeof identity);
     if (identity != rom->identity()) return SnapshotVerdict::other_cartridge;
-    uint64_t check;
-    std::memcpy(&check, data + size - CHECK_SIZE, CHECK_SIZE);
-    if (check != check_value(data, size - CHECK_SIZE)) return SnapshotVerdict::damaged;
+    if (read_u32(data + size - CHECK_SIZE) != check_value(data, size - CHECK_SIZE))
+        return SnapshotVerdict::damaged;
     uint32_t const parts = read_u32(data + PARTS_AT);
     if ((parts & ~WITH_PICTURE) != 0) return SnapshotVerdict::damaged;
     unsigned char const* fields = data + HEADER_SIZE;

@@ -18,7 +18,15 @@
 // an array, overflow or run for ever: every field is range-checked as it is read, and the
 // fields that depend on each other are checked together (`require`). For that, every
 // scalar read returns its value as the snapshot holds it, in every direction: the check
-// pass stores nothing, so a chip checks the returned values, never its own members.
+// pass stores nothing, so a chip checks the returned values, never its own members (nor
+// another chip's: what one chip's check needs from another's fields goes through
+// `clocks`, filled from the snapshot's values).
+//
+// A restore is all or nothing: the check pass decides, and the load pass that follows
+// it reads the same bytes along the same path, so it checks nothing and cannot stop
+// halfway. Checks compute with the snapshot's clocks in 128 bits (ClockMath): a sum or
+// difference of two 64-bit values held anywhere could wrap, and so pass a check it
+// fails.
 #pragma once
 
 #include <array>
@@ -31,13 +39,18 @@
 
 namespace NES {
 
+// Arithmetic on clocks and counters as a snapshot holds them, where no sum or difference
+// of two 64-bit values overflows.
+using ClockMath = __int128;
+
 class Snapshot {
 public:
     enum class Mode { save, check, load };
 
-    // The counters that tie the chips' clocks together, as the snapshot holds them. Each
-    // chip reports its own while its fields are read; the console then checks them
-    // against each other.
+    // What ties the chips together, as the snapshot holds it: the counters of their
+    // clocks, and a DMC sample fetch both the APU and the CPU hold. Each chip reports its
+    // own while its fields are read; a later chip and the console check them against
+    // each other.
     struct Clocks {
         int64_t cpu_cycles = 0;
         int64_t instruction_start = 0;
@@ -49,6 +62,8 @@ public:
         // How far the PPU may stand ahead of three dots per CPU cycle: in hardware mode
         // it is brought to the dot of the cycle's access.
         uint64_t ppu_lead = 0;
+        // Hardware mode: the CPU has a halt pending for the APU's DMC fetch.
+        bool dmc_halt_requested = false;
     };
     Clocks clocks;
     // The finished picture is part of the snapshot (as palette values).
@@ -114,7 +129,8 @@ public:
     }
 
     // A condition the fields read so far must meet together; a snapshot that fails it
-    // is refused. Saving checks nothing: a live console meets every condition.
+    // is refused. Only the check pass looks: a live console meets every condition, and a
+    // load follows a check of the same bytes.
     void require(bool holds) { require_in(mode, holds); }
 
     // True when every field was read from inside the snapshot, every condition held, and
@@ -135,7 +151,7 @@ protected:
         } else if constexpr (std::is_same_v<T, bool>) {
             uint8_t byte = 0;
             take(&byte, 1);
-            if (byte > 1) failed = true;
+            require_in(m, byte <= 1);
             plain = byte == 1;
         } else {
             take(&plain, sizeof plain);
@@ -176,7 +192,7 @@ protected:
     }
 
     [[gnu::always_inline]] void require_in(Mode m, bool holds) {
-        if (!holds && m != Mode::save) failed = true;
+        if (!holds && m == Mode::check) failed = true;
     }
 
     [[gnu::always_inline]] void raw_in(Mode m, void* values, size_t size) {
@@ -240,12 +256,10 @@ private:
 template <Snapshot::Mode M> class SnapshotPass final : public Snapshot {
 public:
     // Saving: into the `capacity` bytes at `to`.
-    SnapshotPass(unsigned char* to, size_t capacity)
-        requires(M == Mode::save)
+    SnapshotPass(unsigned char* to, size_t capacity) requires(M == Mode::save)
         : Snapshot(to, capacity) {}
     // Checking or loading the `size` bytes at `data`.
-    SnapshotPass(unsigned char const* data, size_t size)
-        requires(M != Mode::save)
+    SnapshotPass(unsigned char const* data, size_t size) requires(M != Mode::save)
         : Snapshot(M, data, size) {}
 
     bool loading() const { return M == Mode::load; }

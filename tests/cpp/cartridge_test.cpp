@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "cartridge/rom.hpp"
 #include "test_support.hpp"
@@ -95,6 +96,32 @@ TEST(Rom, UnknownMapperIsAnnouncedAndKeepsItsNumber) {
               "No Battery\nUNRECOGNIZED MAPPER!\niNES\n1\n");
     EXPECT_EQ(rom.mapper->number, 15u);
 }
+
+struct Nes2Number {
+    uint8_t f7, byte8;
+    uint32_t mapper;
+    bool recognized;
+};
+
+class Nes2MapperNumbers : public ::testing::TestWithParam<Nes2Number> {};
+
+// Byte 8's low nibble holds bits 8-11 in NES 2.0 only; its high nibble is the submapper.
+TEST_P(Nes2MapperNumbers, TakeBitsEightToElevenFromByteEight) {
+    Nes2Number const k = GetParam();
+    std::vector<unsigned char> im = image(1, 1, 0x40, k.f7);
+    im[8] = k.byte8;
+    testing::internal::CaptureStdout();
+    NES::ROM rom(long(im.size()), im.data());
+    std::string const said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rom.mapper->number, k.mapper);
+    EXPECT_EQ(said.find("UNRECOGNIZED MAPPER!") == std::string::npos, k.recognized);
+}
+
+INSTANTIATE_TEST_SUITE_P(Nes2, Nes2MapperNumbers,
+                         ::testing::Values(Nes2Number{0x08, 0x01, 260, false},
+                                           Nes2Number{0x08, 0xF4, 0x404, false},
+                                           Nes2Number{0x08, 0x10, 4, true},
+                                           Nes2Number{0x00, 0x01, 4, true}));
 
 TEST(Rom, MissingMagicLeavesAnEmptyCartridge) {
     std::vector<unsigned char> im = image(1, 1);

@@ -9,12 +9,15 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "cartridge/shared_images.hpp"
 #include "console/nes_unit.hpp"
 #include "mapper_cartridge.hpp"
+#include "persistence/crc32c.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -117,13 +120,25 @@ TEST(Snapshot, AnUnusableSnapshotChangesNothing) {
 // A snapshot is untrusted input: one whose fields describe no state the console could
 // reach is refused, with its check value sealed as the loader computes it, and the
 // console that refuses it is unchanged. Each edit is made to a live console, whose
-// snapshot then carries it.
+// snapshot then carries it; the console restoring it may hold a state of its own
+// (`target_edit`), which a check must not read in place of the snapshot's.
 using Edit = void (*)(NESUnit&);
 
 struct CraftedCase {
     char const* name;
     Edit edit;
+    NES::Accuracy accuracy = NES::Accuracy::fast;
+    Edit target_edit = nullptr;
 };
+
+constexpr NES::Accuracy HARDWARE = NES::Accuracy::hardware;
+
+// A DMC fetch the APU has asked for, with the CPU's halt for it.
+void dmc_fetch_pending(NESUnit& n) {
+    n.apu->dmc_fetch_requested = true;
+    n.cpu->dmc_halt_requested = true;
+    n.cpu->dmc_halt_from = n.cpu->cycles;
+}
 
 class CraftedSnapshots : public testing::TestWithParam<CraftedCase> {};
 
@@ -131,13 +146,15 @@ TEST_P(CraftedSnapshots, AreRefusedAndChangeNothing) {
     test::TempHome home;
     test::Image image;
     image.at(0x8000, {0xE8, 0x4C, 0x00, 0x80}); // INX; JMP $8000
-    auto original = test::console(home.path(), image);
+    CraftedCase const& c = GetParam();
+    auto original = test::console(home.path(), image, "test.nes", 1789773, c.accuracy);
     original->runFrames(3);
-    GetParam().edit(*original);
+    c.edit(*original);
     std::vector<unsigned char> const crafted = original->take_snapshot();
 
-    auto target = test::console(home.path(), image);
+    auto target = test::console(home.path(), image, "test.nes", 1789773, c.accuracy);
     target->runFrames(1);
+    if (c.target_edit) c.target_edit(*target);
     std::vector<unsigned char> const before = target->take_snapshot();
     EXPECT_EQ(target->restore_snapshot(crafted.data(), crafted.size()), Verdict::damaged);
     EXPECT_EQ(target->take_snapshot(), before);
@@ -170,8 +187,127 @@ INSTANTIATE_TEST_SUITE_P(
         CraftedCase{"dmc_bits_gone_while_playing",
                     [](NESUnit& n) { n.apu->dmc_bits = 0, n.apu->dmc_silent = false; }},
         CraftedCase{"triangle_output_nan", [](NESUnit& n) { n.apu->triangle_out = std::nanf(""); }},
-        CraftedCase{"sample_rate_changed", [](NESUnit& n) { n.apu->sample_rate = 48000; }}),
+        CraftedCase{"sample_rate_changed", [](NESUnit& n) { n.apu->sample_rate = 48000; }},
+        CraftedCase{"dmc_halt_far_ahead_without_a_fetch",
+                    [](NESUnit& n) {
+                        n.cpu->dmc_halt_requested = true;
+                        n.cpu->dmc_halt_from = n.cpu->cycles + 1000;
+                    },
+                    HARDWARE},
+        CraftedCase{"dmc_fetch_without_a_halt_into_a_console_halting",
+                    [](NESUnit& n) { n.apu->dmc_fetch_requested = true; }, HARDWARE,
+                    dmc_fetch_pending},
+        CraftedCase{"dmc_halt_at_the_end_of_time",
+                    [](NESUnit& n) {
+                        dmc_fetch_pending(n);
+                        n.cpu->cycles = INT64_MAX;
+                        n.cpu->dmc_halt_from = INT64_MAX;
+                    },
+                    HARDWARE},
+        CraftedCase{"frame_origin_near_int64_min",
+                    [](NESUnit& n) { n.apu->frame_origin = INT64_MIN + 5; }, HARDWARE},
+        CraftedCase{"apu_exact_clock_at_int64_max",
+                    [](NESUnit& n) { n.apu->exact_clock = INT64_MAX; }, HARDWARE},
+        CraftedCase{"frame_write_due_past_int64_max",
+                    [](NESUnit& n) {
+                        n.apu->exact_clock = INT64_MAX - 1;
+                        n.apu->frame_write_due = INT64_MAX;
+                    },
+                    HARDWARE}),
     [](testing::TestParamInfo<CraftedCase> const& info) { return info.param.name; });
+
+// Every state a program can reach round-trips, in both modes: the demo cartridge (its
+// music plays DMC samples) snapshotted where runFrame returns, inside the per-frame
+// callable and between two instructions mid-frame, restored into a console holding the
+// previous state, and saved back to the same bytes.
+std::vector<unsigned char> demo_cartridge() {
+    std::ifstream file(VANDREL_DEMO_CARTRIDGE, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {});
+}
+
+class ReachableStates : public testing::TestWithParam<NES::Accuracy> {};
+
+TEST_P(ReachableStates, AreRestoredWhole) {
+    test::TempHome home;
+    std::vector<unsigned char> const image = demo_cartridge();
+    auto console = [&] {
+        return std::make_unique<NESUnit>("demo.nes", image.data(), image.size(), 1789773,
+                                         GetParam());
+    };
+    auto const nes = console(), mid_frame = console(), twin = console();
+    int refused = 0, sample_playing = 0, fetch_pending = 0;
+    auto round_trip = [&](NESUnit& from) {
+        std::vector<unsigned char> const snapshot = from.take_snapshot(nullptr, false);
+        sample_playing += from.apu->dmc_remaining != 0;
+        fetch_pending += from.apu->dmc_fetch_requested;
+        bool const whole =
+            twin->restore_snapshot(snapshot.data(), snapshot.size()) == Verdict::restored &&
+            twin->take_snapshot(nullptr, false) == snapshot;
+        refused += !whole;
+    };
+    nes->perFrame([&] { round_trip(*nes); });
+    for (int frame = 0; frame < 1600; ++frame) {
+        nes->runFrame();
+        round_trip(*nes);
+        // Between two instructions, stepped as runFrame steps.
+        for (int i = 0; i < 2000 + 37 * (frame % 64); ++i)
+            mid_frame->step_lazily();
+        mid_frame->catch_up();
+        round_trip(*mid_frame);
+    }
+    EXPECT_EQ(refused, 0);
+    EXPECT_GT(sample_playing, 0);
+    EXPECT_TRUE(GetParam() != HARDWARE || fetch_pending > 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ReachableStates,
+                         testing::Values(NES::Accuracy::fast, NES::Accuracy::hardware));
+
+// The check value is the standard CRC-32C whichever instructions compute it, on any
+// length and alignment (the folding paths begin at 256 and 512 bytes).
+TEST(CheckValue, IsCrc32cOnEveryPath) {
+    unsigned char const nine[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(NES::crc32c(nine, 9), 0xE3069283u);
+    EXPECT_EQ(NES::crc32c_portable(nine, 9), 0xE3069283u);
+    std::vector<unsigned char> bytes(20000);
+    uint32_t seed = 1;
+    for (unsigned char& b : bytes)
+        b = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+    int differing = 0;
+    for (size_t size = 0; size < 19000; size += size < 1100 ? 1 : 997)
+        for (size_t offset : {0, 1, 13})
+            differing += NES::crc32c(bytes.data() + offset, size) !=
+                         NES::crc32c_portable(bytes.data() + offset, size);
+    EXPECT_EQ(differing, 0);
+}
+
+// No damage of one bit, nor any burst of up to 32 bits, gets through the check value:
+// every such snapshot is refused and changes nothing.
+TEST(Snapshot, EveryFlippedBitAndShortBurstIsRefused) {
+    test::TempHome home;
+    auto nes = test::console(home.path(), test::Image());
+    nes->runFrames(2);
+    std::vector<unsigned char> const good = nes->take_snapshot(nullptr, false);
+    int accepted = 0;
+    auto damaged = [&](size_t bit, uint32_t pattern) {
+        std::vector<unsigned char> bad = good;
+        for (size_t k = 0; k < 32 && bit + k < 8 * bad.size(); ++k)
+            if (pattern >> k & 1) bad[(bit + k) / 8] ^= uint8_t(1 << (bit + k) % 8);
+        accepted += nes->restore_snapshot(bad.data(), bad.size()) == Verdict::restored;
+    };
+    for (size_t bit = 0; bit < 8 * good.size(); ++bit)
+        damaged(bit, 1);
+    uint32_t seed = 7;
+    for (int burst = 0; burst < 20000; ++burst) {
+        seed = seed * 1103515245 + 12345;
+        int const length = 2 + int(seed >> 8) % 31;
+        uint32_t const inner = seed * 2654435761u;
+        uint32_t const pattern = (inner | 1 | 1u << (length - 1)) & (~0u >> (32 - length));
+        damaged(size_t(seed >> 4) % (8 * good.size()), pattern);
+    }
+    EXPECT_EQ(accepted, 0);
+    EXPECT_EQ(nes->take_snapshot(nullptr, false), good);
+}
 
 // Bools are single bytes in a snapshot: any other byte than 0 or 1 is refused, or an
 // accepted snapshot would not save back to the same bytes. The byte of PPU's write

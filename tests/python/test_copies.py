@@ -134,7 +134,7 @@ def flip(offset):
     (lambda s: s[:-1], "damaged"),
     (lambda s: s + b"\0", "damaged"),
     (flip(0), "not a console snapshot"),
-    (flip(8), "format version 3, made by another version of vandrel; this one reads format 2"),
+    (flip(8), "format version 2, made by another version of vandrel; this one reads format 3"),
     (flip(16), "another cartridge"),
     (flip(5000), "damaged"),
     (lambda s: np.frombuffer(s, np.uint8), None),  # not damaged: any bytes-like works
@@ -196,3 +196,27 @@ def test_a_buffer_that_cannot_take_a_snapshot_is_refused(demo):
     assert not any(short)
     with pytest.raises(BufferError):
         nes.getSnapshot(into=bytes(len(nes.getSnapshot())))
+
+
+@pytest.mark.parametrize("accuracy", ["fast", "hardware"])
+def test_every_frame_end_of_the_demo_copies_whole(accuracy, demo):
+    """The demo's music plays DMC samples: at its 1577th frame end a sample fetch is
+    pending. Copies, pickles and restores into another console of each frame end (at
+    return and inside the callable) continue as the original, and a batch can start
+    there."""
+    nes = vandrel.NES(demo, accuracy=accuracy)
+    twin = vandrel.NES(demo, accuracy=accuracy)
+    inside = []
+    nes.perFrame(lambda: inside.append(nes.getSnapshot(picture=False)))
+    nes.runFrames(1560)
+    inside.clear()
+    for _ in range(30):
+        nes.runFrame()
+        for snapshot in (inside.pop(), nes.getSnapshot(picture=False)):
+            twin.setSnapshot(snapshot)
+            assert twin.getSnapshot(picture=False) == snapshot
+    nes.perFrame(lambda: None)
+    copies = (copy.deepcopy(nes), pickle.loads(pickle.dumps(nes)))
+    assert play(copies[0], 20) == play(copies[1], 20) == play(nes, 20)
+    from vandrel_gym._batch import Batch
+    Batch(demo, 1, start_frames=1577, observation="ram", accuracy=accuracy)
