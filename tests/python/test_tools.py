@@ -408,4 +408,4 @@ def test_commands_without_the_tools_extra_say_so_in_one_line(command, module, mo
     monkeypatch.setitem(sys.modules, module, None)  # an import of it now fails
     assert getattr(commands, command)() == 2
     err = capsys.readouterr().err
-    assert err.count("\n") == 1 and "pip install 'vandrel[tools]'" in err
+    assert err.count("\n") == 1 and "pip install '.[tools]'" in err
