@@ -12,8 +12,8 @@ share of a Python call, and, when valgrind is present, host instructions per fra
 counted by callgrind.
 
 Without cartridges it measures the shared games (../shared/roms/games) and the built-in
-bench cartridge of bench_frames.py. Needs the project's .venv (scripts/setup.sh) and
-pybind11 in it (pip install "pybind11>=3,<4").
+bench cartridge of bench_frames.py. Needs the project's .venv (scripts/setup.sh, which
+installs pybind11 in it as a build tool).
 """
 
 import argparse

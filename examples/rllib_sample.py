@@ -1,6 +1,6 @@
 """RLlib samples vandrel consoles with its environment runners and trains PPO on them.
 
-    pip install ".[rllib]"
+    pip install ".[rllib]"            # in the vandrel checkout
     python examples/rllib_sample.py [--address HEAD:6379] [--iterations 1]
 
 Two environment runners (Ray actors), each with four NESEnv consoles on the demo

@@ -1,6 +1,6 @@
 """Stable-Baselines3 trains PPO with a CNN policy on eight NESEnv consoles.
 
-    pip install "vandrel[gym]" stable-baselines3
+    pip install ".[sb3]"              # in the vandrel checkout
     python examples/sb3_ppo.py [--steps 20000]
 
 Each console observes its last four 84x84 grayscale pictures, stacked by the

@@ -3,6 +3,13 @@
 # VENV (its pip must work), unless nothing changed since an install there that took at
 # least those extras: a stamp in VENV records a digest of every file of the working
 # tree (tracked or new, not ignored) and the interpreter, then the extras.
+#
+# The module is built in build/<wheel tag> (pyproject.toml) and that build is kept: pip
+# builds without isolation, with the build tools installed into VENV, so that a later
+# install (another extra, a changed file) rebuilds only what changed. An isolated build
+# runs in a new temporary environment each time, and scikit-build-core starts its build
+# folder afresh then. VENV/pip.conf makes a plain `pip install ".[extra]"` of VENV's pip
+# build the same way.
 # Usage: install-vandrel.sh VENV EXTRAS
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,6 +36,25 @@ up_to_date() {
     "$venv/bin/python" -c 'import vandrel, vandrel_tools' 2>/dev/null
 }
 
+# Writes VENV/pip.conf so that VENV's pip builds without isolation, and checks that it
+# does: in pip's configuration files "no-build-isolation = false" turns isolation off
+# (the value is that of the option's opposite). When the check cannot be made, or says
+# otherwise, there is no pip.conf and only this script keeps the build.
+no_isolation() {
+    local conf="$1/pip.conf"
+    if [ -f "$conf" ] && ! grep -q "written by scripts/install-vandrel.sh" "$conf"; then
+        return 0    # the user's own
+    fi
+    printf '%s\n' "# written by scripts/install-vandrel.sh: pip keeps vandrel's build folder" \
+        "# (delete this file to build every package in an isolated environment again)" \
+        "[install]" "no-build-isolation = false" >"$conf"
+    "$1/bin/python" - <<'PY' 2>/dev/null || rm -f "$conf"
+from pip._internal.commands import create_command
+options, _ = create_command("install").parse_args([])
+assert not options.build_isolation
+PY
+}
+
 if up_to_date; then
     echo "== vandrel is installed in $venv and up to date"
     exit 0
@@ -46,5 +72,17 @@ echo "== building and installing vandrel[$extras] into $venv"
 if command -v ccache >/dev/null 2>&1; then
     export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$PWD"
 fi
-"$venv/bin/python" -m pip install -q ".[$extras]"
+# The build tools pyproject.toml names, and what the build backend asks for on top (CMake
+# and Ninja when the machine has none recent enough).
+mapfile -t build_requires < <("$venv/bin/python" -c '
+import tomllib
+with open("pyproject.toml", "rb") as f:
+    print("\n".join(tomllib.load(f)["build-system"]["requires"]))')
+"$venv/bin/python" -m pip install -q "${build_requires[@]}"
+mapfile -t backend_needs < <("$venv/bin/python" -c '
+from scikit_build_core.build import get_requires_for_build_wheel
+print("\n".join(get_requires_for_build_wheel()))' | grep .)
+[ ${#backend_needs[@]} -eq 0 ] || "$venv/bin/python" -m pip install -q "${backend_needs[@]}"
+no_isolation "$venv"
+"$venv/bin/python" -m pip install -q --no-build-isolation ".[$extras]"
 echo "$digest $extras" >"$stamp"

@@ -5,11 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 mkdir -p out
-# The outputs are named after the cartridge: out/demo.* for the demo, out/game.* for game.nes.
-name=demo
-if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-    name="$(basename "$1")"
-    name="${name%.*}"
-fi
+# The outputs are named after the cartridge: out/demo.* for the demo, out/game.* for game.nes,
+# wherever it stands among the recorder's options (the recorder's own parser finds it).
+name="$(.venv/bin/python -c 'import sys; from vandrel_tools.recorder import output_name
+print(output_name(sys.argv[1:]))' "$@")"
 .venv/bin/vandrel-record --frames 600 --png "out/$name.png" --gif "out/$name.gif" --wav "out/$name.wav" "$@"
 echo "Written: $PWD/out/$name.png (last frame), $PWD/out/$name.gif (the run), $PWD/out/$name.wav (the sound)"

@@ -15,7 +15,10 @@ trap 'rm -rf "$work"' EXIT
 for version in 3.12 3.13; do
     python="$(bash scripts/find-python.sh "$version")"
     echo "== wheel for CPython $version"
-    "$python" -m pip wheel -q --no-deps -w "$work/raw-$version" .
+    # A build folder of its own: a release wheel is built from scratch, and the kept
+    # build of .venv (build/<wheel tag>) stays as it is.
+    "$python" -m pip wheel -q --no-deps -w "$work/raw-$version" \
+        --config-settings=build-dir="$work/build-$version" .
     PATH="$PWD/.venv/bin:$PATH" .venv/bin/auditwheel repair -w dist "$work/raw-$version"/vandrel-*.whl
     wheel="$(ls -t dist/vandrel-*-cp${version/./}-*manylinux*.whl | head -1)"
     "$python" -m venv "$work/check-$version"

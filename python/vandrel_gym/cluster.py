@@ -28,7 +28,8 @@ import numpy as np
 try:
     from gymnasium.error import ResetNeeded
 except ModuleNotFoundError as error:
-    raise ModuleNotFoundError('vandrel_gym.cluster needs Gymnasium: pip install "vandrel[cluster]"',
+    raise ModuleNotFoundError('vandrel_gym.cluster needs Gymnasium: pip install ".[cluster]" '
+                              'in the vandrel checkout',
                               name=error.name) from error
 from gymnasium.vector import AutoresetMode, VectorEnv
 from gymnasium.vector.utils import batch_space
@@ -41,7 +42,8 @@ try:
     import ray
     from ray.exceptions import RayActorError, RayTaskError
 except ImportError as error:
-    raise ImportError('vandrel_gym.cluster needs Ray: pip install "vandrel[cluster]"') from error
+    raise ImportError('vandrel_gym.cluster needs Ray: pip install ".[cluster]" in the vandrel '
+                      'checkout (or pip install ray)') from error
 
 Policy = Callable[[np.ndarray], Any]
 """policy(observations) -> actions, for the N consoles of one actor at a time."""

@@ -16,7 +16,8 @@ from typing import Any, SupportsFloat
 try:
     import gymnasium as gym
 except ModuleNotFoundError as error:
-    raise ModuleNotFoundError('NESEnv needs Gymnasium: pip install "vandrel[gym]"',
+    raise ModuleNotFoundError('NESEnv needs Gymnasium: pip install ".[gym]" in the vandrel '
+                              'checkout (or pip install gymnasium)',
                               name=error.name) from error
 import numpy as np
 from gymnasium import spaces
@@ -267,7 +268,8 @@ class NESEnv(gym.Env[np.ndarray, Any]):
             fills the stack with the episode's first observation.
         accuracy: "hardware" (the default: the console cycle by cycle, the game as
             the console shows it) or "fast" (whole instructions, quicker). Read it
-            back as `accuracy` or metadata["accuracy"].
+            back as metadata["accuracy"] or `accuracy` (through gymnasium.make's
+            wrappers: env.unwrapped.accuracy).
     """
 
     # A step shows one picture every `frameskip` frames: render_fps is set per
@@ -426,7 +428,8 @@ class NESEnv(gym.Env[np.ndarray, Any]):
             import pygame
         except ImportError as error:
             raise DependencyNotInstalled(
-                'render_mode="human" needs pygame: pip install "vandrel[tools]"') from error
+                'render_mode="human" needs pygame: pip install ".[tools]" in the '
+                'vandrel checkout (or pip install pygame)') from error
         picture = self._batch.picture(0)
         if self._window is None:
             pygame.display.init()

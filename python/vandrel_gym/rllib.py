@@ -42,7 +42,7 @@ def register(name: str = ENV_ID, *, float_observations: bool = True) -> str:
     try:
         from ray.tune import register_env
     except ImportError as error:
-        raise ImportError('registering with RLlib needs it: pip install "vandrel[rllib]"') \
-            from error
+        raise ImportError('registering with RLlib needs it: pip install ".[rllib]" in the '
+                          'vandrel checkout') from error
     register_env(name, functools.partial(make_env, float_observations=float_observations))
     return name

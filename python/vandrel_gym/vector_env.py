@@ -16,7 +16,8 @@ import numpy as np
 try:
     from gymnasium.error import ClosedEnvironmentError, ResetNeeded
 except ModuleNotFoundError as error:
-    raise ModuleNotFoundError('NESVectorEnv needs Gymnasium: pip install "vandrel[gym]"',
+    raise ModuleNotFoundError('NESVectorEnv needs Gymnasium: pip install ".[gym]" in the vandrel '
+                              'checkout (or pip install gymnasium)',
                               name=error.name) from error
 from gymnasium.vector import AutoresetMode, VectorEnv
 from gymnasium.vector.utils import batch_space

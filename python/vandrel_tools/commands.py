@@ -4,7 +4,8 @@ line instead of failing with a traceback."""
 import importlib
 import sys
 
-_TOOLS_MISSING = "{prog}: error: this command needs the tools extra ({error}); install it with: pip install 'vandrel[tools]'"
+_TOOLS_MISSING = ("{prog}: error: this command needs the tools extra ({error}); install it "
+                  "from the vandrel checkout with: pip install '.[tools]'")
 
 
 def _run(prog, module_name):

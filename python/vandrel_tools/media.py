@@ -198,7 +198,8 @@ def _load_ffmpeg():
         import imageio.v2 as imageio
         import imageio_ffmpeg
     except ImportError:
-        raise ToolError('MP4 output needs imageio-ffmpeg: pip install "vandrel[video]"') from None
+        raise ToolError('MP4 output needs imageio-ffmpeg: pip install ".[video]" in the vandrel '
+                        'checkout (or pip install imageio-ffmpeg)') from None
     return imageio, imageio_ffmpeg.get_ffmpeg_exe()
 
 

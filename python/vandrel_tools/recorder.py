@@ -1,5 +1,8 @@
 """vandrel-record: run a cartridge without a window and keep its pictures and sound."""
 import argparse
+import contextlib
+import io
+import pathlib
 import sys
 import time
 
@@ -159,6 +162,19 @@ def report(cartridge, frames, elapsed, written):
           f"{rate:.1f} frames per second ({rate / FRAME_RATE:.1f}x real time)")
     for path in written:
         print(f"wrote {path}")
+
+
+def output_name(argv):
+    """The name scripts/main.sh gives the files it writes for the recorder arguments
+    `argv`: the cartridge file's name without its last extension, wherever it stands
+    among the options, or "demo" for the built-in cartridge and for arguments the
+    recorder refuses (it says why itself)."""
+    try:
+        with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+            cartridge = build_parser().parse_args(argv).cartridge
+    except SystemExit:
+        return "demo"
+    return pathlib.PurePath(cartridge).stem if cartridge else "demo"
 
 
 def main(argv=None):

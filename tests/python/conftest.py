@@ -6,6 +6,7 @@ Cartridges are assembled here from a few bytes of hand-written 6502 code.
 """
 import ctypes
 import importlib.resources
+import importlib.util
 import os
 import pathlib
 import subprocess
@@ -31,6 +32,31 @@ def run_example(name, *args, folder):
                           env={"HOME": str(folder), "PATH": "/usr/bin:/bin"})
     assert done.returncode == 0, done.stderr[-3000:]
     return done.stdout
+
+
+def import_error(*modules):
+    """None when a fresh interpreter (with this one's sys.path) imports every module of
+    `modules`, else the last line of its error. A package can be found yet fail to import,
+    such as ray.rllib without its dependency dm-tree: an example test must skip then, not
+    fail, so it asks for exactly what its example imports."""
+    absent = [m.split(".")[0] for m in modules if importlib.util.find_spec(m.split(".")[0]) is None]
+    if absent:      # quicker than starting an interpreter
+        return f"No module named {absent[0]!r}"
+    done = subprocess.run([sys.executable, "-c", "".join(f"import {m}\n" for m in modules)],
+                          capture_output=True, text=True, timeout=300,
+                          env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    if done.returncode == 0:
+        return None
+    lines = done.stderr.strip().splitlines()
+    return lines[-1] if lines else f"exit status {done.returncode}"
+
+
+def needs_modules(*modules, install):
+    """Skips the calling test unless every module of `modules` imports (see import_error);
+    the reason names the error and what to `install`."""
+    error = import_error(*modules)
+    if error:
+        pytest.skip(f"{', '.join(modules)} cannot be imported ({error}): {install}")
 
 
 def public_test_rom(name):

@@ -274,14 +274,14 @@ def test_registration_and_make_vec(demo):
 def test_the_cluster_module_without_ray_says_what_to_install(monkeypatch):
     monkeypatch.setitem(sys.modules, "ray", None)         # as if Ray were not installed
     monkeypatch.delitem(sys.modules, "vandrel_gym.cluster", raising=False)
-    with pytest.raises(ImportError, match=r'needs Ray: pip install "vandrel\[cluster\]"'):
+    with pytest.raises(ImportError, match=r'needs Ray: pip install "\.\[cluster\]"'):
         importlib.import_module("vandrel_gym.cluster")
 
 
 @pytest.mark.parametrize("load, extra", [
-    ("vandrel_gym.NESEnv", "vandrel[gym]"),
-    ("vandrel_gym.NESVectorEnv", "vandrel[gym]"),
-    ("importlib.import_module('vandrel_gym.cluster')", "vandrel[cluster]"),
+    ("vandrel_gym.NESEnv", ".[gym]"),
+    ("vandrel_gym.NESVectorEnv", ".[gym]"),
+    ("importlib.import_module('vandrel_gym.cluster')", ".[cluster]"),
 ])
 def test_without_gymnasium_the_environments_name_their_extra(load, extra):
     code = ("import importlib, sys\nsys.modules['gymnasium'] = None\nimport vandrel_gym\n"

@@ -1,23 +1,14 @@
 """vandrel_gym.rllib: the environment RLlib's runners build from env_config, its
 registration, and the example that trains on it (run only where RLlib is installed)."""
 
-import importlib.util
-
 import numpy as np
 import pytest
-from conftest import run_example
+from conftest import import_error, needs_modules, run_example
 
 gym = pytest.importorskip("gymnasium")
 
 from vandrel_gym import Cartridge, NESEnv  # noqa: E402
 from vandrel_gym.rllib import make_env, register  # noqa: E402
-
-
-def has(module):
-    try:
-        return importlib.util.find_spec(module) is not None
-    except ImportError:     # a parent package is missing
-        return False
 
 
 @pytest.mark.parametrize("obs_type", ["ram", "grayscale"])
@@ -35,14 +26,16 @@ def test_runners_get_float_observations_of_the_same_console(demo, obs_type):
     assert make_env(config, float_observations=False).observation_space.dtype == np.uint8
 
 
-@pytest.mark.skipif(has("ray.tune") and has("pandas"), reason="ray.tune is installed")
 def test_registering_without_rllib_says_what_to_install():
-    with pytest.raises(ImportError, match=r'pip install "vandrel\[rllib\]"'):
+    if import_error("ray.tune") is None:
+        pytest.skip("ray.tune can be imported")
+    with pytest.raises(ImportError, match=r'pip install "\.\[rllib\]"'):
         register()
 
 
-@pytest.mark.skipif(not (has("ray.rllib") and has("torch")),
-                    reason='RLlib and PyTorch are not installed: pip install "vandrel[rllib]"')
 def test_the_rllib_example_samples_and_trains(tmp_path):
+    # What examples/rllib_sample.py imports, and the PyTorch its PPO trains with.
+    needs_modules("ray", "ray.rllib.algorithms.ppo", "torch", "vandrel_gym.rllib",
+                  "vandrel_tools.demo", install='pip install ".[rllib]"')
     output = run_example("rllib_sample.py", "--iterations", "1", folder=tmp_path)
     assert "environment steps sampled by 2 runners" in output

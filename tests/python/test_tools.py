@@ -267,6 +267,21 @@ def test_recorder_refuses_unusable_outputs_before_running(tmp_path, args, compla
     assert list(out.iterdir()) == []
 
 
+@pytest.mark.parametrize("args, name", [
+    (["-n", "60", "game.nes"], "game"),                 # options before the cartridge
+    (["--input", "1-60:right", "-n60", "roms/My Game.nes"], "My Game"),
+    (["--frames=60", "--accuracy", "hardware", "x.y.nes", "--scale", "2"], "x.y"),
+    (["game.nes", "-n", "60"], "game"),
+    (["-n", "60", "--input", "game.nes"], "demo"),      # an option's value, not a cartridge
+    (["-n", "sixty", "game.nes"], "demo"),              # refused: the recorder says why
+    (["--help"], "demo"),
+    ([], "demo"),
+])
+def test_main_sh_names_its_outputs_after_the_cartridge_wherever_it_stands(args, name, capsys):
+    assert recorder.output_name(args) == name
+    assert capsys.readouterr() == ("", "")
+
+
 @pytest.mark.parametrize("tool", ["recorder", "player"])
 def test_a_board_that_is_not_emulated_gets_one_warning(tool, tmp_path):
     if tool == "player":
@@ -408,4 +423,4 @@ def test_commands_without_the_tools_extra_say_so_in_one_line(command, module, mo
     monkeypatch.setitem(sys.modules, module, None)  # an import of it now fails
     assert getattr(commands, command)() == 2
     err = capsys.readouterr().err
-    assert err.count("\n") == 1 and "pip install 'vandrel[tools]'" in err
+    assert err.count("\n") == 1 and "pip install '.[tools]'" in err
