@@ -21,10 +21,14 @@ inline constexpr char const NES_CLASS[] =
     "instruction; step it with runFrame() or run it in real time with start().";
 inline constexpr char const NES_DUNDER_INIT_0[] =
     "A console from an iNES file. OSError if it cannot be read, ValueError if it is\n"
-    "not a usable iNES image. accuracy=\"hardware\" follows the console cycle by cycle;\n"
-    "\"fast\" (the default) steps whole instructions. ValueError for any other mode.\n"
-    "UnsupportedBoardWarning when the cartridge's board is not emulated.";
-inline constexpr char const NES_DUNDER_INIT_1[] = "A console with the built-in blank cartridge.";
+    "not a usable iNES image. CLOCK_SPEED: the CPU cycles per second the run thread of\n"
+    "start() keeps to (runFrame ignores it). accuracy=\"hardware\" follows the console\n"
+    "cycle by cycle; \"fast\" (the default) steps whole instructions. ValueError for any\n"
+    "other mode. UnsupportedBoardWarning when the cartridge's board is not emulated.";
+inline constexpr char const NES_DUNDER_INIT_1[] =
+    "A console with the built-in blank cartridge. CLOCK_SPEED, here the only\n"
+    "positional argument, is the CPU cycles per second the run thread of start() keeps\n"
+    "to, not a cartridge: NES(5) runs the blank cartridge at 5 cycles a second.";
 inline constexpr char const NES_DUNDER_INIT_2[] =
     "A console from the bytes an open file object's read() returns (its name names\n"
     "the save folder); ConversionError when read() returns no bytes or the name is\n"

@@ -40,12 +40,15 @@ class NES:
         self, rom_name: _Path, CLOCK_SPEED: _Int = 1789773, *, accuracy: _Accuracy = "fast"
     ) -> None:
         """A console from an iNES file. OSError if it cannot be read, ValueError if it is
-        not a usable iNES image. accuracy="hardware" follows the console cycle by cycle;
-        "fast" (the default) steps whole instructions. ValueError for any other mode.
-        UnsupportedBoardWarning when the cartridge's board is not emulated."""
+        not a usable iNES image. CLOCK_SPEED: the CPU cycles per second the run thread of
+        start() keeps to (runFrame ignores it). accuracy="hardware" follows the console
+        cycle by cycle; "fast" (the default) steps whole instructions. ValueError for any
+        other mode. UnsupportedBoardWarning when the cartridge's board is not emulated."""
     @overload
     def __init__(self, CLOCK_SPEED: _Int = 1789773, *, accuracy: _Accuracy = "fast") -> None:
-        """A console with the built-in blank cartridge."""
+        """A console with the built-in blank cartridge. CLOCK_SPEED, here the only
+        positional argument, is the CPU cycles per second the run thread of start() keeps
+        to, not a cartridge: NES(5) runs the blank cartridge at 5 cycles a second."""
     @overload
     def __init__(
         self,
