@@ -11,12 +11,16 @@
 // long runs are folded instead: 16-byte accumulators stand for the bytes read so far,
 // and each step multiplies every accumulator by x^(8 x the bytes they cover together)
 // (a carry-less multiply of its two halves by constants) and adds the next bytes to it:
-// eight 32-byte accumulators where the processor multiplies 32 bytes at once
-// (VPCLMULQDQ), four of 16 bytes elsewhere. What is left at the end is
+// eight 64-byte accumulators where the processor multiplies 64 bytes at once (VPCLMULQDQ
+// on AVX-512 registers), eight of 32 bytes where it multiplies 32, four of 16 bytes
+// elsewhere. Folding beats the CRC instruction even on three interleaved streams (at most
+// 8 bytes a cycle, against over 20 for 64-byte folding), and sharing the work between
+// the two measured no faster than folding alone. What is left at the end is
 // 16 bytes equivalent to all that was folded, which the CRC instruction then reads like
 // any other bytes.
 #include "persistence/crc32c.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -187,13 +191,84 @@ wide_update(uint32_t r, unsigned char const* data, size_t size) {
     return finish(chain(blocks, 2 * WIDE_ACCUMULATORS), data + i, size - i);
 }
 
+// With 512-bit registers: eight accumulators of 64 bytes, each step moving them 512
+// bytes forward. The products and the next bytes are added in one three-way XOR.
+constexpr int ZMM_ACCUMULATORS = 8;
+constexpr size_t ZMM_STRIDE = 64 * ZMM_ACCUMULATORS;
+
+// FOLD_64S[d]: a lane moved d x 64 bytes forward (entry 0 unused), for adding the
+// accumulators and the last whole 64-byte blocks together at the end: each moved by its
+// own distance to the last one, all at once, rather than folded into each other in turn.
+constexpr int MOST_64S = ZMM_ACCUMULATORS - 1 + int(ZMM_STRIDE / 64) - 1;
+
+constexpr std::array<FoldConstants, MOST_64S + 1> make_fold_64s() {
+    std::array<FoldConstants, MOST_64S + 1> table{};
+    for (int d = 1; d <= MOST_64S; ++d)
+        table[size_t(d)] = fold_by(512 * d);
+    return table;
+}
+
+constexpr std::array<FoldConstants, MOST_64S + 1> FOLD_64S = make_fold_64s();
+
+// The four lanes of one 64-byte accumulator moved to the last lane: 48, 32 and 16 bytes
+// forward, the last one not at all (its multipliers 0, its bytes added as they are).
+constexpr std::array<FoldConstants, 4> FOLD_LANES = {fold_by(384), fold_by(256), fold_by(128),
+                                                     FoldConstants{0, 0}};
+
+constexpr uint8_t XOR3 = 0x96; // the truth table of a ^ b ^ c for VPTERNLOGQ
+
+[[gnu::target("avx512f,vpclmulqdq")]] inline __m512i zmm_fold_add(__m512i a, __m512i k,
+                                                                  __m512i next) {
+    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(a, k, 0x00),
+                                     _mm512_clmulepi64_epi128(a, k, 0x11), next, XOR3);
+}
+
+[[gnu::target("avx512f,vpclmulqdq")]] inline __m512i zmm_by(FoldConstants const& k) {
+    return _mm512_maskz_broadcast_i32x4(0xFFFF,
+                                        _mm_loadu_si128(reinterpret_cast<__m128i const*>(&k)));
+}
+
+[[gnu::target("avx512f,avx512vl,vpclmulqdq,avx2,sse4.2,pclmul")]] uint32_t
+zmm_update(uint32_t r, unsigned char const* data, size_t size) {
+    if (size < ZMM_STRIDE) return wide_update(r, data, size);
+    __m512i acc[ZMM_ACCUMULATORS];
+    for (int k = 0; k < ZMM_ACCUMULATORS; ++k)
+        acc[k] = _mm512_loadu_si512(data + 64 * k);
+    acc[0] = _mm512_xor_si512(acc[0], _mm512_zextsi128_si512(_mm_cvtsi32_si128(int(r))));
+    __m512i const by = zmm_by(fold_by(8 * ZMM_STRIDE));
+    size_t i = ZMM_STRIDE;
+    for (; i + ZMM_STRIDE <= size; i += ZMM_STRIDE)
+        for (int k = 0; k < ZMM_ACCUMULATORS; ++k)
+            acc[k] = zmm_fold_add(acc[k], by, _mm512_loadu_si512(data + i + 64 * k));
+
+    // The last whole block stays where it is; every other one is moved to it.
+    size_t const tail = (size - i) / 64;
+    size_t const blocks = ZMM_ACCUMULATORS + tail;
+    __m512i sum = tail ? _mm512_loadu_si512(data + i + 64 * (tail - 1)) : acc[ZMM_ACCUMULATORS - 1];
+    for (size_t k = 0; k < std::min(size_t(ZMM_ACCUMULATORS), blocks - 1); ++k)
+        sum = zmm_fold_add(acc[k], zmm_by(FOLD_64S[blocks - 1 - k]), sum);
+    for (size_t k = 0; k + 1 < tail; ++k)
+        sum = zmm_fold_add(_mm512_loadu_si512(data + i + 64 * k), zmm_by(FOLD_64S[tail - 1 - k]),
+                           sum);
+    i += 64 * tail;
+    __m512i const lanes =
+        zmm_fold_add(sum, _mm512_loadu_si512(FOLD_LANES.data()), _mm512_maskz_mov_epi64(0xC0, sum));
+    __m256i const halves = _mm256_xor_si256(_mm512_maskz_extracti64x4_epi64(0xF, lanes, 0),
+                                            _mm512_maskz_extracti64x4_epi64(0xF, lanes, 1));
+    __m128i const folded =
+        _mm_xor_si128(_mm256_castsi256_si128(halves), _mm256_extracti128_si256(halves, 1));
+    return finish(folded, data + i, size - i);
+}
+
 using Update = uint32_t (*)(uint32_t, unsigned char const*, size_t);
 
 Update best_update() {
     if (!__builtin_cpu_supports("sse4.2") || !__builtin_cpu_supports("pclmul"))
         return tables_update;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq")) return wide_update;
-    return folding_update;
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("vpclmulqdq"))
+        return folding_update;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return zmm_update;
+    return wide_update;
 }
 
 #endif
