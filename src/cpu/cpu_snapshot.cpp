@@ -60,9 +60,9 @@ template <class Pass> void CPU::snapshot(Pass& s) {
         bool const halt_requested = s.field(dmc_halt_requested);
         s.clocks.dmc_halt_requested = halt_requested;
         int64_t const halt_from = s.field(dmc_halt_from);
-        s.require(
-            !halt_requested ||
-            (halt_from >= 0 && ClockMath(halt_from) <= s.clocks.cpu_cycles + DMC_HALT_LEAD_MAX));
+        s.require(!halt_requested ||
+                  (halt_from >= 0 &&
+                   ClockMath(halt_from) <= ClockMath(s.clocks.cpu_cycles) + DMC_HALT_LEAD_MAX));
         s.field(mapper_irq);
         s.field(apu_irq);
     }
