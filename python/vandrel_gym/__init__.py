@@ -6,6 +6,9 @@ Importing the package registers "vandrel/NES-v0" with Gymnasium:
     gymnasium.make_vec("vandrel/NES-v0", num_envs=8, rom="game.nes",
                        vectorization_mode="vector_entry_point")  # an NESVectorEnv
 
+Game folders in the public integration format (variables in RAM, reward, end of
+episode) are read by Integration; list_games() and add_integration_path() find them.
+
 The environments themselves (and the native stepper) load on first use. Rollouts on a
 Ray cluster are in vandrel_gym.cluster (the "cluster" extra).
 """
@@ -14,6 +17,7 @@ from typing import TYPE_CHECKING, Any
 from .actions import (BUTTONS, DEFAULT_ACTIONS, action_masks, action_name, button_mask,
                       button_names)
 from .cartridge import Cartridge
+from .integration import Integration, IntegrationError, add_integration_path, list_games
 from .snapshots import EnvSnapshot
 
 if TYPE_CHECKING:
@@ -22,8 +26,9 @@ if TYPE_CHECKING:
 
 ENV_ID = "vandrel/NES-v0"
 
-__all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "Cartridge", "EnvSnapshot", "NESEnv",
-           "NESVectorEnv", "action_masks", "action_name", "button_mask", "button_names"]
+__all__ = ["BUTTONS", "DEFAULT_ACTIONS", "ENV_ID", "Cartridge", "EnvSnapshot", "Integration",
+           "IntegrationError", "NESEnv", "NESVectorEnv", "action_masks", "action_name",
+           "add_integration_path", "button_mask", "button_names", "list_games"]
 
 try:
     from gymnasium.envs.registration import register, registry
