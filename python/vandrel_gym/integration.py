@@ -171,11 +171,11 @@ class Scenario:
         hits = [term.value(previous, values) != 0 for term in self.done_terms]
         return bool(hits) and (all(hits) if self.done_all else any(hits))
 
-    def _terms(self, section: str, spec: dict[str, Any], variables: Mapping[str, Variable],
+    def _terms(self, section: str, given: dict[str, Any], variables: Mapping[str, Variable],
                measurement: str) -> tuple[Term, ...]:
         terms = []
         for name, entry in _object(self.file, f"{section}.variables",
-                                   spec.get("variables", {})).items():
+                                   given.get("variables", {})).items():
             key = f"{section}.variables.{name}"
             entry = _object(self.file, key, entry)
             if name not in variables:
@@ -192,10 +192,10 @@ class Scenario:
                 _number(self.file, f"{key}.penalty", entry.get("penalty", 0))))
         return tuple(terms)
 
-    def _actions(self, spec: Any) -> tuple[tuple[int, ...], ...] | None:
-        if spec is None:
+    def _actions(self, given: Any) -> tuple[tuple[int, ...], ...] | None:
+        if given is None:
             return None
-        dimensions = _list(self.file, "actions", spec, nonempty=True)
+        dimensions = _list(self.file, "actions", given, nonempty=True)
         return tuple(tuple(self._combination(f"actions[{d}][{c}]", combination)
                            for c, combination in enumerate(
                                _list(self.file, f"actions[{d}]", choices, nonempty=True)))
@@ -210,15 +210,15 @@ class Scenario:
             mask |= BUTTON_BITS[name.lower()]
         return mask
 
-    def _crop(self, spec: Any) -> tuple[int, int, int, int] | None:
-        if spec is None:
+    def _crop(self, given: Any) -> tuple[int, int, int, int] | None:
+        if given is None:
             return None
-        crop = _list(self.file, "crop", spec)
+        crop = _list(self.file, "crop", given)
         if len(crop) != 4 or not all(_is_int(x) and x >= 0 for x in crop):
             raise IntegrationError(self.file, "crop", "expected four pixel counts >= 0 "
-                                   f"(left, top, right, bottom), got {spec!r}")
+                                   f"(left, top, right, bottom), got {given!r}")
         if crop[0] + crop[2] >= 256 or crop[1] + crop[3] >= 240:
-            raise IntegrationError(self.file, "crop", f"{spec!r} leaves nothing of the "
+            raise IntegrationError(self.file, "crop", f"{given!r} leaves nothing of the "
                                    "256x240 picture")
         return tuple(crop)  # type: ignore[return-value]
 
@@ -349,18 +349,18 @@ def list_games() -> list[str]:
 
 def _variable(file: Path, key: str, name: str, entry: Any) -> Variable:
     entry = _object(file, key, entry)
-    spec = entry.get("type")
-    match = _TYPE.fullmatch(spec) if isinstance(spec, str) else None
+    given = entry.get("type")
+    match = _TYPE.fullmatch(given) if isinstance(given, str) else None
     if match is None:
-        raise IntegrationError(file, f"{key}.type", f"unknown type {spec!r}; a type is an "
+        raise IntegrationError(file, f"{key}.type", f"unknown type {given!r}; a type is an "
                                "endianness (< > | =), a format (u i d n) and a byte count")
     endian, form, size = match[1], match[2], int(match[3])
     if len(endian) > 1:
-        raise IntegrationError(file, f"{key}.type", f"{spec!r}: " + (
+        raise IntegrationError(file, f"{key}.type", f"{given!r}: " + (
             "middle-endian types belong to other consoles" if endian in _MIDDLE_ENDIAN
             else "unknown endianness"))
     if size < 1 or (endian == "|" and size > 1):
-        raise IntegrationError(file, f"{key}.type", f"{spec!r}: "
+        raise IntegrationError(file, f"{key}.type", f"{given!r}: "
                                + ("'|' is for one byte" if size else "no bytes"))
     address = entry.get("address")
     if not _is_int(address) or not 0 <= address <= RAM_SIZE - size:
