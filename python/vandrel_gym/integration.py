@@ -11,7 +11,8 @@ The folder format is the one reinforcement-learning users already keep their gam
                     and byte count.
     scenario.json   reward, end of episode, action set and crop; a folder may hold other
                     scenarios, chosen by name ("hard" reads hard.json).
-    metadata.json   optional: default_state, default_player_state, ... (kept as parsed).
+    metadata.json   optional: default_state, default_player_state, ... (kept as parsed),
+                    and vandrel's start states, "states" (see start_states).
     rom.sha         optional: the SHA-1 of each ROM dump the integration was made for.
 
     >>> game = Integration("SuperGame-Nes")           # a folder, or a name on the path
@@ -40,6 +41,7 @@ from typing import Any, NamedTuple
 import numpy as np
 
 from .actions import BUTTON_BITS
+from .start_states import StartState, parse_states, start_snapshot
 
 RAM_SIZE = 0x800
 """The work RAM the variables live in: $0000-$07FF."""
@@ -242,6 +244,7 @@ class Integration:
         self.metadata: dict[str, Any] = (
             _object(metadata_file, "", self._json("metadata.json"))
             if metadata_file.is_file() else {})
+        self.states = parse_states(metadata_file, self.metadata)
         self.rom_hashes = self._rom_hashes()
 
     @staticmethod
@@ -273,6 +276,46 @@ class Integration:
         return not self.rom_hashes.isdisjoint(
             {hashlib.sha1(image).hexdigest(),
              hashlib.sha1(image[INES_HEADER_SIZE:]).hexdigest()})
+
+    @property
+    def default_state(self) -> str | None:
+        """The start state an environment uses when none is named: metadata.json's
+        default_state where the folder has it among its vandrel states, else the only
+        state it has, else None (power-on)."""
+        named = self.metadata.get("default_state")
+        if isinstance(named, str) and named in self.states:
+            return named
+        return next(iter(self.states)) if len(self.states) == 1 else None
+
+    def state(self, name: str | None = None) -> StartState | None:
+        """The start state `name` (None: default_state), or None where the folder has no
+        vandrel start states (an episode then starts at power-on). IntegrationError for
+        a name the folder does not have."""
+        if name is None:
+            name = self.default_state
+            if name is None:
+                if self.states:
+                    raise IntegrationError(self.path / "metadata.json", "default_state",
+                                           f"names no state of {sorted(self.states)}; "
+                                           "choose one with state=")
+                return None
+        if not isinstance(name, str) or name not in self.states:
+            have = ", ".join(sorted(self.states)) or "none"
+            raise IntegrationError(self.path / "metadata.json", "states",
+                                   f"no start state {name!r} (the folder has: {have})")
+        return self.states[name]
+
+    def start_snapshot(self, rom: str | os.PathLike[str] | bytes, state: str | None = None,
+                       accuracy: str = "hardware") -> bytes | None:
+        """The snapshot an episode of the start state `state` starts from on the
+        cartridge `rom` (a path or its contents) in the mode `accuracy`, or None for
+        power-on (a folder without vandrel start states)."""
+        chosen = self.state(state)
+        if chosen is None:
+            return None
+        image = bytes(rom) if isinstance(rom, (bytes, bytearray, memoryview)) \
+            else Path(rom).read_bytes()
+        return start_snapshot(chosen, image, accuracy)
 
     def __repr__(self) -> str:
         return f"Integration({os.fspath(self.path)!r})"
