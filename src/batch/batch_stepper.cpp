@@ -56,6 +56,7 @@ void check_options(BatchOptions const& options) {
     require(options.repeat_action_probability >= 0.0 && options.repeat_action_probability <= 1.0,
             "repeat_action_probability must be between 0 and 1, got " +
                 std::to_string(options.repeat_action_probability));
+    check_table(options.scenario);
 }
 
 } // namespace
@@ -132,11 +133,21 @@ BatchStepper::BatchStepper(std::string const& name, std::vector<unsigned char> c
         consoles.push_back(std::move(console));
     }
     NESUnit& first = *consoles[0]->unit;
+    if (!config.start_state.empty()) {
+        NESUnit::SnapshotVerdict const verdict =
+            first.restore_snapshot(config.start_state.data(), config.start_state.size());
+        if (verdict != NESUnit::SnapshotVerdict::restored) throw StartStateRefused(verdict);
+    }
     first.run_frames_until(config.start_frames, stop);
     start_snapshot = first.take_snapshot();
     observation_data.resize(count * observation_bytes(config.observation));
     ram_data.resize(count * RAM_SIZE);
     frame_data.resize(count);
+    size_t const variables = config.scenario.variables.size();
+    value_data.resize(count * variables);
+    previous_value_data.resize(count * variables);
+    reward_data.resize(count);
+    done_data.resize(count);
     std::vector<size_t> all(count);
     for (size_t i = 0; i < count; ++i)
         all[i] = i;
@@ -163,13 +174,15 @@ void BatchStepper::step(uint8_t const* actions, int ports, uint8_t const* reset_
     auto const began = std::chrono::steady_clock::now();
     pool.run(consoles.size(), [&](size_t i) {
         Console& console = *consoles[i];
-        if (reset_flags && reset_flags[i]) {
+        bool const restarted = reset_flags && reset_flags[i];
+        if (restarted) {
             reset_console(console, stop);
             frame_data[i] = 0;
         } else {
             frame_data[i] += step_console(console, actions + i * size_t(ports), ports, stop);
         }
         write_observation(console, i);
+        score(i, restarted);
     });
     call_seconds.store(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
@@ -192,6 +205,7 @@ void BatchStepper::reset(std::vector<size_t> indices, std::atomic<bool> const& s
         reset_console(*consoles[i], stop);
         frame_data[i] = 0;
         write_observation(*consoles[i], i);
+        score(i, true);
     });
     call_seconds.store(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
@@ -242,6 +256,7 @@ NESUnit::SnapshotVerdict BatchStepper::restore(size_t index, unsigned char const
     console.has_pooled = false;
     if (frame >= 0) frame_data[index] = frame;
     write_observation(console, index);
+    score(index, true);
     return verdict;
 }
 
@@ -275,6 +290,7 @@ void BatchStepper::clone(size_t source, std::vector<size_t> targets) {
         std::memcpy(ram_data.data() + i * RAM_SIZE, ram_data.data() + source * RAM_SIZE,
                     size_t(RAM_SIZE));
         std::memcpy(observation_data.data() + i * observation_size, observation, observation_size);
+        score(i, true);
     });
 }
 
@@ -326,6 +342,19 @@ void BatchStepper::reset_console(Console& console, std::atomic<bool> const& stop
     unit.run_frames_until(noops - 1, stop);
     unit.ppu->draw_pictures = true;
     unit.runFrames(1);
+}
+
+void BatchStepper::score(size_t index, bool restarted) {
+    ScenarioTable const& table = config.scenario;
+    if (table.empty()) return;
+    size_t const n = table.variables.size();
+    int64_t* const values = value_data.data() + index * n;
+    int64_t* const previous = previous_value_data.data() + index * n;
+    decode_variables(table, ram_data.data() + index * RAM_SIZE, values);
+    if (restarted) std::copy(values, values + n, previous);
+    reward_data[index] = restarted ? 0.0 : scenario_reward(table, values, previous);
+    done_data[index] = scenario_done(table, values, previous);
+    std::copy(values, values + n, previous);
 }
 
 void BatchStepper::write_observation(Console& console, size_t index) {

@@ -3,13 +3,16 @@
 // (frame_skip frames holding its action) and writes every observation into arrays the
 // stepper owns for its whole life, so a caller can keep views of them.
 //
-// Every console starts from one start state: power-on plus start_frames frames without
-// input, taken once as a snapshot. A reset restores that snapshot and then runs a
-// random number of no-input frames (0 to noop_max), drawn from the console's own random
-// generator, which also decides sticky actions: at every frame, with probability
-// repeat_action_probability, the console keeps the buttons of the previous frame instead
-// of the new action. Seeding the generators makes both reproducible. Every console of a
+// Every console starts from one start state: power-on (or a snapshot given as the start
+// state) plus start_frames frames without input, taken once as a snapshot. A reset restores that
+// snapshot and then runs a random number of no-input frames (0 to noop_max), drawn from the
+// console's own random generator, which also decides sticky actions: at every frame, with
+// probability repeat_action_probability, the console keeps the buttons of the previous frame
+// instead of the new action. Seeding the generators makes both reproducible. Every console of a
 // stepper runs in the one accuracy mode of its options.
+//
+// A batch given a scenario (scenario_table.hpp) evaluates it for every console after every
+// step and reset: each variable's value, the step's reward and whether the episode ended.
 //
 // Its consoles print no progress lines. A stepper is used by one caller at a time: a
 // second call while one runs is refused with std::runtime_error.
@@ -23,10 +26,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "batch/observation.hpp"
+#include "batch/scenario_table.hpp"
 #include "batch/worker_pool.hpp"
 #include "console/accuracy.hpp"
 #include "console/nes_unit.hpp"
@@ -48,6 +53,17 @@ struct BatchOptions {
     double repeat_action_probability = 0.0;
     uint64_t seed = 0;
     Accuracy accuracy = Accuracy::fast; // every console's mode
+    // A snapshot of this cartridge in this mode to start from instead of power-on (empty:
+    // power-on).
+    std::vector<unsigned char> start_state;
+    ScenarioTable scenario; // empty: nothing to evaluate
+};
+
+// The consoles refused the start state: `verdict` says why.
+struct StartStateRefused : std::invalid_argument {
+    explicit StartStateRefused(NESUnit::SnapshotVerdict why)
+        : std::invalid_argument("the consoles refuse the start state"), verdict(why) {}
+    NESUnit::SnapshotVerdict verdict;
 };
 
 class BatchStepper {
@@ -55,8 +71,9 @@ public:
     // The stop flag of a call that runs to its end.
     static inline std::atomic<bool> const never_stop{false};
 
-    // std::invalid_argument for options out of range or a malformed cartridge image;
-    // `name` names the consoles' save folder as a cartridge path would.
+    // std::invalid_argument for options out of range, a malformed cartridge image or a
+    // scenario out of range, StartStateRefused for a start state the consoles refuse; `name` names
+    // the consoles' save folder as a cartridge path would.
     BatchStepper(std::string const& name, std::vector<unsigned char> const& image,
                  BatchOptions const& options, std::atomic<bool> const& stop = never_stop);
     ~BatchStepper();
@@ -76,6 +93,11 @@ public:
     uint8_t* observations() { return observation_data.data(); }
     uint8_t* ram() { return ram_data.data(); }
     int64_t* frames() { return frame_data.data(); }
+    // The scenario's results: count x variables values, count rewards of the last step
+    // (0 after a reset, restore or clone) and count end-of-episode flags.
+    int64_t* values() { return value_data.data(); }
+    double* rewards() { return reward_data.data(); }
+    uint8_t* done() { return done_data.data(); }
 
     // `actions` holds count x ports button masks (ports 1 or 2, console-major). Consoles
     // whose entry in `reset` (count flags, or null) is set are reset instead of stepped.
@@ -112,6 +134,9 @@ private:
     void reset_console(Console& console, std::atomic<bool> const& stop);
     void run_frame(Console& console, uint8_t const* action, int ports);
     void write_observation(Console& console, size_t index);
+    // Evaluates the scenario for console `index` after a step, or (`restarted`) after a
+    // reset, restore or clone, when there is no step to reward.
+    void score(size_t index, bool restarted);
     void check_index(size_t index, char const* what) const;
 
     BatchOptions config;
@@ -120,6 +145,10 @@ private:
     std::vector<uint8_t> observation_data;
     std::vector<uint8_t> ram_data;
     std::vector<int64_t> frame_data;
+    std::vector<int64_t> value_data;
+    std::vector<int64_t> previous_value_data;
+    std::vector<double> reward_data;
+    std::vector<uint8_t> done_data;
     WorkerPool pool;
     std::mutex busy;
     std::atomic<double> call_seconds{0.0};

@@ -20,6 +20,7 @@
 
 #include "batch/batch_stepper.hpp"
 #include "bindings/accuracy_argument.hpp"
+#include "bindings/batch/scenario_argument.hpp"
 #include "bindings/contiguous_bytes.hpp"
 #include "bindings/file_names.hpp"
 #include "bindings/initialised.hpp"
@@ -70,7 +71,18 @@ struct BatchArguments {
     double repeat_action_probability;
     std::optional<uint64_t> seed;
     NES::Accuracy accuracy;
+    py::handle start_state; // None or a snapshot's bytes
+    py::handle scenario;    // None or a compiled scenario (scenario_argument.hpp)
 };
+
+std::vector<unsigned char> start_state_from(py::handle start_state) {
+    if (start_state.is_none()) return {};
+    if (py::isinstance<py::str>(start_state))
+        throw py::type_error("Batch: start_state must be a snapshot's bytes, not str");
+    vandrel::ContiguousBytes const contents(start_state);
+    if (contents.size() == 0) throw py::value_error("Batch: start_state is empty");
+    return {contents.data(), contents.data() + contents.size()};
+}
 
 std::shared_ptr<BatchStepper> build_stepper(std::string const& name,
                                             std::vector<unsigned char> const& image,
@@ -88,11 +100,16 @@ std::shared_ptr<BatchStepper> build_stepper(std::string const& name,
                        ? *arguments.seed
                        : (uint64_t(std::random_device{}()) << 32 | std::random_device{}());
     options.accuracy = arguments.accuracy;
+    options.start_state = start_state_from(arguments.start_state);
+    options.scenario = vandrel::scenario_from(arguments.scenario);
     vandrel::InterruptWatch const watch;
     std::shared_ptr<BatchStepper> stepper;
-    {
+    try {
         py::gil_scoped_release release;
         stepper = std::make_shared<BatchStepper>(name, image, options, watch.flag());
+    } catch (NES::StartStateRefused const& refused) {
+        vandrel::check_restored(refused.verdict, options.accuracy, "Batch: start_state",
+                                options.start_state.data(), options.start_state.size());
     }
     watch.raise_if_interrupted();
     return stepper;
@@ -117,12 +134,15 @@ std::vector<py::ssize_t> observation_shape(BatchStepper const& batch) {
     return {n, NES::RAM_SIZE};
 }
 
-// The Python Batch: the stepper and its three arrays.
+// The Python Batch: the stepper and its arrays.
 struct PyBatch {
     std::shared_ptr<BatchStepper> stepper;
     py::array observations;
     py::array ram;
     py::array frames;
+    py::array values;
+    py::array rewards;
+    py::array done;
 };
 
 } // namespace
@@ -140,7 +160,13 @@ std::unique_ptr<PyBatch> make_batch(std::string const& name,
     batch->observations =
         view_of(batch->stepper, stepper.observations(), observation_shape(stepper));
     batch->ram = view_of(batch->stepper, stepper.ram(), {stepper.options().count, NES::RAM_SIZE});
-    batch->frames = view_of(batch->stepper, stepper.frames(), {stepper.options().count});
+    py::ssize_t const count = stepper.options().count;
+    batch->frames = view_of(batch->stepper, stepper.frames(), {count});
+    py::ssize_t const variables = py::ssize_t(stepper.options().scenario.variables.size());
+    batch->values = view_of(batch->stepper, stepper.values(), {count, variables});
+    batch->rewards = view_of(batch->stepper, stepper.rewards(), {count});
+    // The stepper keeps its flags as bytes of 0 or 1, which is NumPy's bool.
+    batch->done = view_of(batch->stepper, reinterpret_cast<bool*>(stepper.done()), {count});
     // One warning for the whole batch, not one per console.
     if (!stepper.board_emulated())
         vandrel::warn_unsupported_board(stepper.mapper_number(), built_by);
@@ -150,12 +176,13 @@ std::unique_ptr<PyBatch> make_batch(std::string const& name,
 std::unique_ptr<PyBatch> batch_from_path(py::handle rom, int count, int threads, int frame_skip,
                                          bool max_pool, std::string observation, int start_frames,
                                          int noop_max, double repeat_action_probability,
-                                         std::optional<uint64_t> seed, py::handle accuracy) {
+                                         std::optional<uint64_t> seed, py::handle accuracy,
+                                         py::handle start_state, py::handle scenario) {
     NES::Accuracy const mode = vandrel::accuracy_from(accuracy);
     std::string const path = cartridge_path(rom);
     return make_batch(path, read_cartridge(path),
                       {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
-                       noop_max, repeat_action_probability, seed, mode},
+                       noop_max, repeat_action_probability, seed, mode, start_state, scenario},
                       vandrel::BuiltBy::constructor);
 }
 
@@ -165,7 +192,8 @@ std::unique_ptr<PyBatch> batch_from_image(py::handle image, int count, std::stri
                                           int threads, int frame_skip, bool max_pool,
                                           std::string observation, int start_frames, int noop_max,
                                           double repeat_action_probability,
-                                          std::optional<uint64_t> seed, py::handle accuracy) {
+                                          std::optional<uint64_t> seed, py::handle accuracy,
+                                          py::handle start_state, py::handle scenario) {
     NES::Accuracy const mode = vandrel::accuracy_from(accuracy);
     if (py::isinstance<py::str>(image))
         throw py::type_error("Batch.from_image: image must be bytes-like (the cartridge's "
@@ -184,7 +212,7 @@ std::unique_ptr<PyBatch> batch_from_image(py::handle image, int count, std::stri
     }
     return make_batch(name, bytes,
                       {count, threads, frame_skip, max_pool, std::move(observation), start_frames,
-                       noop_max, repeat_action_probability, seed, mode},
+                       noop_max, repeat_action_probability, seed, mode, start_state, scenario},
                       vandrel::BuiltBy::function);
 }
 
@@ -369,13 +397,15 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
              py::arg("threads") = 0, py::arg("frame_skip") = 4, py::arg("max_pool") = true,
              py::arg("observation") = "rgb", py::arg("start_frames") = 0, py::arg("noop_max") = 0,
              py::arg("repeat_action_probability") = 0.0, py::arg("seed") = py::none(),
-             py::arg("accuracy") = "fast")
+             py::arg("accuracy") = "fast", py::arg("start_state") = py::none(),
+             py::arg("scenario") = py::none())
         .def_static("from_image", &batch_from_image, py::arg("image"), py::arg("count"),
                     py::kw_only(), py::arg("name") = "cartridge.nes", py::arg("threads") = 0,
                     py::arg("frame_skip") = 4, py::arg("max_pool") = true,
                     py::arg("observation") = "rgb", py::arg("start_frames") = 0,
                     py::arg("noop_max") = 0, py::arg("repeat_action_probability") = 0.0,
-                    py::arg("seed") = py::none(), py::arg("accuracy") = "fast")
+                    py::arg("seed") = py::none(), py::arg("accuracy") = "fast",
+                    py::arg("start_state") = py::none(), py::arg("scenario") = py::none())
         .def_property_readonly("count", [=](PyBatch const& b) { return options(b).count; })
         .def_property_readonly("threads", [](PyBatch const& b) { return b.stepper->threads(); })
         .def_property_readonly("frame_skip",
@@ -389,6 +419,9 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def_readonly("observations", &PyBatch::observations)
         .def_readonly("ram", &PyBatch::ram)
         .def_readonly("frames", &PyBatch::frames)
+        .def_readonly("values", &PyBatch::values)
+        .def_readonly("rewards", &PyBatch::rewards)
+        .def_readonly("done", &PyBatch::done)
         .def_property_readonly("last_call_seconds",
                                [](PyBatch const& b) { return b.stepper->last_call_seconds(); })
         .def("step", &step, py::arg("actions"), py::arg("reset") = py::none())
