@@ -26,6 +26,8 @@ from gymnasium.error import ClosedEnvironmentError, DependencyNotInstalled, Rese
 from . import actions as _actions
 from .cartridge import Cartridge
 from .frame_stack import FrameStack
+from .game_task import GameTask, lua_results
+from .integration import Integration
 from .snapshots import EnvSnapshot, checked
 
 RAM_SIZE = 2048
@@ -40,6 +42,7 @@ OBSERVATION_SHAPES: dict[str, tuple[int, ...]] = {
 # What the batch stepper calls each observation type.
 _BATCH_OBSERVATIONS = {"rgb": "rgb", "grayscale": "gray84", "ram": "ram"}
 _BIT_WEIGHTS = np.array([1 << bit for bit in range(8)], dtype=np.uint16)
+_FILTERED = ("a", "b", "up", "down", "left", "right")
 _MAX_SEED = 2**63
 _MAX_NOOPS = 100_000    # the batch stepper's bound (NES::MAX_NOOPS)
 _MAX_FRAME_STACK = 64
@@ -95,12 +98,17 @@ class Settings:
     grayscale_channel: bool = False
     frame_stack: int = 1
     accuracy: str = "hardware"
+    game: GameTask | None = None
+    action_dims: tuple[np.ndarray, ...] | None = None  # MultiDiscrete: masks per dimension
+    button_filter: int = 0xFF       # MultiBinary: the buttons that reach the console
+    crop: tuple[int, int, int, int] | None = None
 
     @classmethod
     def check(cls, rom, *, obs_type, frameskip, repeat_action_probability,
               max_episode_frames, actions, reward_fn, terminated_fn, noop_max,
               start_frames, render_mode, render_modes, grayscale_channel=False,
-              frame_stack=1, accuracy="hardware") -> Settings:
+              frame_stack=1, accuracy="hardware", game=None, state=None, scenario=None,
+              check_rom=True) -> Settings:
         if not isinstance(rom, Cartridge):
             if not isinstance(rom, (str, os.PathLike)):
                 raise TypeError("rom must be a path (str or os.PathLike) or a Cartridge, not "
@@ -147,9 +155,26 @@ class Settings:
         if frame_stack > _MAX_FRAME_STACK:
             raise ValueError(f"frame_stack must be 1-{_MAX_FRAME_STACK}, got {frame_stack}")
         accuracy = _accuracy(accuracy)
+        task = dims = crop = None
+        button_filter = 0xFF
+        if game is not None:
+            task, rom = GameTask.prepare(game, rom, state=state, scenario=scenario,
+                                         check_rom=check_rom, accuracy=accuracy)
+            if task.scenario is not None:
+                crop = task.scenario.crop
+            if actions is None:     # the scenario's own action set
+                masks = None
+                if task.scenario is not None and task.scenario.actions is not None:
+                    dims = tuple(np.array(d, dtype=np.uint8) for d in task.scenario.actions)
+                else:
+                    button_filter = (task.scenario.buttons if task.scenario is not None
+                                     else _actions.button_mask(*_FILTERED))
+        elif (state, scenario, check_rom) != (None, None, True):
+            raise ValueError("state, scenario and check_rom belong to a game: pass game= too")
         return cls(rom, obs_type, frameskip, probability, max_episode_frames, masks,
                    reward_fn, terminated_fn, noop_max, start_frames, render_mode,
-                   bool(grayscale_channel), frame_stack, accuracy)
+                   bool(grayscale_channel), frame_stack, accuracy, task, dims, button_filter,
+                   crop)
 
     def batch(self, count: int, threads: int):
         from ._batch import Batch
@@ -158,6 +183,8 @@ class Settings:
                        start_frames=self.start_frames, noop_max=self.noop_max,
                        repeat_action_probability=self.repeat_action_probability,
                        accuracy=self.accuracy)
+        if self.game is not None:
+            options.update(start_state=self.game.start_state, scenario=self.game.table)
         if isinstance(self.rom, Cartridge):
             return Batch.from_image(self.rom.image, count, name=self.rom.name, **options)
         return Batch(self.rom, count, **options)
@@ -169,7 +196,24 @@ class Settings:
     def frame_shape(self) -> tuple[int, ...]:
         """The shape of one step's observation, before stacking."""
         shape = OBSERVATION_SHAPES[self.obs_type]
+        window = self._crop_window()
+        if window is not None:
+            shape = (window[0].stop - window[0].start, window[1].stop - window[1].start,
+                     *shape[2:])
         return (*shape, 1) if self.grayscale_channel else shape
+
+    def _crop_window(self) -> tuple[slice, slice] | None:
+        """The rows and columns of a picture the crop keeps. An 84x84 picture is cut by
+        the crop's margins scaled to it."""
+        if self.crop is None or self.obs_type == "ram":
+            return None
+        left, top, right, bottom = self.crop
+        height, width = OBSERVATION_SHAPES[self.obs_type][:2]
+        if self.obs_type == "grayscale":
+            left, right = round(left * width / 256), round(right * width / 256)
+            top, bottom = round(top * height / 240), round(bottom * height / 240)
+            right, bottom = min(right, width - 1 - left), min(bottom, height - 1 - top)
+        return slice(top, height - bottom), slice(left, width - right)
 
     def has_channel_axis(self) -> bool:
         return self.obs_type == "rgb" or self.grayscale_channel
@@ -188,12 +232,17 @@ class Settings:
 
     def frames_of(self, observations: np.ndarray) -> np.ndarray:
         """The batch stepper's observations (count, ...) in this frame shape: the array
-        itself, or a view of it with a channel axis."""
+        itself, or a view of it cropped or with a channel axis."""
+        window = self._crop_window()
+        if window is not None:
+            observations = observations[:, window[0], window[1]]
         if not self.grayscale_channel:
             return observations
-        return observations.reshape(len(observations), *self.frame_shape())
+        return observations[..., None]
 
     def action_space(self) -> spaces.Space:
+        if self.action_dims is not None:
+            return spaces.MultiDiscrete([len(d) for d in self.action_dims])
         if self.action_masks is None:
             return spaces.MultiBinary(8)
         return spaces.Discrete(len(self.action_masks))
@@ -202,6 +251,8 @@ class Settings:
         """The button masks (uint8, shape (count,)) of `count` actions: indices into
         the action set, or rows of eight 0/1 buttons for MultiBinary."""
         array = np.asarray(actions)
+        if self.action_dims is not None:
+            return self._multi_discrete_masks(array, count)
         if self.action_masks is None:
             if array.shape != (count, 8):
                 raise ValueError(f"expected {count} MultiBinary action(s) of 8 buttons, got "
@@ -209,7 +260,7 @@ class Settings:
             if array.dtype.kind not in "biu" or not np.isin(array, (0, 1)).all():
                 raise ValueError("MultiBinary actions hold eight 0/1 values (A, B, Select, "
                                  "Start, Up, Down, Left, Right)")
-            return (array.astype(np.uint16) @ _BIT_WEIGHTS).astype(np.uint8)
+            return ((array.astype(np.uint16) @ _BIT_WEIGHTS) & self.button_filter).astype(np.uint8)
         if array.shape != (count,):
             raise ValueError(f"expected {count} action(s), got an array of shape {array.shape}")
         if array.dtype.kind not in "iu":
@@ -220,7 +271,25 @@ class Settings:
                              f"{array[(array < 0) | (array >= n)][0]}")
         return self.action_masks[array]
 
+    def _multi_discrete_masks(self, array: np.ndarray, count: int) -> np.ndarray:
+        dims = self.action_dims
+        if array.shape != (count, len(dims)):
+            raise ValueError(f"expected {count} MultiDiscrete action(s) of {len(dims)} "
+                             f"choices, got an array of shape {array.shape}")
+        if array.dtype.kind not in "iu":
+            raise TypeError(f"MultiDiscrete actions are integer indices, not {array.dtype}")
+        masks = np.zeros(count, dtype=np.uint8)
+        for d, choices in enumerate(dims):
+            column = array[:, d]
+            if count and (column.min() < 0 or column.max() >= len(choices)):
+                raise ValueError(f"action dimension {d} takes 0-{len(choices) - 1}, got "
+                                 f"{column[(column < 0) | (column >= len(choices))][0]}")
+            masks |= choices[column]
+        return masks
+
     def action_meanings(self) -> list[str]:
+        if self.action_dims is not None:
+            return [" | ".join(_actions.action_name(int(m)) for m in d) for d in self.action_dims]
         if self.action_masks is None:
             return list(_actions.BUTTONS)
         return [_actions.action_name(int(mask)) for mask in self.action_masks]
@@ -283,20 +352,26 @@ class NESEnv(gym.Env[np.ndarray, Any]):
                  reward_fn: RewardFn | None = None, terminated_fn: TerminatedFn | None = None,
                  noop_max: int = 30, start_frames: int = 0,
                  render_mode: str | None = None, grayscale_channel: bool = False,
-                 frame_stack: int = 1, accuracy: str = "hardware") -> None:
+                 frame_stack: int = 1, accuracy: str = "hardware",
+                 game: str | os.PathLike[str] | Integration | None = None,
+                 state: str | None = None, scenario: str | None = None,
+                 check_rom: bool = True) -> None:
         self._settings = Settings.check(
             rom, obs_type=obs_type, frameskip=frameskip,
             repeat_action_probability=repeat_action_probability,
             max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
             terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
             render_mode=render_mode, render_modes=self.metadata["render_modes"],
-            grayscale_channel=grayscale_channel, frame_stack=frame_stack, accuracy=accuracy)
+            grayscale_channel=grayscale_channel, frame_stack=frame_stack, accuracy=accuracy,
+            game=game, state=state, scenario=scenario, check_rom=check_rom)
         self.metadata = self._settings.metadata(type(self).metadata)
         self.render_mode = render_mode
         self.observation_space = self._settings.observation_space()
         self.action_space = self._settings.action_space()
         self._batch = self._settings.batch(1, threads=1)
         self._stack = self._settings.frame_stack_for(1)
+        game = self._settings.game
+        self._lua = None if game is None else game.lua(1)
         self._actions = np.zeros(1, dtype=np.uint8)
         self._previous_ram: np.ndarray | None = None
         self._window = None
@@ -328,6 +403,8 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         if seed is not None:
             self._batch.seed(seed)
         self._batch.reset()
+        if self._lua is not None:
+            self._lua.restart(0)
         self._previous_ram = self._ram()
         if self._stack is not None:
             self._stack.start(self._settings.frames_of(self._batch.observations))
@@ -339,27 +416,33 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         self._check_open()
         if self._previous_ram is None:
             raise ResetNeeded("call reset() before step()")
-        if self._settings.action_masks is None:
+        settings = self._settings
+        if settings.action_dims is not None:
+            self._actions[:] = settings.masks_of(np.asarray(action)[None], 1)
+        elif settings.action_masks is None:
             action = np.asarray(action)
             if action.shape != (8,):
                 raise ValueError("a MultiBinary action is eight 0/1 values (A, B, Select, "
                                  f"Start, Up, Down, Left, Right), got shape {action.shape}")
-            self._actions[:] = self._settings.masks_of(action[None], 1)
+            self._actions[:] = settings.masks_of(action[None], 1)
         else:
             self._actions[0] = self._discrete_mask(action)
         self._batch.step(self._actions)
         ram = self._ram()
-        settings = self._settings
-        reward = 0.0
-        if settings.reward_fn is not None:
-            reward = float(_scalar("reward_fn", settings.reward_fn(ram, self._previous_ram), "biuf"))
-        terminated = False
-        if settings.terminated_fn is not None:
-            terminated = bool(_scalar("terminated_fn", settings.terminated_fn(ram), "biuf"))
-        self._previous_ram = ram
         info = self._info()
+        reward = 0.0
+        terminated = False
+        if settings.game is not None:
+            reward, terminated = self._game_outcome()
+        if settings.reward_fn is not None:
+            reward += float(_scalar("reward_fn", settings.reward_fn(ram, self._previous_ram),
+                                    "biuf"))
+        if settings.terminated_fn is not None:
+            terminated = bool(_scalar("terminated_fn", settings.terminated_fn(ram), "biuf")) \
+                or terminated
+        self._previous_ram = ram
         truncated = (settings.max_episode_frames is not None
-                     and info["frame"] >= settings.max_episode_frames)
+                     and int(self._batch.frames[0]) >= settings.max_episode_frames)
         if self._stack is not None:
             self._stack.push(self._settings.frames_of(self._batch.observations))
         if self.render_mode == "human":
@@ -409,7 +492,28 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         return ram
 
     def _info(self) -> dict[str, Any]:
-        return {"frame": int(self._batch.frames[0])}
+        game = self._settings.game
+        values = {} if game is None else game.values(self._batch.values[0], self._batch.ram[0])
+        return {**values, "frame": int(self._batch.frames[0])}
+
+    def _game_outcome(self) -> tuple[float, bool]:
+        """The scenario's reward and end of episode for the step just run: the batch
+        stepper's, plus the scenario's Lua functions where it has them."""
+        reward = float(self._batch.rewards[0])
+        terminated = bool(self._batch.done[0])
+        if self._lua is not None:
+            game = self._settings.game
+            scenario = game.scenario
+            values = game.values(self._batch.values[0], self._batch.ram[0])
+            reward += lua_results(self._lua, scenario.reward_script, [values])[0]
+            terminated = terminated or bool(lua_results(self._lua, scenario.done_script,
+                                                        [values])[0])
+        return reward, terminated
+
+    @property
+    def game(self) -> GameTask | None:
+        """The game folder this environment plays as a task (game=), or None."""
+        return self._settings.game
 
     def render(self) -> np.ndarray | None:
         """"rgb_array": the console's last picture, (240, 256, 3) uint8. "human": the
@@ -465,3 +569,10 @@ class NESEnv(gym.Env[np.ndarray, Any]):
         if self._batch is None:
             raise ClosedEnvironmentError("this NESEnv is closed: its console is released; "
                                          "make a new one")
+
+
+def make_game_env(*, game: Any = None, rom: Any = None, **options: Any) -> NESEnv:
+    """The entry point of "vandrel/Game-v0": an NESEnv playing `game`."""
+    from .vector_env import _require_game
+    _require_game(game, rom)
+    return NESEnv(rom, game=game, **options)

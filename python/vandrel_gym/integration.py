@@ -73,6 +73,12 @@ OPS: dict[str, Callable[[float, float], float]] = {
 
 MEASUREMENTS = ("delta", "absolute")
 
+FILTERED_BUTTONS = ("A", "B", "UP", "DOWN", "LEFT", "RIGHT")
+"""The buttons of the default action set: Start and Select are left out unless a
+scenario's "buttons" names them."""
+
+DEFAULT_SCRIPT = "script.lua"
+
 _added_paths: list[Path] = []
 
 
@@ -84,6 +90,11 @@ class IntegrationError(ValueError):
         super().__init__(f"{self.file}: {key}: {problem}" if key else f"{self.file}: {problem}")
 
 
+# The widest variable of each format whose every value fits a signed 64-bit integer, as
+# the batch stepper evaluates them (18 BCD digits; 7 bytes unsigned).
+_NATIVE_SIZES = {"u": 7, "i": 8, "d": 9, "n": 18}
+
+
 class Variable(NamedTuple):
     """One variable of data.json: `size` bytes at `address`, decoded per `format`."""
 
@@ -92,6 +103,11 @@ class Variable(NamedTuple):
     size: int
     big_endian: bool
     format: str
+
+    @property
+    def native(self) -> bool:
+        """Whether the batch stepper can decode it (every value fits 64 bits)."""
+        return self.size <= _NATIVE_SIZES[self.format]
 
     def decode(self, ram: bytes) -> int:
         raw = ram[self.address:self.address + self.size]
@@ -144,7 +160,12 @@ class Scenario:
     done(previous, values): whether `any` (the default) or `all` of the done terms are
     non-zero; a scenario without done variables never ends an episode.
     actions: one tuple of button masks per MultiDiscrete dimension, or None.
+    buttons: the mask of the buttons the default (filtered) action set keeps when there
+        are no actions: the scenario's "buttons", or every button but Start and Select.
     crop: pixels cut at the left, top, right and bottom, or None.
+    reward_script, done_script: the Lua functions ("reward": {"script": "lua:name"})
+        whose results add to the reward and end the episode, and script_files the
+        scripts that define them ("scripts", default ["script.lua"]).
     """
 
     def __init__(self, file: Path, data: Any, variables: Mapping[str, Variable]) -> None:
@@ -160,7 +181,32 @@ class Scenario:
         self.done_all = _choice(file, "done.condition", done.get("condition", "any"),
                                 ("any", "all")) == "all"
         self.actions = self._actions(data.get("actions"))
+        self.buttons = self._combination("buttons", data.get("buttons", list(FILTERED_BUTTONS)))
         self.crop = self._crop(data.get("crop"))
+        self.reward_script = self._script("reward.script", reward.get("script"))
+        self.done_script = self._script("done.script", done.get("script"))
+        self.script_files = self._script_files(data.get("scripts", [DEFAULT_SCRIPT])) \
+            if self.reward_script or self.done_script else ()
+
+    def compiled(self, variables: list[Variable]) -> tuple[Any, ...]:
+        """The scenario as the batch stepper's table, over `variables` (the native ones,
+        in the order of Batch.values' columns). IntegrationError for a term on a
+        variable too wide for it."""
+        index = {variable.name: i for i, variable in enumerate(variables)}
+
+        def rows(section: str, terms: tuple[Term, ...]) -> list[tuple[Any, ...]]:
+            for term in terms:
+                if term.variable.name not in index:
+                    raise IntegrationError(self.file, f"{section}.variables.{term.variable.name}",
+                                           f"{term.variable.size} bytes of format "
+                                           f"{term.variable.format!r} are too wide for a "
+                                           "reward or end of episode (values must fit 64 bits)")
+            return [(index[t.variable.name], t.measurement == "delta", t.op, t.reference,
+                     t.reward, t.penalty) for t in terms]
+
+        return ([(v.address, v.size, v.big_endian, v.format) for v in variables],
+                rows("reward", self.reward_terms), rows("done", self.done_terms),
+                self.time_reward, self.time_penalty, self.done_all)
 
     def reward(self, previous: Mapping[str, int], values: Mapping[str, int]) -> float:
         total = self.time_reward - self.time_penalty
@@ -211,6 +257,27 @@ class Scenario:
                                        "buttons are A, B, SELECT, START, UP, DOWN, LEFT, RIGHT")
             mask |= BUTTON_BITS[name.lower()]
         return mask
+
+    def _script(self, key: str, given: Any) -> str | None:
+        if given is None:
+            return None
+        if not isinstance(given, str) or not given.startswith("lua:") or \
+                not given[4:].isidentifier():
+            raise IntegrationError(self.file, key, f"expected 'lua:FUNCTION', a function of "
+                                   f"the folder's Lua scripts, got {given!r}")
+        return given[4:]
+
+    def _script_files(self, given: Any) -> tuple[Path, ...]:
+        files = []
+        for i, name in enumerate(_list(self.file, "scripts", given, nonempty=True)):
+            if not isinstance(name, str) or not name or Path(name).name != name:
+                raise IntegrationError(self.file, f"scripts[{i}]", f"expected a file name in "
+                                       f"the game folder, got {name!r}")
+            if not (self.file.parent / name).is_file():
+                raise IntegrationError(self.file, f"scripts[{i}]", f"{name} is not in the "
+                                       "game folder")
+            files.append(self.file.parent / name)
+        return tuple(files)
 
     def _crop(self, given: Any) -> tuple[int, int, int, int] | None:
         if given is None:

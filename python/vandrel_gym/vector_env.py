@@ -24,6 +24,8 @@ from gymnasium.vector.utils import batch_space
 
 from .cartridge import Cartridge
 from .env import FRAME_RATE, Settings, _scalar, _seed, _whole
+from .game_task import GameTask, lua_results
+from .integration import Integration
 from .snapshots import EnvSnapshot, checked
 
 BatchRewardFn = Callable[[np.ndarray, np.ndarray], Any]
@@ -81,7 +83,10 @@ class NESVectorEnv(VectorEnv):
                  noop_max: int = 30, start_frames: int = 0,
                  render_mode: str | None = None, copy: bool = True,
                  grayscale_channel: bool = False, frame_stack: int = 1,
-                 accuracy: str = "hardware") -> None:
+                 accuracy: str = "hardware",
+                 game: str | os.PathLike[str] | Integration | None = None,
+                 state: str | None = None, scenario: str | None = None,
+                 check_rom: bool = True) -> None:
         self.num_envs = _whole("num_envs", num_envs, 1)
         threads = _whole("threads", threads, 0)
         if not isinstance(copy, (bool, np.bool_)):
@@ -92,7 +97,8 @@ class NESVectorEnv(VectorEnv):
             max_episode_frames=max_episode_frames, actions=actions, reward_fn=reward_fn,
             terminated_fn=terminated_fn, noop_max=noop_max, start_frames=start_frames,
             render_mode=render_mode, render_modes=self.metadata["render_modes"],
-            grayscale_channel=grayscale_channel, frame_stack=frame_stack, accuracy=accuracy)
+            grayscale_channel=grayscale_channel, frame_stack=frame_stack, accuracy=accuracy,
+            game=game, state=state, scenario=scenario, check_rom=check_rom)
         self.metadata = self._settings.metadata(type(self).metadata)
         self.render_mode = render_mode
         self.copy = bool(copy)
@@ -101,6 +107,8 @@ class NESVectorEnv(VectorEnv):
         self.observation_space = batch_space(self.single_observation_space, self.num_envs)
         self.action_space = batch_space(self.single_action_space, self.num_envs)
         self._batch = self._settings.batch(self.num_envs, threads=threads)
+        game = self._settings.game
+        self._lua = None if game is None else game.lua(self.num_envs)
         self._stack = self._settings.frame_stack_for(self.num_envs)
         self._frames = self._settings.frames_of(self._batch.observations)
         self._autoreset = np.zeros(self.num_envs, dtype=bool)
@@ -127,6 +135,9 @@ class NESVectorEnv(VectorEnv):
             first = seeds if isinstance(seeds, int) else seeds[0]
             super().reset(seed=first)
             self._batch.seed(seeds)
+        if self._lua is not None:
+            for i in range(self.num_envs) if mask is None else np.flatnonzero(mask):
+                self._lua.restart(int(i))
         if mask is None:
             self._batch.reset()
             self._autoreset[:] = False
@@ -160,20 +171,23 @@ class NESVectorEnv(VectorEnv):
             raise ResetNeeded("call reset() before step()")
         masks = self._settings.masks_of(actions, self.num_envs)
         resetting = self._autoreset.copy() if self._autoreset.any() else None
+        if resetting is not None and self._lua is not None:
+            for i in np.flatnonzero(resetting):
+                self._lua.restart(int(i))
         self._batch.step(masks, reset=resetting)
         ram = self._ram()
         settings = self._settings
         n = self.num_envs
+        if settings.game is not None:
+            rewards, terminated = self._game_outcome(resetting)
+        else:
+            rewards, terminated = np.zeros(n), np.zeros(n, dtype=bool)
         if settings.reward_fn is not None:
-            rewards = self._column("reward_fn", settings.reward_fn(ram, self._previous_ram),
-                                   "biuf").astype(np.float64)
-        else:
-            rewards = np.zeros(n)
+            rewards += self._column("reward_fn", settings.reward_fn(ram, self._previous_ram),
+                                    "biuf").astype(np.float64)
         if settings.terminated_fn is not None:
-            terminated = self._column("terminated_fn", settings.terminated_fn(ram),
-                                      "biuf").astype(bool)
-        else:
-            terminated = np.zeros(n, dtype=bool)
+            terminated |= self._column("terminated_fn", settings.terminated_fn(ram),
+                                       "biuf").astype(bool)
         frames = self._batch.frames
         if settings.max_episode_frames is not None:
             truncated = frames >= settings.max_episode_frames
@@ -244,7 +258,36 @@ class NESVectorEnv(VectorEnv):
         return observations.copy() if self.copy else observations
 
     def _info(self) -> dict[str, Any]:
-        return {"frame": self._batch.frames.copy(), "_frame": self._all_true.copy()}
+        info: dict[str, Any] = {}
+        game = self._settings.game
+        if game is not None:
+            for name, column in game.batch_values(self._batch.values, self._batch.ram).items():
+                info[name] = column
+                info[f"_{name}"] = self._all_true.copy()
+        info["frame"] = self._batch.frames.copy()
+        info["_frame"] = self._all_true.copy()
+        return info
+
+    def _game_outcome(self, resetting: np.ndarray | None) -> tuple[np.ndarray, np.ndarray]:
+        """The scenario's rewards and ends of episode for the step just run: the batch
+        stepper's, plus the scenario's Lua functions where it has them (not called for
+        consoles that were reset instead of stepped)."""
+        rewards = self._batch.rewards.copy()
+        terminated = self._batch.done.copy()
+        if self._lua is not None:
+            game = self._settings.game
+            scenario = game.scenario
+            values = [game.values(row, ram)
+                      for row, ram in zip(self._batch.values, self._batch.ram)]
+            rewards += lua_results(self._lua, scenario.reward_script, values, resetting)
+            terminated |= lua_results(self._lua, scenario.done_script, values,
+                                      resetting).astype(bool)
+        return rewards, terminated
+
+    @property
+    def game(self) -> GameTask | None:
+        """The game folder these consoles play as a task (game=), or None."""
+        return self._settings.game
 
     def render(self) -> tuple[np.ndarray, ...] | None:
         """"rgb_array": each console's last picture, (240, 256, 3) uint8."""
@@ -264,3 +307,19 @@ class NESVectorEnv(VectorEnv):
         if self._batch is None:
             raise ClosedEnvironmentError("this NESVectorEnv is closed: its consoles are "
                                          "released; make a new one")
+
+
+def make_game_vector_env(num_envs: int = 8, *, game: Any = None, rom: Any = None,
+                         **options: Any) -> NESVectorEnv:
+    """The vector entry point of "vandrel/Game-v0": an NESVectorEnv playing `game`."""
+    _require_game(game, rom)
+    return NESVectorEnv(rom, num_envs, game=game, **options)
+
+
+def _require_game(game: Any, rom: Any) -> None:
+    if game is None:
+        raise TypeError('vandrel/Game-v0 needs game="Name-Nes" (a game on the integration '
+                        'path, a game folder or an Integration)')
+    if rom is None:
+        raise TypeError("vandrel/Game-v0 needs rom= (the game's cartridge: a path or a "
+                        "Cartridge); ROMs are not shipped with game folders")
