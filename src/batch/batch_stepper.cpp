@@ -240,6 +240,16 @@ void BatchStepper::picture(size_t index, uint8_t* out) {
     PPU::paint(ppu.finished_values(), ppu.finished_tints(), out);
 }
 
+void BatchStepper::write_ram(size_t index, size_t address, uint8_t const* data, size_t size) {
+    Busy const busy_now(busy);
+    check_index(index, "Batch.write_ram");
+    if (address > size_t(RAM_SIZE) || size > size_t(RAM_SIZE) - address)
+        throw std::out_of_range("Batch.write_ram: " + std::to_string(size) + " bytes at " +
+                                std::to_string(address) + " reach beyond work RAM ($0000-$07FF)");
+    std::memcpy(consoles[index]->unit->cpu->memory + address, data, size);
+    std::memcpy(ram_data.data() + index * RAM_SIZE + address, data, size);
+}
+
 std::vector<unsigned char> BatchStepper::snapshot(size_t index, bool picture) {
     Busy const busy_now(busy);
     check_index(index, "Batch.snapshot");

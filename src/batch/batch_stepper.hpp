@@ -108,6 +108,11 @@ public:
     void seed(std::vector<uint64_t> const& seeds, std::vector<size_t> const& indices);
     // The last finished picture of one console, FRAME_BYTES of RGB.
     void picture(size_t index, uint8_t* out);
+    // Writes `size` bytes of work RAM of one console from `address` on (within $0000-$07FF,
+    // else std::out_of_range), as a game's own store would, and into the RAM array. The
+    // scenario's values are left as the last step saw them, so the next step's changes
+    // count the write.
+    void write_ram(size_t index, size_t address, uint8_t const* data, size_t size);
     // Search: one console's snapshot (as a console's own), and its restore. A restored
     // console drops its max-pooling frame and shows the restored picture; its frame
     // counter becomes `frame` (left as it was when negative), its sticky-action memory

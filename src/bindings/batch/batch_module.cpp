@@ -362,6 +362,18 @@ py::bytes snapshot_of(PyBatch& self, int index, bool picture) {
     return py::bytes(reinterpret_cast<char const*>(data.data()), data.size());
 }
 
+void write_ram(PyBatch& self, int index, int address, py::handle data) {
+    BatchStepper& batch = *self.stepper;
+    size_t const i = console_index(batch, index, "Batch.write_ram");
+    if (address < 0)
+        throw py::index_error("Batch.write_ram: address " + std::to_string(address) +
+                              " is outside work RAM ($0000-$07FF)");
+    if (py::isinstance<py::str>(data))
+        throw py::type_error("Batch.write_ram: data must be bytes-like, not str");
+    vandrel::ContiguousBytes const bytes(data);
+    batch.write_ram(i, size_t(address), bytes.data(), bytes.size());
+}
+
 void restore_one(PyBatch& self, int index, py::handle data, std::optional<int64_t> frame) {
     BatchStepper& batch = *self.stepper;
     size_t const i = console_index(batch, index, "Batch.restore");
@@ -431,7 +443,8 @@ PYBIND11_MODULE(_batch, m, py::multiple_interpreters::not_supported()) {
         .def("snapshot", &snapshot_of, py::arg("index"), py::kw_only(), py::arg("picture") = true)
         .def("restore", &restore_one, py::arg("index"), py::arg("data"), py::kw_only(),
              py::arg("frame") = py::none())
-        .def("clone", &clone_onto, py::arg("source"), py::arg("targets"));
+        .def("clone", &clone_onto, py::arg("source"), py::arg("targets"))
+        .def("write_ram", &write_ram, py::arg("index"), py::arg("address"), py::arg("data"));
     vandrel::refuse_second_init(batch, typeid(PyBatch), "__init__");
     m.def("read_image", &read_image, py::arg("path"));
     m.attr("MAX_IMAGE_SIZE") = NES::MAX_IMAGE_SIZE;
