@@ -163,6 +163,7 @@ def test_check_rom_accepts_the_file_with_or_without_its_header(tmp_path, demo, h
 
 def test_games_are_found_on_the_integration_path(tmp_path, monkeypatch):
     monkeypatch.setattr(integration, "_added_paths", [])
+    monkeypatch.setattr(integration, "INTEGRATIONS_DIR", tmp_path / "shipped")  # none
     first, second, added = tmp_path / "first", tmp_path / "second", tmp_path / "added"
     game_folder(first / "Shared-Nes", **{"scenario.json": {"crop": [1, 1, 1, 1]}})
     game_folder(second / "Shared-Nes")
