@@ -243,10 +243,16 @@ def _play_to_start(cartridge, nes, args):
     text, frames = recording.script, len(recording.masks)
     replayed = cartridge.open()
     run_script(replayed, inputs.InputScript.parse(text), frames)
+    snapshot = replayed.getSnapshot()
+    # A snapshot also says whether the latest block of sound has been fetched: the
+    # player fetches every block, a headless replay none. The state written is the
+    # replay's, which is what a game folder's script replays to; it is compared with the
+    # played one once it too has fetched its sound.
+    replayed.getAudio()
     if replayed.getSnapshot() != recording.snapshot:
         raise ToolError("the buttons played do not replay to the same state from power-on: "
                         "nothing written")
-    return text, frames, recording.snapshot
+    return text, frames, snapshot
 
 
 # ---------------------------------------------------------------- check
