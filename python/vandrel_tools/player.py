@@ -144,7 +144,8 @@ class SoundOut:
 
 class Hook:
     """Something riding along with a player (the RAM search, the start-state recorder).
-    A player calls each of its `hooks` in turn; these do nothing and are overridden."""
+    A player calls each of its `hooks` in turn: any object with these three methods,
+    which here do nothing."""
 
     def idle(self, player):
         """Called on every turn of the window's loop, between frames, paused or not."""

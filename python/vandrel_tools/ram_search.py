@@ -238,7 +238,8 @@ commands (each compares with the RAM of the previous comparison):
   ne N            not equal to N
   changed         changed            same      unchanged
   up [N]          increased (by N)   down [N]  decreased (by N)
-  list [N]        the first N candidates left (default 20), with their values
+  list [N]        the first N candidates left (default 20): value now (and at
+                  the last comparison)
   reset           every candidate again, from the RAM now
   save NAME ADDRESS TYPE
                   add a variable to the data.json (e.g. save lives $75A |u1)
