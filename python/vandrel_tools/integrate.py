@@ -113,10 +113,8 @@ def write_state(folder, rom_image, name, script, frames, snapshot, accuracy):
     before anything is written and written last. Returns the files written."""
     folder = pathlib.Path(folder)
     metadata_file = folder / "metadata.json"
-    metadata = files.read_json_object(metadata_file)
-    states = metadata.setdefault("states", {})
-    if not isinstance(states, dict):
-        raise ToolError(f"{metadata_file}: 'states' is not a JSON object; left unchanged")
+    metadata, states = _state_entries(metadata_file)
+    _state_frames(frames)
     inputs_name, snapshot_name = f"{name}.inputs", f"{name}.{accuracy}.snapshot"
     files.replace_file(folder / inputs_name, script.encode("utf-8"))
     files.replace_file(folder / snapshot_name, snapshot)
@@ -127,6 +125,26 @@ def write_state(folder, rom_image, name, script, frames, snapshot, accuracy):
     metadata.setdefault("default_state", name)
     files.write_json(metadata_file, metadata)
     return [*written, "metadata.json"]
+
+
+def _state_entries(metadata_file):
+    """metadata.json's contents and its "states" object (both made when missing);
+    ToolError when the file or its "states" is not a JSON object."""
+    metadata = files.read_json_object(metadata_file)
+    states = metadata.setdefault("states", {})
+    if not isinstance(states, dict):
+        raise ToolError(f"{metadata_file}: 'states' is not a JSON object; left unchanged")
+    return metadata, states
+
+
+def _state_frames(frames):
+    """`frames`, or ToolError when a game folder's start state cannot run that long."""
+    from vandrel_gym.start_states import MAX_SCRIPT_FRAMES
+
+    if frames > MAX_SCRIPT_FRAMES:
+        raise ToolError(f"a start state runs at most {MAX_SCRIPT_FRAMES} frames from "
+                        f"power-on (an hour), not {frames}")
+    return frames
 
 
 def _add_rom_hash(path, digest):
@@ -209,11 +227,15 @@ def record(args):
         from . import player as window
         window.check_window(args, headless="record --inputs SCRIPT runs without one")
     rom_image = _read_rom(args.rom)
-    folder = _game_folder(args.folder)
     cartridge, nes = load_cartridge(args.rom, PROG, args.accuracy)
     if args.inputs is not None:
         script = load_script(args.inputs)
-        frames = script_frames(script, args.frames)
+        frames = _state_frames(script_frames(script, args.frames))
+    # Everything that can be refused is refused before the folder is made or the play
+    # begins, so that neither an empty folder nor a session of play is left for nothing.
+    folder = _game_folder(args.folder)
+    _state_entries(folder / "metadata.json")
+    if args.inputs is not None:
         text = script_text(args.inputs)
         text += "" if text.endswith("\n") else "\n"
         run_script(nes, script, frames)
@@ -262,7 +284,7 @@ def check(args):
 
     try:
         game = Integration(args.folder, args.scenario)
-    except (IntegrationError, FileNotFoundError, ValueError) as error:
+    except (IntegrationError, OSError, ValueError) as error:
         raise ToolError(str(error)) from None
     rom_image = _read_rom(args.rom)
     if not args.no_check_rom:
@@ -273,7 +295,7 @@ def check(args):
     try:
         state = game.state(args.state)
         start = game.start_snapshot(rom_image, args.state, args.accuracy)
-    except (IntegrationError, ValueError) as error:
+    except (IntegrationError, OSError, ValueError) as error:
         raise ToolError(str(error)) from None
     if start is not None:
         nes.setSnapshot(start)

@@ -255,6 +255,8 @@ def test_recording_by_playing_is_replay_exact(demo, folder, monkeypatch, capsys)
     (["record", "{demo}", "{folder}", "--inputs", "1-:a"], "open-ended entry"),
     (["record", "{demo}", "{folder}", "--state", "../up", "--inputs", "1:a"], "cannot name"),
     (["record", "{demo}", "{folder}/a/b", "--inputs", "1:a"], "does not exist"),
+    (["record", "{demo}", "{folder}/new", "--inputs", "@{folder}/no.txt"], "cannot read input"),
+    (["record", "{demo}", "{folder}/new", "--inputs", "1:a", "--frames", "300000"], "at most"),
     (["record", "{folder}/rom.sha", "{folder}", "--inputs", "1:a"], "not an iNES image"),
     (["check", "{folder}", "{demo}", "--every", "0"], "not a positive number"),
 ])
