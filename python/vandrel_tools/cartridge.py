@@ -39,11 +39,23 @@ def positive_number(text):
 ACCURACIES = ("fast", "hardware")
 
 
-def add_accuracy_option(parser):
+def add_accuracy_option(parser, default="fast"):
     """--accuracy, the mode every console of the tool is built in."""
-    parser.add_argument("--accuracy", choices=ACCURACIES, default="fast",
-                        help="fast: whole instructions (the default); hardware: the console "
-                             "cycle by cycle, slower")
+    help = {"fast": "fast: whole instructions (the default); hardware: the console cycle "
+                    "by cycle, slower",
+            "hardware": "hardware: the console cycle by cycle (the default, as in the "
+                        "Gymnasium environments); fast: whole instructions"}[default]
+    parser.add_argument("--accuracy", choices=ACCURACIES, default=default, help=help)
+
+
+def add_window_options(parser):
+    """--scale, --mute and --screenshot-dir: the options of every tool that opens a player
+    window. Such a tool's arguments also need `frames` (None: no frame limit)."""
+    parser.add_argument("--scale", type=int, choices=range(1, 9), default=3, metavar="{1..8}",
+                        help="window size in multiples of 256x240 pixels (default 3)")
+    parser.add_argument("--mute", action="store_true", help="no sound")
+    parser.add_argument("--screenshot-dir", default=".", metavar="DIR",
+                        help="where F12 puts screenshots (default: the current folder)")
 
 
 class OneLineParser(argparse.ArgumentParser):

@@ -1,6 +1,6 @@
-"""Console-script entry points. The recorder and the player need the optional "tools"
-dependencies (Pillow, imageio, tqdm, pygame); without them a command says so in one
-line instead of failing with a traceback."""
+"""Console-script entry points. The recorder, the player and the tools that open a
+player window need the optional "tools" dependencies (Pillow, imageio, tqdm, pygame);
+without them a command says so in one line instead of failing with a traceback."""
 import importlib
 import sys
 
@@ -27,3 +27,13 @@ def record():
 def play():
     """vandrel-play."""
     return _run("vandrel-play", "player")
+
+
+def integrate():
+    """vandrel-integrate."""
+    return _run("vandrel-integrate", "integrate")
+
+
+def ram_search():
+    """vandrel-ram-search."""
+    return _run("vandrel-ram-search", "ram_search")

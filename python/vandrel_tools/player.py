@@ -12,7 +12,8 @@ import vandrel  # noqa: E402
 
 from . import inputs, media  # noqa: E402
 from .cartridge import (FRAME_RATE, OneLineParser, ToolError,  # noqa: E402
-                        add_accuracy_option, load_cartridge, positive_number, run_command)
+                        add_accuracy_option, add_window_options, load_cartridge,
+                        positive_number, run_command)
 
 PROG = "vandrel-play"
 WIDTH, HEIGHT = 256, 240
@@ -56,11 +57,7 @@ def build_parser():
                     "$HOME/.config/Tamberlo/<cartridge name>/. In the built-in demo the\n"
                     "D-pad moves the hero, A and B make sounds and Start pauses.")
     parser.add_argument("cartridge", nargs="?", help="iNES file to play (default: the built-in demo)")
-    parser.add_argument("--scale", type=int, choices=range(1, 9), default=3, metavar="{1..8}",
-                        help="window size in multiples of 256x240 pixels (default 3)")
-    parser.add_argument("--mute", action="store_true", help="no sound")
-    parser.add_argument("--screenshot-dir", default=".", metavar="DIR",
-                        help="where F12 puts screenshots (default: the current folder)")
+    add_window_options(parser)
     parser.add_argument("--frames", type=positive_number, metavar="N", help="quit after N frames")
     parser.add_argument("--input", metavar="SCRIPT",
                         help="scripted buttons, pressed along with the keys (see below)")
@@ -145,6 +142,23 @@ class SoundOut:
         return sound.get_length()
 
 
+class Hook:
+    """Something riding along with a player (the RAM search, the start-state recorder).
+    A player calls each of its `hooks` in turn: any object with these three methods,
+    which here do nothing."""
+
+    def idle(self, player):
+        """Called on every turn of the window's loop, between frames, paused or not."""
+
+    def frame(self, player, buttons):
+        """Called after each frame with the buttons it ran with: two lists of eight."""
+
+    def key(self, player, key):
+        """Called on a key press before the player's own keys; True takes the key away
+        from the player (and from the hooks after this one)."""
+        return False
+
+
 class Player:
     """One window playing one cartridge."""
 
@@ -161,6 +175,7 @@ class Player:
         self.frames = 0
         self.message = ""
         self.message_until = 0.0
+        self.hooks = []
         pygame.display.init()
         pygame.joystick.init()
         self.window = pygame.display.set_mode((WIDTH * args.scale, HEIGHT * args.scale))
@@ -175,6 +190,8 @@ class Player:
         next_frame = time.perf_counter()
         while self.running:
             self.handle_events()
+            for hook in self.hooks:
+                hook.idle(self)
             self._update_title()
             now = time.perf_counter()
             fast = pygame.key.get_pressed()[pygame.K_TAB]
@@ -210,9 +227,12 @@ class Player:
     def step(self, keep_sound=True):
         """Runs one frame with the buttons held now."""
         self.frames += 1
-        for pad, buttons in zip(self.pads, self._held_buttons()):
+        held = self._held_buttons()
+        for pad, buttons in zip(self.pads, held):
             pad.updateInputs(buttons)
         self.nes.runFrame()
+        for hook in self.hooks:
+            hook.frame(self, held)
         block = self.stream.poll()
         if self.sound and block and keep_sound:
             self.sound.add(block)
@@ -242,6 +262,8 @@ class Player:
             self.joysticks.pop(event.instance_id, None)
 
     def handle_key(self, key):
+        if any(hook.key(self, key) for hook in self.hooks):
+            return
         if key == pygame.K_ESCAPE:
             self.running = False
         elif key in (pygame.K_p, pygame.K_PAUSE):
@@ -333,21 +355,32 @@ def has_display():
     return any(os.environ.get(name) for name in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"))
 
 
+def check_window(args, headless="vandrel-record runs without one"):
+    """Fails with ToolError, before any console is built, when no window can be opened
+    or the screenshot folder is missing; `headless` names what works without a window."""
+    if not has_display():
+        raise ToolError("no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not "
+                        f"set); {headless}")
+    if not pathlib.Path(args.screenshot_dir).is_dir():
+        raise ToolError(f"screenshot folder {args.screenshot_dir} does not exist")
+
+
+def open_player(cartridge, nes, args, script=None):
+    """A Player, or ToolError when pygame cannot open its window."""
+    try:
+        return Player(cartridge, nes, args, script)
+    except pygame.error as error:
+        raise ToolError(f"cannot open a window: {error}") from None
+
+
 def play(args):
     try:
         script = inputs.load_script(args.input)
     except inputs.ScriptError as error:
         raise ToolError(str(error)) from None
-    if not has_display():
-        raise ToolError("no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not "
-                        "set); vandrel-record runs without one")
-    if not pathlib.Path(args.screenshot_dir).is_dir():
-        raise ToolError(f"screenshot folder {args.screenshot_dir} does not exist")
+    check_window(args)
     cartridge, nes = load_cartridge(args.cartridge, PROG, args.accuracy)
-    try:
-        player = Player(cartridge, nes, args, script)
-    except pygame.error as error:
-        raise ToolError(f"cannot open a window: {error}") from None
+    player = open_player(cartridge, nes, args, script)
     started = time.perf_counter()
     player.run()
     elapsed = time.perf_counter() - started
