@@ -10,10 +10,12 @@
 ; faster as the score grows: a sixteenth of a pixel a frame more for every ten points,
 ; up to ninety.
 ;
-; Frame plan: the NMI handler copies the sprites (OAM DMA), the score, the lives and
-; the two message lines into the PPU and resets the scroll; the main loop waits for it,
-; reads the pad and runs the game for the next frame. Nothing depends on where in the
-; frame the code runs.
+; Frame plan: the NMI handler copies the sprites (OAM DMA), the score, the lives and,
+; when the mode has changed, the two message lines into the PPU and resets the scroll;
+; the main loop waits for it, reads the pad and runs the game for the next frame. Both
+; together take under 2000 cycles, so a frame's work is over before its picture begins
+; (and a frame's variables are final when the emulator's frame ends, after line 261).
+; Nothing depends on the exact cycle anything runs at.
 
 .linecont +
 
@@ -111,6 +113,7 @@ apple_sub:   .res APPLES    ; $12 sixteenths of a pixel
 apple_x:     .res APPLES    ; $16 left edge
 apple_state: .res APPLES    ; $1A 0, FALLING or MISSED
 spawn_period: .res 1    ; $1E frames between apples
+shown_mode:  .res 1     ; $1F the mode whose message lines are on screen, +1
 
 .segment "OAM"
 oam: .res 256
@@ -241,7 +244,12 @@ nmi:
     ora #'0'
     sta PPUDATA
 
-    ldy mode
+    ldy mode            ; the message lines only when the mode has changed
+    iny
+    cpy shown_mode
+    beq @lines_shown
+    sty shown_mode
+    dey
     lda #>LINE1_AT
     sta PPUADDR
     lda #<LINE1_AT
@@ -255,6 +263,7 @@ nmi:
     ldy mode
     ldx second_lines, y
     jsr copy_line
+@lines_shown:
 
     lda #CTRL_ON
     sta PPUCTRL
