@@ -6,9 +6,9 @@
 ; Start begins a game on the title screen and a new one after GAME OVER.
 ;
 ; The apples' columns come from an eight-bit LFSR seeded with the number of frames
-; spent on the title, so a game is the same every time for the same buttons. They fall
-; faster as the score grows: a sixteenth of a pixel a frame more for every ten points,
-; up to ninety.
+; spent on the title, so a game is the same every time for the same buttons. As the
+; score grows they fall faster and come more often: for every ten points, up to ninety,
+; a quarter of a pixel a frame more and four frames fewer between apples.
 ;
 ; Frame plan: the NMI handler copies the sprites (OAM DMA), the score, the lives and,
 ; when the mode has changed, the two message lines into the PPU and resets the scroll;
@@ -114,6 +114,8 @@ apple_x:     .res APPLES    ; $16 left edge
 apple_state: .res APPLES    ; $1A 0, FALLING or MISSED
 spawn_period: .res 1    ; $1E frames between apples
 shown_mode:  .res 1     ; $1F the mode whose message lines are on screen, +1
+.assert mode = $01 && basket_x = $06 && lives = $07 && score = $08 && speed = $0C \
+        && spawn_period = $1E, error, "the integration's data.json reads these addresses"
 
 .segment "OAM"
 oam: .res 256
