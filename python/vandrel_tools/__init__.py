@@ -1,1 +1,2 @@
-"""Tools around the vandrel emulator: the demo cartridge, a headless recorder and a player."""
+"""Tools around the vandrel emulator: the demo and Catch cartridges, a headless recorder
+and a player."""

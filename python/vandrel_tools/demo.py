@@ -39,18 +39,26 @@ def assembler_available():
 def build(source_dir=SOURCE_DIR, output=PACKAGED):
     """Assembles source_dir/demo.s with the link layout source_dir/demo.cfg into
     `output`, which is replaced only when the build succeeds."""
+    return assemble("demo", source_dir, output)
+
+
+def assemble(name, source_dir, output):
+    """Assembles source_dir/`name`.s with the link layout source_dir/`name`.cfg into
+    `output`, which is replaced only when the build succeeds. The other cartridges
+    shipped with the tools are built with it too."""
     source_dir = pathlib.Path(source_dir)
     output = pathlib.Path(output)
     if not assembler_available():
         raise BuildError("ca65 and ld65 are needed (Debian package cc65)")
-    if not (source_dir / "demo.s").is_file():
-        raise BuildError(f"no demo source in {source_dir}")
+    if not (source_dir / f"{name}.s").is_file():
+        raise BuildError(f"no {name} source in {source_dir}")
     with tempfile.TemporaryDirectory() as work:
         work = pathlib.Path(work)
-        _run(["ca65", "demo.s", "-o", str(work / "demo.o")], source_dir)
-        _run(["ld65", "-C", "demo.cfg", "-o", str(work / "demo.nes"), str(work / "demo.o")], source_dir)
+        _run(["ca65", f"{name}.s", "-o", str(work / f"{name}.o")], source_dir)
+        _run(["ld65", "-C", f"{name}.cfg", "-o", str(work / f"{name}.nes"),
+              str(work / f"{name}.o")], source_dir)
         staged = output.with_name(f".{output.name}.tmp")
-        shutil.copyfile(work / "demo.nes", staged)
+        shutil.copyfile(work / f"{name}.nes", staged)
         os.replace(staged, output)
     return output
 
@@ -63,22 +71,28 @@ def _run(command, cwd):
 
 
 def main(argv=None):
+    return command_line("demo", "the demo cartridge", resource, build, SOURCE_DIR, PACKAGED, argv)
+
+
+def command_line(name, title, packaged_resource, builder, source_dir, packaged, argv):
+    """`python -m vandrel_tools.<name>`: prints where the packaged cartridge is, or with
+    --build rebuilds it with `builder`(source, output)."""
     parser = argparse.ArgumentParser(
-        prog="python -m vandrel_tools.demo",
-        description="Show where the demo cartridge is, or rebuild it from its assembly source.")
+        prog=f"python -m vandrel_tools.{name}",
+        description=f"Show where {title} is, or rebuild it from its assembly source.")
     parser.add_argument("--build", action="store_true",
-                        help="assemble the demo with ca65/ld65 and replace the packaged demo.nes")
-    parser.add_argument("--source", default=SOURCE_DIR, type=pathlib.Path,
-                        help=f"folder with demo.s and demo.cfg (default {SOURCE_DIR})")
-    parser.add_argument("--output", default=PACKAGED, type=pathlib.Path,
-                        help=f"cartridge file to write (default {PACKAGED})")
+                        help=f"assemble the {name} with ca65/ld65 and replace the packaged {name}.nes")
+    parser.add_argument("--source", default=source_dir, type=pathlib.Path,
+                        help=f"folder with {name}.s and {name}.cfg (default {source_dir})")
+    parser.add_argument("--output", default=packaged, type=pathlib.Path,
+                        help=f"cartridge file to write (default {packaged})")
     args = parser.parse_args(argv)
     if not args.build:
-        with importlib.resources.as_file(resource()) as path:
+        with importlib.resources.as_file(packaged_resource()) as path:
             print(path)
         return 0
     try:
-        print(build(args.source, args.output))
+        print(builder(args.source, args.output))
     except (BuildError, OSError) as error:
         print(f"{parser.prog}: error: {error}", file=sys.stderr)
         return 1

@@ -17,6 +17,7 @@ from vandrel_gym.integration import INTEGRATIONS_DIR
 from vandrel_tools.inputs import InputScript
 
 DEMO = pathlib.Path(vandrel_tools.__file__).parent / "demo.nes"
+CATCH = pathlib.Path(vandrel_tools.__file__).parent / "catch.nes"
 
 
 class Game(NamedTuple):
@@ -46,6 +47,15 @@ GAMES = {
         "209:up, 264:down, 396:left, 465:right",
         dict.fromkeys([81, 209, 264, 396, 465, 994], 1.0),
         1080, (16, 32, 180, 240), "score", 2),
+    # The basket goes left to the first apple, right to the second and far left to the
+    # third, then waits at x 14: the sixth apple falls into it, the fourth, fifth and
+    # seventh reach the ground at frames 423, 503 and 663, the end, with score 0004 and
+    # no lives left. The score's digits change two frames late.
+    "VandrelCatch-Nes": Game(
+        CATCH, ("right", {"basket_x": 119}),
+        "1-2:left, 180-188:right, 260-300:left",
+        dict.fromkeys([177, 257, 337, 577], 1.0),
+        663, (16, 24, 72, 104), "score", 2),
 }
 
 

@@ -1,5 +1,5 @@
-"""The tools package beside the emulator: the demo cartridge, vandrel-record and
-vandrel-play, run headless on the demo with scripted buttons."""
+"""The tools package beside the emulator: the shipped cartridges (demo and Catch),
+vandrel-record and vandrel-play, run headless on the demo with scripted buttons."""
 import os
 import pathlib
 import subprocess
@@ -11,11 +11,12 @@ import pytest
 from PIL import Image
 
 import vandrel
-from vandrel_tools import cartridge, demo, inputs, media, recorder
+from vandrel_tools import cartridge, catch, demo, inputs, media, recorder
 from vandrel_tools.cartridge import FRAME_RATE
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
-SHIPPED_DEMO = REPOSITORY / "python" / "vandrel_tools" / "demo.nes"
+SHIPPED = REPOSITORY / "python" / "vandrel_tools"
+CARTRIDGES = pytest.mark.parametrize("name, module", [("demo", demo), ("catch", catch)])
 HERO_RED = (0xC7, 0x2E, 0x00)       # palette colour $16, worn by the demo's hero only
 BLOCK = 1024
 HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy"}
@@ -46,17 +47,19 @@ def run_tool(module, *args, cwd=None):
                           capture_output=True, text=True, cwd=cwd, env=env, timeout=120)
 
 
-# ---------------------------------------------------------------- the demo cartridge
+# ---------------------------------------------------------------- the shipped cartridges
 
 @pytest.mark.skipif(not demo.assembler_available(), reason="ca65/ld65 (cc65) not installed")
-def test_shipped_demo_is_what_the_source_assembles_to(tmp_path):
-    built = demo.build(REPOSITORY / "demo", tmp_path / "demo.nes")
-    assert built.read_bytes() == SHIPPED_DEMO.read_bytes()
+@CARTRIDGES
+def test_shipped_cartridge_is_what_its_source_assembles_to(name, module, tmp_path):
+    built = module.build(REPOSITORY / name, tmp_path / "built.nes")
+    assert built.read_bytes() == (SHIPPED / f"{name}.nes").read_bytes()
 
 
-def test_installed_package_carries_the_demo():
-    data = demo.resource().read_bytes()
-    assert data == SHIPPED_DEMO.read_bytes()
+@CARTRIDGES
+def test_installed_package_carries_the_cartridge(name, module):
+    data = module.resource().read_bytes()
+    assert data == (SHIPPED / f"{name}.nes").read_bytes()
     assert data[:4] == b"NES\x1a" and data[4] == 1 and data[5] == 1      # 16 KiB PRG, 8 KiB CHR
 
 
