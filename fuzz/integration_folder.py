@@ -114,13 +114,22 @@ def _exercise(vandrel_gym, folder: pathlib.Path, data: bytes) -> None:
 
 
 def _huge(scenario) -> bool:
-    """Whether coefficients near the largest float can make the reward overflow (a
-    folder's own doing, not a fault)."""
-    numbers = [scenario.time_reward, scenario.time_penalty]
+    """Whether the scenario's coefficients and variables can make a reward beyond the
+    largest float (a folder's own doing, not a fault)."""
+    bound = abs(scenario.time_reward) + abs(scenario.time_penalty)
     for term in scenario.reward_terms:
-        numbers += [term.reward, term.penalty, term.reference]
-    return any(abs(n) > 1e300 for n in numbers) or any(
-        term.variable.size > 8 for term in scenario.reward_terms)
+        variable = term.variable
+        largest = {"u": 256 ** variable.size, "i": 256 ** variable.size,
+                   "d": 100 ** variable.size, "n": 10 ** variable.size}[variable.format]
+        if term.op is not None:
+            largest = 1         # an op gives -1, 0 or 1
+        elif term.measurement == "delta":
+            largest *= 2
+        try:
+            bound += max(abs(term.reward), abs(term.penalty)) * float(largest)
+        except OverflowError:
+            return True
+    return not math.isfinite(bound)
 
 
 def seeds() -> dict[str, bytes]:
@@ -144,7 +153,8 @@ def seeds() -> dict[str, bytes]:
                 "crop": [0, 8, 0, 0]}
     ops = {"condition": "all", "variables": {
         name: {"op": op, "reference": 3, "measurement": measurement}
-        for name, op, measurement in [("speed", "sign", "delta"), ("coins", "less-than", "absolute"),
+        for name, op, measurement in [("speed", "sign", "delta"),
+                                      ("coins", "less-than", "absolute"),
                                       ("timer", "greater-or-equal", "absolute"),
                                       ("x", "not-equal", "delta")]}}
     image = DEMO.read_bytes()

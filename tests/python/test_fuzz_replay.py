@@ -21,7 +21,7 @@ def regressions(name):
 def test_integration_folder_seeds_and_regressions(tmp_path):
     folder, workspace = harness("integration_folder"), tmp_path / "work"
     workspace.mkdir()
-    inputs = [*folder.seeds().values(), *(p.read_bytes() for p in regressions("integration_folder"))]
-    for data in inputs:
+    kept = [path.read_bytes() for path in regressions("integration_folder")]
+    for data in [*folder.seeds().values(), *kept]:
         folder.check(data, workspace)
     assert not list(workspace.iterdir())    # every input's folder is removed
