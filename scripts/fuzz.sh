@@ -3,7 +3,7 @@
 # them for SECONDS seconds, then prints how many inputs it ran.
 #
 #   bash scripts/fuzz.sh TARGET SECONDS     TARGET: cartridge_image, state_record, save_folder,
-#                                                   console_snapshot
+#                                                   console_snapshot, integration_folder
 #
 # The run starts from the seeds the build wrote (build/fuzz/fuzz/seeds/TARGET), the
 # regression inputs (fuzz/regressions/TARGET), the shared games when ../shared/roms/games
@@ -11,16 +11,58 @@
 # where new inputs go). A crash leaves its input in build/fuzz/crashes/TARGET/: once the
 # fault is understood, copy it to fuzz/regressions/TARGET/, where the normal test build
 # replays it (ctest -R fuzz.replay).
+#
+# integration_folder is a Python harness (fuzz/integration_folder.py): it runs under
+# atheris, libFuzzer for Python (installed into .venv when missing), against the vandrel
+# installed in .venv (brought up to date first), and writes its own seeds; the Python
+# tests replay its regressions (tests/python/test_fuzz_replay.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets="cartridge_image state_record save_folder console_snapshot"
+targets="cartridge_image state_record save_folder console_snapshot integration_folder"
+python_targets="integration_folder"
 if [ $# -ne 2 ] || [[ " $targets " != *" $1 "* ]] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
     echo "usage: $0 TARGET SECONDS   (TARGET: ${targets// /, })" >&2
     exit 2
 fi
 target=$1
 seconds=$2
+
+# Runs the harness and prints how many inputs it ran, or the end of its log and the
+# place of the crashing input.
+fuzz() {
+    local corpus=build/fuzz/corpus/$target crashes=build/fuzz/crashes/$target
+    local log=build/fuzz/$target.log status=0 executions speed
+    mkdir -p "$corpus" "$crashes"
+    echo "== fuzzing $target for $seconds s"
+    "$@" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
+        -artifact_prefix="$crashes/" "$corpus" "${inputs[@]}" >"$log" 2>&1 || status=$?
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    if [ $status -ne 0 ]; then
+        tail -n 60 "$log" >&2
+        echo "== $target FAILED after ${executions:-?} executions; the input is in $crashes/" >&2
+        exit $status
+    fi
+    echo "== $target: ${executions:-?} executions in $seconds s (${speed:-?} per second)"
+}
+
+if [[ " $python_targets " == *" $target "* ]]; then
+    [ -x .venv/bin/python ] || bash scripts/setup.sh --tests
+    bash scripts/install-vandrel.sh .venv gym
+    .venv/bin/python -c 'import atheris' 2>/dev/null || {
+        echo "== installing atheris"
+        .venv/bin/python -m pip install -q atheris
+    }
+    seeds=build/fuzz/seeds/$target
+    rm -rf "$seeds"
+    .venv/bin/python fuzz/"$target".py --write-seeds "$seeds"
+    inputs=("$seeds" fuzz/regressions/"$target")
+    dictionary=()
+    [ ! -f fuzz/"$target".dict ] || dictionary=(-dict=fuzz/"$target".dict)
+    fuzz .venv/bin/python fuzz/"$target".py "${dictionary[@]}"
+    exit 0
+fi
 
 # clang and its libFuzzer runtime come from Debian's packages (the default LLVM version).
 fuzzer_runtime() {
@@ -44,24 +86,8 @@ echo "== building the fuzzers"
     -DVANDREL_WERROR=ON >/dev/null
 .venv/bin/cmake --build build/fuzz --target "vandrel_fuzz_$target"
 
-corpus=build/fuzz/corpus/$target
-crashes=build/fuzz/crashes/$target
-mkdir -p "$corpus" "$crashes"
-inputs=("$corpus" build/fuzz/fuzz/seeds/"$target" fuzz/regressions/"$target")
+inputs=(build/fuzz/fuzz/seeds/"$target" fuzz/regressions/"$target")
 if [ "$target" = cartridge_image ] && [ -d ../shared/roms/games ]; then
     inputs+=(../shared/roms/games)
 fi
-
-echo "== fuzzing $target for $seconds s"
-log=build/fuzz/$target.log
-status=0
-build/fuzz/fuzz/vandrel_fuzz_"$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
-    -artifact_prefix="$crashes/" "${inputs[@]}" >"$log" 2>&1 || status=$?
-executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-if [ $status -ne 0 ]; then
-    tail -n 60 "$log" >&2
-    echo "== $target FAILED after ${executions:-?} executions; the input is in $crashes/" >&2
-    exit $status
-fi
-echo "== $target: ${executions:-?} executions in $seconds s (${speed:-?} per second)"
+fuzz build/fuzz/fuzz/vandrel_fuzz_"$target"
