@@ -190,22 +190,15 @@ class Scenario:
 
     def compiled(self, variables: list[Variable]) -> tuple[Any, ...]:
         """The scenario as the batch stepper's table, over `variables` (the native ones,
-        in the order of Batch.values' columns). IntegrationError for a term on a
-        variable too wide for it."""
+        in the order of Batch.values' columns; every term's variable is one of them)."""
         index = {variable.name: i for i, variable in enumerate(variables)}
 
-        def rows(section: str, terms: tuple[Term, ...]) -> list[tuple[Any, ...]]:
-            for term in terms:
-                if term.variable.name not in index:
-                    raise IntegrationError(self.file, f"{section}.variables.{term.variable.name}",
-                                           f"{term.variable.size} bytes of format "
-                                           f"{term.variable.format!r} are too wide for a "
-                                           "reward or end of episode (values must fit 64 bits)")
+        def rows(terms: tuple[Term, ...]) -> list[tuple[Any, ...]]:
             return [(index[t.variable.name], t.measurement == "delta", t.op, t.reference,
                      t.reward, t.penalty) for t in terms]
 
         return ([(v.address, v.size, v.big_endian, v.format) for v in variables],
-                rows("reward", self.reward_terms), rows("done", self.done_terms),
+                rows(self.reward_terms), rows(self.done_terms),
                 self.time_reward, self.time_penalty, self.done_all)
 
     def reward(self, previous: Mapping[str, int], values: Mapping[str, int]) -> float:
@@ -228,6 +221,10 @@ class Scenario:
             entry = _object(self.file, key, entry)
             if name not in variables:
                 raise IntegrationError(self.file, key, "no such variable in data.json")
+            if not variables[name].native:
+                raise IntegrationError(self.file, key, f"{variables[name].size} bytes of "
+                                       f"format {variables[name].format!r} are too wide for a "
+                                       "reward or end of episode (values must fit 64 bits)")
             op = entry.get("op")
             terms.append(Term(
                 variables[name],

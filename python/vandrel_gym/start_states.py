@@ -18,12 +18,11 @@ beside the catalogue's keys:
   a state with no script to fall back on is an error naming both modes.
 
 A state replayed from its script is cached in memory for the life of the process, per
-cartridge, folder, state and mode, so that many environments share one replay.
+cartridge, buttons and mode, so that many environments share one replay.
 """
 from __future__ import annotations
 
 import hashlib
-import os
 import threading
 from dataclasses import dataclass
 from pathlib import Path
@@ -33,7 +32,7 @@ import numpy as np
 
 from vandrel_tools.inputs import BUTTONS, InputScript, ScriptError
 
-_CACHE: dict[tuple[str, str, str, str], bytes] = {}
+_CACHE: dict[tuple[str, str, str], bytes] = {}
 _CACHE_LOCK = threading.Lock()
 
 
@@ -140,11 +139,13 @@ def start_snapshot(state: StartState, image: bytes, accuracy: str) -> bytes:
             return data
         if state.inputs is None:
             raise ValueError(f"start state {state.name!r}: {state.snapshot}: {refusal}")
-    key = (hashlib.sha1(image).hexdigest(), os.fspath(state.folder), state.name, accuracy)
+    # Keyed by what the replay depends on, so that an edited script replays anew.
+    masks = state.masks()
+    key = (hashlib.sha1(image).hexdigest(), hashlib.sha1(masks.tobytes()).hexdigest(), accuracy)
     with _CACHE_LOCK:
         cached = _CACHE.get(key)
     if cached is None:
-        cached = replay(state.masks(), image, accuracy)
+        cached = replay(masks, image, accuracy)
         with _CACHE_LOCK:
             _CACHE[key] = cached
     return cached

@@ -94,7 +94,7 @@ def _parse_frames(text, item):
 
 def _frame_number(text, item):
     text = text.strip()
-    if not text.isdigit():
+    if not (text.isascii() and text.isdigit()) or len(text) > 9:
         raise ScriptError(f"input entry {item!r}: {text!r} is not a frame number")
     number = int(text)
     if number < 1:

@@ -195,3 +195,32 @@ def test_bad_start_states_are_refused_clearly(tmp_path, demo, states, files, err
     with pytest.raises(error, match=match):
         folder = demo_folder(tmp_path, states=states, files=files)
         vandrel_gym.NESEnv(demo, game=folder)
+
+
+def test_wide_reward_variables_are_refused_and_edited_scripts_replay_anew(tmp_path, demo):
+    wide = demo_folder(tmp_path / "wide", {"reward": {"variables": {"wide": {"reward": 1}}}})
+    with pytest.raises(IntegrationError, match=r"reward\.variables\.wide: .*too wide"):
+        Integration(wide)
+    folder = demo_folder(tmp_path)
+    first = Integration(folder).start_snapshot(demo)
+    (folder / "right.inputs").write_text("1-70:right")
+    assert Integration(folder).start_snapshot(demo) != first
+
+
+def test_lua_functions_add_to_the_reward_and_end_episodes(tmp_path, demo):
+    pytest.importorskip("lupa")
+    script = ("last = nil\n"
+              "function reward() local r = last and data.x - last or 0; last = data.x; "
+              "return r end\n"
+              "function done() return data.x >= 130 end\n")
+    folder = demo_folder(tmp_path, {"reward": {"script": "lua:reward", "variables": {
+        "y": {"reward": 1.0}}}, "done": {"script": "lua:done"}},
+        files={"right.inputs": "1-60:right", "script.lua": script})
+    envs = vandrel_gym.NESVectorEnv(demo, 2, game=folder, obs_type="ram", noop_max=0,
+                                    repeat_action_probability=0.0, actions=[("right",)])
+    envs.reset(seed=0)
+    steps = [envs.step(np.zeros(2, dtype=np.int64)) for _ in range(5)]
+    # x goes 119 (the start state), 123, 127, 131 (the end), then a new episode: its
+    # first step resets the console and the script's globals.
+    assert [s[1].tolist() for s in steps] == [[0, 0], [4, 4], [4, 4], [0, 0], [0, 0]]
+    assert [s[2].any() for s in steps] == [False, False, True, False, False]

@@ -137,7 +137,10 @@ def variable(type_="|u1", address=0):
     ("scenario.json", {"crop": [200, 0, 56, 0]}, "crop"),
     ("scenario.json", {"actions": [[["A"], ["JUMP"]]]}, "actions[0][1]"),
     ("scenario.json", {"actions": [[]]}, "actions[0]"),
+    ("scenario.json", {"reward": {"script": "python:f"}}, "reward.script"),
+    ("scenario.json", {"done": {"script": "lua:f"}}, "scripts[0]"),     # no script.lua
     ("metadata.json", "[1]", ""), ("rom.sha", "abc\n", "line 1"),
+    ("metadata.json", {"states": {"S": {"inputs": "s.inputs", "speed": 2}}}, "states.S"),
 ])
 def test_malformed_folders_name_the_file_and_the_key(tmp_path, file, content, key):
     folder = game_folder(tmp_path / "Bad-Nes", **{file: content})

@@ -215,7 +215,7 @@ def test_script_buttons(script, frame, pad1, pad2):
 @pytest.mark.parametrize("script, complaint", [
     ("right", "needs FRAMES:BUTTONS"),
     ("0:a", "frames count from 1"),
-    ("x:a", "is not a frame number"),
+    ("x:a", "is not a frame number"), ("\u00b2:a", "is not a frame number"),
     ("9-3:a", "ends before it starts"),
     ("1:jump", "unknown button 'jump'"),
     ("1:a/b/c", "more than two controllers"),
