@@ -339,6 +339,16 @@ class NESEnv(gym.Env[np.ndarray, Any]):
             the console shows it) or "fast" (whole instructions, quicker). Read it
             back as metadata["accuracy"] or `accuracy` (through gymnasium.make's
             wrappers: env.unwrapped.accuracy).
+        game: a game folder to play as a task (a name on the integration path, a
+            folder or an Integration; "vandrel/Game-v0" requires it): its scenario
+            gives the reward and the end of the episode (evaluated natively, added to
+            reward_fn's and or-ed with terminated_fn's), the action set (its
+            MultiDiscrete actions, else MultiBinary(8) with Start and Select filtered;
+            `actions` overrides both) and the crop; its start state replaces power-on,
+            and info carries every variable. The ROM must be one in its rom.sha
+            (ValueError naming both hashes) unless check_rom=False.
+        state, scenario: the folder's start state and scenario file by name (None:
+            its defaults).
     """
 
     # A step shows one picture every `frameskip` frames: render_fps is set per

@@ -62,6 +62,10 @@ class NESVectorEnv(VectorEnv):
         copy: return copies of the observations (True), or the batch stepper's own
             array (or frame stack), which the next step or reset overwrites (False).
 
+    With game=, info holds every variable of the game as an array of one value per
+    console (with its mask "_name"), and the scenario is evaluated for all consoles in
+    the batch stepper; its Lua functions, where it has them, run per console.
+
     reward_fn and terminated_fn see the whole batch at once:
         reward_fn(ram, previous_ram) -> (num_envs,) rewards, from two (num_envs, 2048)
             read-only uint8 arrays: RAM after and before the step;

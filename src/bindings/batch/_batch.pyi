@@ -19,8 +19,8 @@ def read_image(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> byt
 class Batch:
     """N consoles of one cartridge, stepped together without the interpreter lock.
 
-    Every console starts from one start state (power-on plus ``start_frames`` frames
-    without input); a reset restores it and runs 0 to ``noop_max`` (at most 100000)
+    Every console starts from one start state (power-on, or the snapshot ``start_state``,
+    plus ``start_frames`` frames without input); a reset restores it and runs 0 to ``noop_max`` (at most 100000)
     more such frames, drawn from the console's own random generator. That generator
     also decides sticky actions: at every frame, with probability
     ``repeat_action_probability``, the console keeps the previous frame's buttons. A step
@@ -31,6 +31,9 @@ class Batch:
     Every console is built with ``accuracy`` ("fast", the default, or "hardware", as
     vandrel.NES takes it; ValueError for anything else). A cartridge whose board is not
     emulated gets one vandrel.UnsupportedBoardWarning for the whole batch.
+    A ``scenario`` (a game folder's task as vandrel_gym compiles it:
+    ``Scenario.compiled``) is evaluated for every console after every step and reset,
+    natively: ``values``, ``rewards`` and ``done``.
 
     Called from the main thread with Python's own SIGINT handler, building, step and
     reset end after the frame in progress on Ctrl-C with KeyboardInterrupt; every
@@ -42,13 +45,17 @@ class Batch:
                  threads: int = 0, frame_skip: int = 4, max_pool: bool = True,
                  observation: str = "rgb", start_frames: int = 0, noop_max: int = 0,
                  repeat_action_probability: float = 0.0, seed: int | None = None,
-                 accuracy: _Accuracy = "fast") -> None: ...
+                 accuracy: _Accuracy = "fast",
+                 start_state: bytes | bytearray | memoryview | None = None,
+                 scenario: tuple[object, ...] | None = None) -> None: ...
     @staticmethod
     def from_image(image: bytes | bytearray | memoryview, count: int, *,
                    name: str = "cartridge.nes", threads: int = 0, frame_skip: int = 4,
                    max_pool: bool = True, observation: str = "rgb", start_frames: int = 0,
                    noop_max: int = 0, repeat_action_probability: float = 0.0,
-                   seed: int | None = None, accuracy: _Accuracy = "fast") -> Batch:
+                   seed: int | None = None, accuracy: _Accuracy = "fast",
+                   start_state: bytes | bytearray | memoryview | None = None,
+                   scenario: tuple[object, ...] | None = None) -> Batch:
         """A batch of the cartridge whose contents (an iNES image) are ``image``, read
         from memory rather than from a file: ``name`` stands for the file's path, naming
         the consoles' save folder. The other arguments are the constructor's."""
@@ -76,6 +83,16 @@ class Batch:
     def frames(self) -> npt.NDArray[np.int64]:
         """(N,): frames since each console's reset, its no-op frames not counted."""
     @property
+    def values(self) -> npt.NDArray[np.int64]:
+        """(N, variables): the scenario's variables after the last step or reset."""
+    @property
+    def rewards(self) -> npt.NDArray[np.float64]:
+        """(N,): the scenario's reward for the last step (0 after a reset, restore or
+        clone)."""
+    @property
+    def done(self) -> npt.NDArray[np.bool_]:
+        """(N,): whether the scenario's episode ended with the last step."""
+    @property
     def last_call_seconds(self) -> float:
         """Host seconds the last step or reset took in native code."""
     def step(self, actions: npt.ArrayLike, reset: npt.ArrayLike | None = None) -> None:
@@ -101,6 +118,11 @@ class Batch:
         its sticky-action memory is left as it was.
         ValueError, and no change, for a snapshot of another cartridge, mode or version,
         or a damaged one."""
+    def write_ram(self, index: int, address: int,
+                  data: bytes | bytearray | memoryview | npt.NDArray[np.uint8]) -> None:
+        """Writes one console's work RAM from ``address`` on, and its RAM row. The
+        scenario's values stay as the last step saw them, so the next step's reward
+        counts the write. IndexError beyond $0000-$07FF."""
     def clone(self, source: int, targets: npt.ArrayLike) -> None:
         """Copies console ``source`` whole (its state, frame counter, sticky-action memory,
         observation and RAM rows) onto every console in ``targets``, natively: a search
