@@ -1,12 +1,12 @@
 // Mixing and the sample stream.
 //
-// The mix is linear: each enabled channel's output times its weight, rounded to a float;
-// the mixed sample is the sum of the five terms in extended precision, scaled to 32767,
-// rounded to a float and truncated. Each channel also gets its own stream, its term
-// scaled the same way; a stream holds the low 16 bits of these values. The blocks keep
-// each sample's channel levels, from which the values are worked out when the host
-// reads them: a sample costs four bytes instead of twelve, and the stepping thread
-// packs levels instead of mixing.
+// The mix is linear: each enabled channel's output (in hardware mode the DMC's, enabled
+// or not) times its weight, rounded to a float; the mixed sample is the sum of the five
+// terms in extended precision, scaled to 32767, rounded to a float and truncated. Each channel also
+// gets its own stream, its term scaled the same way; a stream holds the low 16 bits of these
+// values. The blocks keep each sample's channel levels, from which the values are worked out when
+// the host reads them: a sample costs four bytes instead of twelve, and the stepping thread packs
+// levels instead of mixing.
 //
 // A board with sound of its own adds its unit's term to the mixed sample (after the
 // five, in the same sum) and has a stream of its own; its terms are kept per sample in a
@@ -59,7 +59,9 @@ APU::Levels channel_levels(APU const& apu) {
     if (apu.enabled[1]) levels |= field(apu.pulse_out[1], 5, 0x1F);
     if (apu.enabled[2]) levels |= field(int(apu.triangle_out), 10, 0x1F);
     if (apu.enabled[3]) levels |= field(apu.noise_out, 15, 0x0F);
-    if (apu.enabled[4]) levels |= field(apu.dmc_level - 64, 19, 0xFF);
+    // The console's DMC drives its level to the mixer whether or not $4015 enables it, so
+    // a $4011 write alone is heard; the fast mode mixes it only while enabled.
+    if (apu.enabled[4] || apu.hardware) levels |= field(apu.dmc_level - 64, 19, 0xFF);
     return levels;
 }
 

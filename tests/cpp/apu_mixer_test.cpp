@@ -133,6 +133,40 @@ TEST_P(MixerClock, SamplesFollowTheDivisionRuleStepForStep) {
 INSTANTIATE_TEST_SUITE_P(Speeds, MixerClock,
                          ::testing::Values(1789773, 1, 2, 3, 88200, 88201, 1000001, INT_MAX));
 
+// A $4011 write with the DMC disabled: the console mixes the level it sets (hardware
+// mode); the fast mode mixes the DMC only while $4015 enables it, so it stays silent.
+class MixerDirectLoad : public ::testing::TestWithParam<NES::Accuracy> {};
+
+TEST_P(MixerDirectLoad, LevelWithDmcDisabledIsMixedInHardwareModeOnly) {
+    bool const hardware = GetParam() == NES::Accuracy::hardware;
+    int mixed[2];
+    for (uint8_t const level : {0x00, 0x7F}) {
+        test::TempHome home;
+        test::Image im;
+        // LDA #0; STA $4015; LDA #level; STA $4011; JMP *
+        im.at(0x8000,
+              {0xA9, 0x00, 0x8D, 0x15, 0x40, 0xA9, level, 0x8D, 0x11, 0x40, 0x4C, 0x0A, 0x80});
+        im.vectors(0x800A, 0x8000, 0x800A);
+        auto nes = test::console(home.path(), im, "test.nes", 1789773, GetParam());
+        nes->runFrame();
+        nes->runFrame();
+        ASSERT_FALSE(nes->apu->enabled[4]);
+        mixed[level != 0] = NES::mix(nes->apu.get());
+        APU::Levels const last = nes->apu->out_buffers[APU::BUFFER_LEN - 1];
+        EXPECT_EQ(APU::stream_value(last, APU::DMC), hardware ? mixed[level != 0] : 0);
+    }
+    if (hardware) {
+        EXPECT_EQ(mixed[0], -14050);
+        EXPECT_GT(mixed[1], 0);
+    } else {
+        EXPECT_EQ(mixed[0], 0);
+        EXPECT_EQ(mixed[1], 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, MixerDirectLoad,
+                         ::testing::Values(NES::Accuracy::fast, NES::Accuracy::hardware));
+
 TEST(MixerClockOf1Hz, TakesNoSamplesAndRuns) {
     test::TempHome home;
     NESUnit nes(1);

@@ -261,11 +261,12 @@ TEST(ExpansionSnapshot, UnitsContinueFromTheirSnapshots) {
     expect_snapshot_continues(sunsoft, 4321);
 }
 
-// A mapper-69 program in its fixed last bank ($E000): channel A at period $100 and
-// volume 15 alone, then a loop.
+// A mapper-69 program in its fixed last bank ($E000): the DMC's level to 64, the middle
+// of its range (hardware mode mixes the level even with the DMC disabled, and level 64
+// adds nothing), then channel A at period $100 and volume 15 alone, then a loop.
 std::vector<unsigned char> sunsoft_tone_image() {
     std::vector<unsigned char> image = mapper_test::tagged_image(69, 32 * 1024, 8192);
-    std::vector<uint8_t> code;
+    std::vector<uint8_t> code = {0xA9, 0x40, 0x8D, 0x11, 0x40};
     RegisterWrites const writes = {{0, 0x00}, {1, 0x01}, {7, 0x3E}, {8, 15}};
     for (auto const& [reg, value] : writes)
         code.insert(code.end(),
