@@ -112,9 +112,11 @@ def test_a_1_hz_clock_runs_without_samples(make_rom):
 
 def sunsoft_5b_tone(make_rom, accuracy):
     """Mapper 69 (FME-7 with the 5B's sound), its program in the fixed bank at $E000:
-    channel A at period $100 and volume 15 alone."""
+    the DMC's level to 64, the middle of its range (hardware mode mixes the level even
+    with the DMC disabled, and level 64 adds nothing), then channel A at period $100 and
+    volume 15 alone."""
     writes = [(0, 0x00), (1, 0x01), (7, 0x3E), (8, 15)]
-    code = b"".join(bytes([0xA9, reg, 0x8D, 0x00, 0xC0, 0xA9, value, 0x8D, 0x00, 0xE0])
+    code = bytes([0xA9, 0x40, 0x8D, 0x11, 0x40]) + b"".join(bytes([0xA9, reg, 0x8D, 0x00, 0xC0, 0xA9, value, 0x8D, 0x00, 0xE0])
                     for reg, value in writes)
     code += jmp(0xE000 + len(code))
     image = ines(code, prg_banks=2, chr_banks=1, flags6=0x50, flags7=0x40,
