@@ -98,6 +98,7 @@ NESUnit::NESUnit(int speed, NES::Accuracy accuracy) : mode(accuracy) {
 void NESUnit::power_on() {
     cpu->hardware = mode == NES::Accuracy::hardware;
     ppu->hardware = cpu->hardware;
+    ppu->warming_up = cpu->hardware;
     if (ppu->hardware) ppu->keep_emphasis();
     // The fast mode's PPU starts a little into the first line; the console's starts at
     // its top-left dot.

@@ -30,9 +30,10 @@ namespace {
 
 constexpr char MAGIC[8] = {'V', 'N', 'D', 'L', 'S', 'N', 'A', 'P'};
 // Formats 1 and 2 (hardware mode: 0x10001 to 0x10003) are refused as another version's:
-// format 3 sealed snapshots with a CRC-32C instead of a 64-bit sum.
+// format 3 sealed snapshots with a CRC-32C instead of a 64-bit sum. Hardware format
+// 0x10004 is refused too: 0x10005 adds the PPU's power-on reset signal.
 constexpr uint32_t FORMAT_VERSION = 3;
-constexpr uint32_t HARDWARE_FORMAT_VERSION = 0x10004;
+constexpr uint32_t HARDWARE_FORMAT_VERSION = 0x10005;
 constexpr uint32_t WITH_PICTURE = 1;
 
 uint32_t format_version(NES::Accuracy accuracy) {

@@ -126,6 +126,11 @@ public:
     // tells with the CPU at the PPU's dots as dot_of_cycle puts it), before the skip.
     bool short_frame = false;
     static constexpr int32_t SHORT_FRAME_DECISION_DOT = 338;
+    // From power-on until the pre-render line's dot 1 ends the first vertical blank, the
+    // PPU's internal reset signal holds: writes to PPUCTRL, PPUMASK, PPUSCROLL and PPUADDR
+    // are ignored (w does not toggle), the other registers work. The reset button does
+    // not raise it again.
+    bool warming_up = false;
     // The board watches address line A12 (MMC3 in hardware mode): the PPU tells it of
     // every change of the line, at its dot (ppu_address_line.cpp).
     bool traces_a12 = false;

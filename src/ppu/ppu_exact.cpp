@@ -23,9 +23,14 @@ namespace {
 // About 600 ms of dots: a latch bit last refreshed with a 1 longer ago reads 0.
 constexpr uint64_t LATCH_DECAY_DOTS = 3 * 1789773 * 6 / 10;
 
+bool held_in_reset(uint16_t addr) {
+    return addr == 0x2000 || addr == 0x2001 || addr == 0x2005 || addr == 0x2006;
+}
+
 } // namespace
 
 void PPU::press_reset() {
+    warming_up = false;
     cpu->memory[0x2000] = 0;
     cpu->memory[0x2001] = 0;
     w = false;
@@ -119,8 +124,14 @@ void PPU::step_data_address() {
     }
 }
 
+// While the power-on reset signal holds, the write still loads the data bus latch, but
+// the register keeps its byte and nothing else changes.
 void PPU::write_register_exactly(uint16_t addr, signed char& value) {
     drive_latch(0xFF, uint8_t(value));
+    if (warming_up && held_in_reset(addr)) {
+        value = cpu->memory[addr];
+        return;
+    }
     rendering = (*ppumask & (MASK_BG | MASK_SPRITES)) != 0;
     switch (addr) {
     case 0x2000: latch_nametable_select(uint8_t(value)); break;

@@ -289,6 +289,7 @@ void PPU::vertical_blank_dot() {
         // Clears vertical blank, sprite 0 hit and overflow.
         *ppustatus = static_cast<signed char>(*ppustatus & 0x1F);
         vblank = false;
+        warming_up = false; // the same event releases the power-on reset signal
     } else if (scanline == 261 && dot == 257 && rendering) {
         if (pattern_latches) fetch_pre_render_tiles();
         reload_horizontal();

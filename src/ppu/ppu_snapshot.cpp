@@ -138,6 +138,7 @@ template <class Pass> void PPU::snapshot(Pass& s) {
         s.bounded(frozen_attribute, int16_t(-1), int16_t(255));
         s.field(a12_high);
         s.field(a12_fell_at);
+        s.field(warming_up);
     }
 }
 

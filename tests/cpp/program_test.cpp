@@ -72,4 +72,41 @@ TEST(Programs, ApuTimingInHardwareMode) {
     EXPECT_LE(stolen, 4 * fetches + 13) << "DMC fetches stall too much";
 }
 
+// Hardware mode's PPU after power-on: $2000, $2001, $2005 and $2006 writes are ignored
+// until the first vertical blank ends, then work; after a reset they work at once,
+// whether it comes after the first vertical blank or before it ends (the program starts
+// again at its reset checks either way).
+class PpuWarmUp : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PpuWarmUp, WritesIgnoredUntilTheFirstVerticalBlankEndsButNotAfterAReset) {
+    bool const early_reset = GetParam();
+    test::TempHome home;
+    auto nes = program_console("ppu_warmup", NES::Accuracy::hardware);
+    if (!nes) GTEST_SKIP() << "ca65/ld65 not installed: the 6502 test programs were not built";
+    if (early_reset) {
+        for (int i = 0; i < 50; ++i)
+            nes->single_cycle();
+        ASSERT_TRUE(nes->ppu->warming_up);
+        ASSERT_EQ(uint8_t(nes->cpu->memory[0x02FE]), 0xA5) << "the program has not started";
+    } else {
+        ASSERT_TRUE(run_to_end(*nes)) << "the program did not finish";
+        for (Check c : {Check{0, "early NMI enable ignored"}, Check{1, "early $2006 ignored"},
+                        Check{2, "NMI enable after the first vertical blank"},
+                        Check{3, "$2006 after the first vertical blank"}})
+            EXPECT_EQ(nes->cpu->memory[0x0300 + c.slot], 0)
+                << c.name << " failed at step " << int(nes->cpu->memory[0x0300 + c.slot]);
+        nes->cpu->memory[0x02FF] = 0;
+    }
+    nes->press_reset();
+    EXPECT_FALSE(nes->ppu->warming_up);
+    ASSERT_TRUE(run_to_end(*nes)) << "the program did not finish after the reset";
+    for (Check c : {Check{4, "NMI enable after a reset"}, Check{5, "$2006 after a reset"}})
+        EXPECT_EQ(nes->cpu->memory[0x0300 + c.slot], 0)
+            << c.name << " failed at step " << int(nes->cpu->memory[0x0300 + c.slot]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Resets, PpuWarmUp, ::testing::Bool(), [](auto const& info) {
+    return info.param ? "early_reset" : "late_reset";
+});
+
 } // namespace
