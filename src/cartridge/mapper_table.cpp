@@ -25,13 +25,27 @@
 
 namespace NES {
 
+namespace {
+
+// NES 2.0 submappers of mapper 4: 1 the MMC6, 4 the MMC3A's alternate IRQ; any other
+// (0 included) the common MMC3B/MMC3C.
+MMC3::Revision mmc3_revision(uint8_t submapper) {
+    switch (submapper) {
+    case 1: return MMC3::Revision::mmc6;
+    case 4: return MMC3::Revision::alternate;
+    default: return MMC3::Revision::common;
+    }
+}
+
+} // namespace
+
 std::unique_ptr<Mapper> make_mapper(uint32_t number, BoardFacts const& facts) {
     switch (number) {
     case 0: return std::make_unique<NROM>();
     case 1: return std::make_unique<MMC1>();
     case 2: return std::make_unique<UxROM>();
     case 3: return std::make_unique<CNROM>();
-    case 4: return std::make_unique<MMC3>();
+    case 4: return std::make_unique<MMC3>(mmc3_revision(facts.submapper));
     case 5: return std::make_unique<MMC5>();
     case 7: return std::make_unique<AxROM>();
     case 9: return std::make_unique<MMC2>();

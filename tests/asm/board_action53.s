@@ -1,6 +1,6 @@
 ; Action 53 (mapper 28): the register select at $5000-$5FFF and the value at
-; $8000-$FFFF; every PRG mode with each outer bank size (the inner bank's low bits
-; replacing the outer bank's within the span); the CHR RAM banks; the four mirrorings,
+; $8000-$FFFF; every PRG mode with each game size (the inner bank's low bits replacing
+; the outer bank's in the switchable part, the fixed half the outer bank's own); the CHR RAM banks; the four mirrorings,
 ; and D4 of the CHR and inner bank registers picking the screen in the one-screen ones.
 ; The board powers up (here) with outer bank $FF in mode 3: the last 16 KiB at $C000.
 
@@ -77,21 +77,23 @@ reset:
         visit53 PRG_32K | SIZE_32K, $13, 0   ; beyond the ROM: mirrored
         expect_prg32 16, 3
 
-        ; $8000 the span's first 16 KiB, $C000 the inner bank within the span.
+        ; $8000 the first half of the outer bank's 32 KiB, whatever the game's size;
+        ; $C000 the inner bank within the game.
         visit53 FIXED_LOW | SIZE_32K, 5, 1
         expect_prg 20, 20, 21, 22, 23
         visit53 FIXED_LOW | SIZE_32K, 5, 0
         expect_prg 21, 20, 21, 20, 21
         visit53 FIXED_LOW | SIZE_128K, 5, 5
-        expect_prg 22, 16, 17, 26, 27
+        expect_prg 22, 20, 21, 26, 27
 
-        ; $8000 the inner bank within the span, $C000 the span's last 16 KiB.
+        ; $8000 the inner bank within the game, $C000 the second half of the outer
+        ; bank's 32 KiB, whatever the game's size.
         visit53 FIXED_TOP | SIZE_32K, 5, 0
         expect_prg 30, 20, 21, 22, 23
         visit53 FIXED_TOP | SIZE_64K, 5, 2
         expect_prg 31, 20, 21, 22, 23
         visit53 FIXED_TOP | SIZE_256K, 5, 9
-        expect_prg 32, 18, 19, 30, 31
+        expect_prg 32, 18, 19, 22, 23
         visit53 FIXED_TOP | SIZE_256K, $1F, 3
         expect_prg 33, 38, 39, 62, 63
 

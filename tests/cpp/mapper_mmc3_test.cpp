@@ -250,6 +250,99 @@ INSTANTIATE_TEST_SUITE_P(
                       ClockCase{0x18, 255, false, false}, ClockCase{0x18, 257, false, false},
                       ClockCase{0x18, 256, true, false}));
 
+// --- Revisions -------------------------------------------------------------------------
+
+// The cartridge with its NES 2.0 submapper (header byte 8, high nibble).
+std::unique_ptr<NESUnit> revision_console(test::TempHome const& home, uint8_t submapper) {
+    auto image = tagged_image(4, 256 * KIB, 256 * KIB);
+    image[8] = uint8_t(submapper << 4);
+    return console(home, image);
+}
+
+// Counter clocks as hardware mode makes them (A12 rises after a long low) and as the fast
+// mode makes them, with IRQs enabled after the latch and a $C001 reload.
+std::vector<int> irq_steps(NESUnit& nes, bool hardware, int steps) {
+    std::vector<int> seen;
+    for (int step = 1; step <= steps; ++step) {
+        if (hardware)
+            mmc3(nes).a12_rose(nes.ppu->mapper_args, 1000 * uint64_t(step), 0);
+        else
+            mmc3(nes).scanline_clock(nes.cpu.get());
+        if (nes.cpu->mapper_irq || nes.cpu->irq_pending) seen.push_back(step);
+        nes.cpu->mapper_irq = false;
+        nes.cpu->irq_pending = false;
+    }
+    return seen;
+}
+
+struct RevisionCase {
+    uint8_t submapper;
+    uint8_t latch;
+    std::vector<int> hardware; // steps with an IRQ
+    std::vector<int> fast;
+};
+
+class Mmc3Revision : public ::testing::TestWithParam<RevisionCase> {};
+
+TEST_P(Mmc3Revision, RaisesIrqsAsTheHeadersChipDoes) {
+    RevisionCase const& k = GetParam();
+    for (bool hardware : {true, false}) {
+        test::TempHome home;
+        auto nes = revision_console(home, k.submapper);
+        poke(*nes, 0xC000, k.latch);
+        poke(*nes, 0xC001, 0);
+        poke(*nes, 0xE001, 0);
+        EXPECT_EQ(irq_steps(*nes, hardware, 6), hardware ? k.hardware : k.fast)
+            << "submapper " << int(k.submapper) << ", latch " << int(k.latch)
+            << (hardware ? ", hardware clocks" : ", fast clocks");
+    }
+}
+
+// The common revision (submapper 0, an unknown one, the MMC6) raises the IRQ whenever a
+// clock leaves the counter at 0; the alternate one (submapper 4) only for a decrement to
+// 0 or the reload a $C001 write asked for. The fast mode's own counter model raises it
+// as it always has, plus the alternate revision's IRQ after $C001 with a latch of 0.
+INSTANTIATE_TEST_SUITE_P(Mappers, Mmc3Revision,
+                         ::testing::Values(RevisionCase{0, 0, {1, 2, 3, 4, 5, 6}, {}},
+                                           RevisionCase{1, 0, {1, 2, 3, 4, 5, 6}, {}},
+                                           RevisionCase{2, 0, {1, 2, 3, 4, 5, 6}, {}},
+                                           RevisionCase{4, 0, {1}, {1}},
+                                           RevisionCase{0, 1, {2, 4, 6}, {2, 3, 4, 5, 6}},
+                                           RevisionCase{4, 1, {2, 4, 6}, {2, 3, 4, 5, 6}},
+                                           RevisionCase{0, 2, {3, 6}, {3, 5}},
+                                           RevisionCase{4, 2, {3, 6}, {3, 5}}));
+
+// The revision is the header's: a record saved by one revision goes on with the chip of
+// the cartridge that loads it.
+TEST(Mmc3, RecordsKeepTheLoadingCartridgesRevision) {
+    test::TempHome home;
+    auto alternate = revision_console(home, 4);
+    poke(*alternate, 0xC000, 0);
+    poke(*alternate, 0xC001, 0);
+    char record[256] = {};
+    mmc3(*alternate).serialize(alternate->ppu->mapper_args, record);
+    auto common = revision_console(home, 0);
+    mmc3(*common).deserialize(common->ppu->mapper_args, record);
+    EXPECT_EQ(mmc3(*common).revision, NES::MMC3::Revision::common);
+    EXPECT_EQ(irq_steps(*common, true, 3), (std::vector<int>{1, 2, 3}));
+    mmc3(*alternate).deserialize(alternate->ppu->mapper_args, record);
+    EXPECT_EQ(irq_steps(*alternate, true, 3), (std::vector<int>{1}));
+}
+
+// $A001 means something else to the MMC6 (its internal RAM's switches, which the notes
+// leave undescribed): it never write-protects the RAM as the MMC3's bit 6 does, even
+// from a record that says so.
+TEST(Mmc3, Mmc6RamIgnoresTheMmc3WriteProtect) {
+    test::TempHome home;
+    auto nes = revision_console(home, 1);
+    poke(*nes, 0xA001, 0xF0);
+    poke(*nes, 0x7000, 0x55);
+    EXPECT_EQ(nes->cpu->memory[0x7000], 0x55);
+    mmc3(*nes).prg_ram_protect = true;
+    poke(*nes, 0x7001, 0x66);
+    EXPECT_EQ(nes->cpu->memory[0x7001], 0x66);
+}
+
 // --- Save states and reset ------------------------------------------------------------
 
 TEST(Mmc3, RecordLayoutAndRestoredCounterResumes) {

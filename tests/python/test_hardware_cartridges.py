@@ -38,3 +38,30 @@ def cartridges():
 def test_cartridge_passes_in_hardware_mode(cartridge):
     result, text = run_cartridge(cartridge, "hardware")
     assert result == 0, text
+
+
+def with_submapper(image, submapper):
+    """The image with its iNES header made NES 2.0 (byte 7 bits 2-3 = 10) naming
+    `submapper` in byte 8's high nibble; the sizes keep their meaning."""
+    patched = bytearray(image)
+    patched[7] = (patched[7] & 0xF3) | 0x08
+    patched[8] = (submapper << 4) | (patched[8] & 0x0F)
+    return bytes(patched)
+
+
+# The MMC3 revision comes from the header's submapper: 4 the alternate IRQ (which the
+# alt cartridge wants and the common one's cartridge fails on), 1 the MMC6, whose counter
+# is the common revision's.
+@pytest.mark.parametrize("name, submapper, passes", [
+    ("6-MMC3_alt.nes", 4, True),
+    ("5-MMC3.nes", 4, False),
+    ("5-MMC3.nes", 1, True),
+])
+def test_mmc3_revision_follows_the_submapper(tmp_path, name, submapper, passes):
+    original = public_test_rom(f"tests/mmc3_test_2/rom_singles/{name}")
+    if original is None:
+        pytest.skip(NO_PUBLIC_TEST_ROMS)
+    cartridge = tmp_path / name
+    cartridge.write_bytes(with_submapper(original.read_bytes(), submapper))
+    result, text = run_cartridge(cartridge, "hardware")
+    assert (result == 0) == passes, text

@@ -85,10 +85,9 @@ void Action53::place_prg(CPU& cpu) const {
         upper = 2 * bank + 1;
     } else {
         int const mask = (2 << size) - 1;
-        int const first = (2 * outer) & ~mask;
-        int const chosen = first | (inner & mask);
-        lower = prg_mode == 2 ? first : chosen;
-        upper = prg_mode == 2 ? chosen : first | mask;
+        int const chosen = ((2 * outer) & ~mask) | (inner & mask);
+        lower = prg_mode == 2 ? 2 * outer : chosen;
+        upper = prg_mode == 2 ? chosen : 2 * outer + 1;
     }
     copy_prg(cpu, 0x8000, lower * KIB_PER_16K, 0x4000);
     copy_prg(cpu, 0xC000, upper * KIB_PER_16K, 0x4000);

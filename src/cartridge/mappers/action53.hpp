@@ -12,12 +12,19 @@
 // In the one-screen mirrorings, D4 of a write to $00 or $01 also sets MM's low bit, as
 // AxROM's register picks the screen; in vertical and horizontal it does nothing.
 //
-// PRG banks: the outer bank spans 2 << SS 16 KiB banks, and the inner bank's low bits
-// replace the outer bank's low bits within that span:
+// PRG banks. The game's size SS says how many of the low PRG address lines the inner
+// bank drives in the switchable part; the outer bank drives the rest:
 //   modes 0, 1  one 32 KiB bank at $8000: (outer AND NOT m) OR (inner AND m),
-//               m = (1 << SS) - 1, in 32 KiB units
-//   mode 2      $8000 the span's first 16 KiB, $C000 the inner bank within the span
-//   mode 3      $8000 the inner bank within the span, $C000 the span's last 16 KiB
+//               m = (1 << SS) - 1, in 32 KiB units (PRG A14 is the CPU's)
+//   mode 2      $8000 fixed to the first half of the 32 KiB bank the outer register
+//               names (16 KiB bank 2 x outer, whatever SS); $C000 the inner bank within
+//               the game: (2 x outer AND NOT n) OR (inner AND n), n = (2 << SS) - 1, in
+//               16 KiB units
+//   mode 3      $8000 the inner bank within the game as in mode 2; $C000 fixed to the
+//               second half of the outer register's 32 KiB bank (2 x outer + 1)
+// The fixed half thus takes PRG A14 from the CPU and every higher line from the outer
+// register, as in the 32 KiB modes with SS = 0: a game's menu entry names its last
+// 32 KiB (UNROM #2 style) or its first (UNROM #180 style) as the outer bank.
 //
 // Power-on: the contents are not defined on the board; these are the ones that let a
 // single game's image boot as it would on its own board: outer bank $FF and mode 3 with

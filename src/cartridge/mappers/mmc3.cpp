@@ -55,6 +55,7 @@ void MMC3::map_write(void** args, signed char* addr, signed char* value) {
         break;
     case 5:
         if (odd) {
+            if (revision == Revision::mmc6) break; // MMC6's own RAM bits (mmc3.hpp)
             prg_ram_protect = v & 0x40;
             prg_ram_enable = v & 0x80;
         } else if (ppu_of(args).mirroring != MIRROR_FOUR_SCREEN) {
@@ -103,9 +104,10 @@ void MMC3::write_bank_data(CPU& cpu, PPU& ppu, uint8_t value) {
 }
 
 // The CPU stores whatever byte *value holds after this call; a protected write leaves
-// the stored byte as it is.
+// the stored byte as it is. An MMC6 never protects, whatever a record restored.
 void MMC3::protect_prg_ram(int32_t address, signed char* addr, signed char* value) const {
-    if (prg_ram_protect && address >= 0x6000 && address < 0x8000) *value = *addr;
+    if (prg_ram_protect && revision != Revision::mmc6 && address >= 0x6000 && address < 0x8000)
+        *value = *addr;
 }
 
 void MMC3::clock(void** args) {
@@ -126,12 +128,16 @@ uint64_t MMC3::quiet_dots(PPU const& ppu) const {
 
 // Decrement; reaching 0 raises the IRQ (when enabled) and reloads, going below 0 (after
 // a $C001 write, or with a latch of 0) only reloads. Written as tests on the value before
-// the step, which keeps any counter restored from a save state free of overflow.
+// the step, which keeps any counter restored from a save state free of overflow. The
+// alternate revision also raises it when the reload a $C001 write asked for loads 0, as
+// its counter does in hardware mode; its other reloads raise none either way.
 void MMC3::scanline_clock(CPU* cpu) {
     if (irq_counter == 1) {
         if (irq_enable) cpu->irq_pending = true;
         irq_counter = irq_latch;
     } else if (irq_counter <= 0) {
+        if (revision == Revision::alternate && irq_counter < 0 && irq_latch == 0 && irq_enable)
+            cpu->irq_pending = true;
         irq_counter = irq_latch;
     } else {
         --irq_counter;
@@ -139,15 +145,20 @@ void MMC3::scanline_clock(CPU* cpu) {
 }
 
 // The counter is reloaded when it is 0 or a reload was asked for ($C001 leaves it at
-// -1), else decremented; then a counter of 0 raises the IRQ while IRQs are enabled (the
-// common revision: a latch of 0 raises it on every clock).
+// -1), else decremented; then a counter of 0 raises the IRQ while IRQs are enabled. The
+// common revision (and the MMC6) looks only at the result, so a latch of 0 raises it on
+// every clock; the alternate one raises it only for a decrement to 0 or a reload asked
+// for through $C001.
 void MMC3::a12_rose(void** args, uint64_t dot, uint64_t low_since) {
     if (m2_falls_between(low_since, dot) < A12_FILTER_M2_FALLS) return;
-    if (irq_counter <= 0)
+    bool const reloads = irq_counter <= 0;
+    bool const asked = irq_counter < 0;
+    if (reloads)
         irq_counter = irq_latch;
     else
         --irq_counter;
-    if (irq_counter == 0 && irq_enable) cpu_of(args).mapper_irq = true;
+    bool const counts = revision != Revision::alternate || !reloads || asked;
+    if (irq_counter == 0 && counts && irq_enable) cpu_of(args).mapper_irq = true;
 }
 
 void MMC3::serialize(void**, char* record) {

@@ -21,6 +21,22 @@
 //
 // The scanline counter is stepped once per rendered scanline, when the PPU reaches dot
 // 256 outside vertical blank with background or sprites enabled.
+//
+// Revisions, told apart only by the NES 2.0 submapper (iNES 1 headers and submapper 0
+// get the common one); records and snapshots do not hold the revision, so a state always
+// goes on with the chip its cartridge's header names:
+//   common     Sharp MMC3B/MMC3C: after every counter clock, a counter of 0 raises the
+//              IRQ, so a latch of 0 raises it on every clock.
+//   alternate  MMC3A (submapper 4): the IRQ comes when a decrement takes the counter from
+//              1 to 0, or when a reload asked for through $C001 loads 0; a reload of a
+//              counter that was already 0 raises none, so a latch of 0 raises one IRQ
+//              after the $C001 write and then no more.
+//   MMC6       (submapper 1): the counter of the common revision. Its PRG RAM is 1 KiB
+//              inside the chip, switched by $8000 bit 5 and $A001 with meanings of their
+//              own; the hardware notes do not describe them, so the RAM stays the plain
+//              8 KiB at $6000-$7FFF, always readable and writable, and $A001 does not
+//              act as MMC3's write protect (which would lock the RAM just as an MMC6
+//              game enables it).
 #pragma once
 
 #include <cstdint>
@@ -31,11 +47,14 @@ namespace NES {
 
 class MMC3 : public Mapper {
 public:
-    MMC3() : Mapper(4, true) {}
+    enum class Revision : uint8_t { common, alternate, mmc6 };
 
+    explicit MMC3(Revision revision = Revision::common) : Mapper(4, true), revision(revision) {}
+
+    Revision const revision;
     uint8_t bank_select = 0; // last $8000 value: bits 0-2 name the next $8001 target
     uint8_t mode = 0;        // bank-select value in effect: bit 6 PRG mode, bit 7 CHR inversion
-    bool prg_ram_protect = false; // $A001 bit 6: CPU writes to $6000-$7FFF are dropped
+    bool prg_ram_protect = false; // $A001 bit 6: CPU writes to $6000-$7FFF are dropped (not MMC6)
     bool prg_ram_enable = true;   // $A001 bit 7: recorded in save states, gates nothing
     bool irq_enable = true;       // $E001 sets, $E000 clears
     int32_t irq_counter = 255;    // counts scanlines down; -1 after $C001 (reload next step)
