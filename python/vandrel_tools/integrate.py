@@ -69,8 +69,9 @@ def _names(mask):
     return "+".join(name for bit, name in enumerate(inputs.BUTTONS) if mask >> bit & 1)
 
 
-def run_script(nes, script, frames):
-    """Runs `frames` frames of `script` on `nes` from where it is, as the player does."""
+def scripted_frames(nes, script, frames):
+    """Runs `frames` frames of `script` on `nes` from where it is, as the player does,
+    yielding each frame's number once it has run."""
     pads = (vandrel.Controller(), vandrel.Controller())
     for port, pad in enumerate(pads):
         nes.setController(pad, port)
@@ -78,6 +79,13 @@ def run_script(nes, script, frames):
         for pad, buttons in zip(pads, script.buttons(frame)):
             pad.updateInputs(buttons)
         nes.runFrame()
+        yield frame
+
+
+def run_script(nes, script, frames):
+    """Runs `frames` frames of `script` on `nes` from where it is, as the player does."""
+    for _ in scripted_frames(nes, script, frames):
+        pass
 
 
 def script_frames(script, frames):
@@ -323,13 +331,7 @@ def check_lines(game, nes, script, frames, every):
     values = game.read(nes)
     reward = total = 0.0
     yield line([0, *values.values()] + ([_number(0), _number(0), "no"] if scenario else []))
-    pads = (vandrel.Controller(), vandrel.Controller())
-    for port, pad in enumerate(pads):
-        nes.setController(pad, port)
-    for frame in range(1, frames + 1):
-        for pad, buttons in zip(pads, script.buttons(frame)):
-            pad.updateInputs(buttons)
-        nes.runFrame()
+    for frame in scripted_frames(nes, script, frames):
         previous, values = values, game.read(nes)
         done = False
         if scenario:

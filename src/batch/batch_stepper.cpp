@@ -361,9 +361,10 @@ void BatchStepper::score(size_t index, bool restarted) {
     int64_t* const values = value_data.data() + index * n;
     int64_t* const previous = previous_value_data.data() + index * n;
     decode_variables(table, ram_data.data() + index * RAM_SIZE, values);
-    if (restarted) std::copy(values, values + n, previous);
-    reward_data[index] = restarted ? 0.0 : scenario_reward(table, values, previous);
-    done_data[index] = scenario_done(table, values, previous);
+    // A restarted console has no step before it: its changes count from now.
+    int64_t const* const before = restarted ? values : previous;
+    reward_data[index] = restarted ? 0.0 : scenario_reward(table, values, before);
+    done_data[index] = scenario_done(table, values, before);
     std::copy(values, values + n, previous);
 }
 
